@@ -1,0 +1,80 @@
+#include "app/command_line.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+bool parsePositiveInt(const std::string& text, int& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v < 1 || v > INT_MAX || text.size() > 10)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+CommandLine fail(std::string message) {
+    CommandLine c;
+    c.mode = CommandLine::Mode::Error;
+    c.error = std::move(message);
+    return c;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine c;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto takeValue = [&](std::string& value) {
+            if (a.find('=') != std::string::npos) {
+                value = a.substr(a.find('=') + 1);
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            value = args[++i];
+            return true;
+        };
+        std::string name = a.substr(0, a.find('='));
+        if (a == "--help" || a == "-h") {
+            c.mode = CommandLine::Mode::Help;
+            return c;
+        } else if (a == "--version") {
+            c.mode = CommandLine::Mode::Version;
+            return c;
+        } else if (a == "--headless") {
+            c.mode = CommandLine::Mode::Headless;
+        } else if (a == "--once") {
+            c.mode = CommandLine::Mode::Once;
+        } else if (name == "--config-dir") {
+            if (!takeValue(c.configDir) || c.configDir.empty())
+                return fail("option --config-dir needs a directory");
+        } else if (name == "--tick-ms") {
+            std::string value;
+            if (!takeValue(value) || !parsePositiveInt(value, c.tickMs))
+                return fail("option --tick-ms needs a whole number of milliseconds above 0");
+        } else {
+            return fail("unknown option '" + a + "'");
+        }
+    }
+    return c;
+}
+
+const char* usageText() {
+    return "Usage: tarnwick [--headless | --once] [--config-dir DIR] [--tick-ms N]\n"
+           "\n"
+           "  (no mode)         open the desktop window\n"
+           "  --headless        run the robot without a window; the activity list goes to\n"
+           "                    stdout; SIGTERM or SIGINT ends it, SIGUSR1 asks for a mail check\n"
+           "  --once            check the mailbox once, serve every request, retry unsent\n"
+           "                    replies, then exit: 0 all replies sent, 1 the mail check\n"
+           "                    failed, 2 a reply was given up\n"
+           "  --config-dir DIR  where tarnwick.ini and tarnwick.log live (default: the\n"
+           "                    directory of the executable)\n"
+           "  --tick-ms N       length of one tick in milliseconds (default 1000)\n"
+           "  --version         print the version and exit\n"
+           "  --help            print this text and exit\n";
+}

@@ -1,0 +1,55 @@
+#include "app/headless_runner.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "testing/process.h"
+#include "testing/temp_dir.h"
+
+TEST(NextTickDeadline, DoesNotMakeUpMissedTicks) {
+    EXPECT_EQ(2000, nextTickDeadline(1000, 1200, 1000));
+    // The tick ran 3.5 periods late: the next one is a full period from now.
+    EXPECT_EQ(5500, nextTickDeadline(1000, 4500, 1000));
+    EXPECT_EQ(3000, nextTickDeadline(1000, 2000, 1000));
+}
+
+TEST(TarnwickProcess, OnceOnAnEmptyDirWritesTheDefaultsAndOneLogLine) {
+    TempDir dir;
+    std::string out;
+    int code = runCommand({builtProgram("app/tarnwick"), "--once", "--config-dir", dir.path(),
+                           "--tick-ms", "10"},
+                          10000, &out);
+    EXPECT_EQ(0, code) << out;
+    constexpr char defaults[] =
+        "StationName=\nPopEnable=0\nPopServer=\nPopUser=\nPopKeyStr=\nPopCheckTime=2\n"
+        "SmtpServer=\nSmtpAuth=0\nSmtpUser=\nSmtpKeyStr=\nFromUser=\nTempDir=\nMapDrive=\0\n"
+        "MornakDir=\nMornakReq=\nMornak2Dir=\nMornak2Req=\n";
+    EXPECT_EQ(std::string(defaults, sizeof defaults - 1), readFile(dir.file("tarnwick.ini")));
+    std::string log = readFile(dir.file("tarnwick.log"));
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n'));
+    EXPECT_NE(std::string::npos, log.find(" Program Startup...\n"));
+    EXPECT_NE(std::string::npos, out.find(" Program Startup...\n"));
+}
+
+TEST(TarnwickProcess, HeadlessEndsOnSigtermWithinASecond) {
+    TempDir dir;
+    ChildProcess child({builtProgram("app/tarnwick"), "--headless", "--config-dir", dir.path()},
+                       dir.file("out"));
+    // Wait until it has started (its log line is written) before signalling.
+    for (int i = 0; i < 500 && !std::ifstream(dir.file("tarnwick.log")).good(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(child.signal(SIGTERM));
+    EXPECT_EQ(0, child.wait(1000));
+    EXPECT_EQ(std::string::npos, readFile(dir.file("tarnwick.ini")).find("PopEnable=1"));
+}
+
+TEST(TarnwickProcess, UnknownOptionGivesOneLineAndTheUsage) {
+    std::string out;
+    EXPECT_EQ(2, runCommand({builtProgram("app/tarnwick"), "--fast"}, 5000, &out));
+    EXPECT_EQ(0u, out.find("tarnwick: unknown option '--fast'\nUsage: tarnwick"));
+}

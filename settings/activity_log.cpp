@@ -1,0 +1,48 @@
+#include "settings/activity_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/clock.h"
+
+ActivityLog::ActivityLog(Clock& clock, std::string logFilePath)
+    : clock_(clock), logFilePath_(std::move(logFilePath)) {}
+
+void ActivityLog::logMsg(bool toFile, const char* format, ...) {
+    char text[maxEntryChars + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (toFile)
+        writeLogFile(text);
+    addToList(text);
+}
+
+void ActivityLog::addToList(const std::string& text) {
+    LocalTime t = clock_.localTime();
+    char line[maxEntryChars + 1];
+    std::snprintf(line, sizeof line, "%02d/%02d %02d:%02d:%02d %s", t.month, t.day, t.hour,
+                  t.minute, t.second, text.c_str());
+    if (list_.size() >= maxEntries) {
+        list_.pop_front();
+        if (view_)
+            view_->oldestRemoved();
+    }
+    list_.emplace_back(line);
+    if (view_)
+        view_->entryAdded(list_.back());
+}
+
+void ActivityLog::writeLogFile(const std::string& text) {
+    if (logFilePath_.empty())
+        return;
+    LocalTime t = clock_.localTime();
+    std::FILE* f = std::fopen(logFilePath_.c_str(), firstWrite_ ? "w" : "a");
+    if (!f)
+        return;
+    firstWrite_ = false;
+    std::fprintf(f, "%02d/%02d/%02d %02d:%02d:%02d %s\n", t.month, t.day, t.year % 100, t.hour,
+                 t.minute, t.second, text.c_str());
+    std::fclose(f);
+}

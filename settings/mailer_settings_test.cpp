@@ -1,0 +1,216 @@
+#include "settings/mailer_settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "testing/temp_dir.h"
+
+namespace {
+
+constexpr char kDefaultBytes[] =
+    "StationName=\nPopEnable=0\nPopServer=\nPopUser=\nPopKeyStr=\nPopCheckTime=2\n"
+    "SmtpServer=\nSmtpAuth=0\nSmtpUser=\nSmtpKeyStr=\nFromUser=\nTempDir=\nMapDrive=\0\n"
+    "MornakDir=\nMornakReq=\nMornak2Dir=\nMornak2Req=\n";
+const std::string kDefaultFile(kDefaultBytes, sizeof kDefaultBytes - 1);
+
+MailerSettings loadFrom(const std::string& content) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"), content);
+    MailerSettings s;
+    resetSettings(s);
+    loadSettings(s, dir.file("tarnwick.ini"));
+    return s;
+}
+
+MailerSettings completeSettings() {
+    MailerSettings s;
+    resetSettings(s);
+    s.popServer = "pop";
+    s.popUser = "user";
+    s.popPassword = "pw";
+    s.stationName = "ANMO";
+    s.smtpServer = "smtp";
+    s.tempDir = "/tmp/";
+    s.fromUser = "Station <a@b>";
+    s.mornakDir = "/m/";
+    s.mornakReq = "/m/req/";
+    return s;
+}
+
+}  // namespace
+
+TEST(SaveSettings, WritesTheSeventeenDefaultLinesByteForByte) {
+    TempDir dir;
+    MailerSettings s;
+    resetSettings(s);
+    loadSettings(s, dir.file("tarnwick.ini"));  // missing: created from the defaults
+    EXPECT_EQ(kDefaultFile, readFile(dir.file("tarnwick.ini")));
+    EXPECT_EQ(2, s.popCheckTime);
+}
+
+TEST(SaveSettings, CreatesTheFileReadableByItsOwnerOnly) {
+    TempDir dir;
+    MailerSettings s;
+    resetSettings(s);
+    ASSERT_TRUE(saveSettings(s, dir.file("tarnwick.ini")));
+    struct stat st {};
+    ASSERT_EQ(0, stat(dir.file("tarnwick.ini").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST(SaveSettings, FailsQuietlyInAMissingDirectory) {
+    TempDir dir;
+    MailerSettings s;
+    resetSettings(s);
+    EXPECT_FALSE(saveSettings(s, dir.file("no/such/tarnwick.ini")));
+}
+
+TEST(SaveSettings, RoundTripsEveryField) {
+    TempDir dir;
+    MailerSettings s = completeSettings();
+    s.popEnable = 1;
+    s.popCheckTime = 45;
+    s.smtpAuth = 1;
+    s.smtpUser = "robot";
+    s.smtpPassword = "s\xe9" "cret";
+    s.mapDrive = 'Z';
+    s.mornak2Dir = "/m2/";
+    s.mornak2Req = "/m2/req/";
+    ASSERT_TRUE(saveSettings(s, dir.file("tarnwick.ini")));
+    std::string file = readFile(dir.file("tarnwick.ini"));
+    EXPECT_NE(std::string::npos, file.find("SmtpKeyStr=73e963726574\n"));
+    EXPECT_NE(std::string::npos, file.find("MapDrive=Z\n"));
+
+    MailerSettings back;
+    resetSettings(back);
+    loadSettings(back, dir.file("tarnwick.ini"));
+    EXPECT_EQ(0, std::memcmp(&s.popServer, &back.popServer,
+                             offsetof(MailerSettings, firstSystem) -
+                                 offsetof(MailerSettings, popServer)));
+}
+
+TEST(LoadSettings, MatchesKeysIgnoringCaseAndTakesTheLastOne) {
+    MailerSettings s = loadFrom(
+        "popcheckTIME=5\r\nPopServer=first\nPOPSERVER=second\n FromUser=skipped\n"
+        "FromUser=a=b\nStationName= ANMO\ngarbage line\n");
+    EXPECT_EQ(5, s.popCheckTime);
+    EXPECT_EQ("second", s.popServer);
+    EXPECT_EQ("a=b", s.fromUser);
+    EXPECT_EQ(" ANMO", s.stationName);
+}
+
+TEST(LoadSettings, ConvertsNumbersWithoutRangeCheck) {
+    EXPECT_EQ(0, loadFrom("PopCheckTime=abc\n").popCheckTime);
+    EXPECT_EQ(45, loadFrom("PopCheckTime=45\n").popCheckTime);
+    EXPECT_EQ(-3, loadFrom("PopCheckTime= -3\n").popCheckTime);
+    EXPECT_EQ(5, loadFrom("SmtpAuth=5\n").smtpAuth);
+}
+
+TEST(LoadSettings, ReadsLinesIn99CharacterPieces) {
+    // Key, '=' and value within 99 characters survive; the rest of a longer line is a line of
+    // its own, and here it holds no '='.
+    std::string station87(87, 's');
+    EXPECT_EQ(station87, loadFrom("StationName=" + station87 + "\n").stationName);
+    std::string station100(100, 's');
+    EXPECT_EQ(std::string(87, 's'), loadFrom("StationName=" + station100 + "\n").stationName);
+    // A second piece that looks like a setting is taken as one.
+    std::string tricky = "StationName=" + std::string(87, 's') + "PopServer=smuggled\n";
+    EXPECT_EQ("smuggled", loadFrom(tricky).popServer);
+}
+
+TEST(LoadSettings, SurvivesJunk) {
+    std::string junk;
+    for (int i = 0; i < 4096; ++i)
+        junk += static_cast<char>((i * 37) & 0xff);
+    MailerSettings s = loadFrom(junk + "\nPopUser=u\n" + std::string(10 * 1024 * 1024, 'x') +
+                                std::string("\nPopServer=p\0ignored\n", 21));
+    EXPECT_EQ("u", s.popUser);
+    EXPECT_EQ("p", s.popServer);
+}
+
+TEST(LoadSettings, CutsValuesToTheirFieldsAndReadsTheMapDrive) {
+    TempDir dir;
+    std::string longDir(300, 'd');
+    // tempDir holds 244 characters: a saved longer value cannot come back longer.
+    MailerSettings s;
+    resetSettings(s);
+    s.tempDir = longDir;
+    EXPECT_EQ(244u, s.tempDir.size());
+    EXPECT_EQ('x', loadFrom("MapDrive=xyz\n").mapDrive);
+    EXPECT_EQ('\0', loadFrom(kDefaultFile).mapDrive);
+}
+
+TEST(LoadSettings, AFileThatIsADirectoryLeavesTheDefaults) {
+    TempDir dir;
+    ASSERT_EQ(0, mkdir(dir.file("tarnwick.ini").c_str(), 0700));
+    MailerSettings s;
+    resetSettings(s);
+    loadSettings(s, dir.file("tarnwick.ini"));
+    EXPECT_EQ(2, s.popCheckTime);
+    EXPECT_TRUE(s.popServer.empty());
+}
+
+TEST(Passwords, SurviveARestartUpTo44Characters) {
+    TempDir dir;
+    MailerSettings s;
+    resetSettings(s);
+    std::string fifty = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWX";
+    s.popPassword = fifty;
+    saveSettings(s, dir.file("tarnwick.ini"));
+    EXPECT_NE(std::string::npos, readFile(dir.file("tarnwick.ini")).find(encodeKeyStr(fifty)));
+    EXPECT_EQ(100u, encodeKeyStr(fifty).size());
+    MailerSettings back;
+    resetSettings(back);
+    loadSettings(back, dir.file("tarnwick.ini"));
+    EXPECT_EQ(fifty.substr(0, 44), back.popPassword);
+}
+
+TEST(KeyStr, EncodesBytesAsLowerCaseHex) {
+    EXPECT_EQ("616263", encodeKeyStr("abc"));
+    EXPECT_EQ("", encodeKeyStr(""));
+    EXPECT_EQ("e9", encodeKeyStr("\xe9"));
+    EXPECT_EQ(254u, encodeKeyStr(std::string(200, 'p')).size());
+}
+
+TEST(KeyStr, DecodesPairsAndSkipsWhatIsNotHex) {
+    EXPECT_EQ("a", decodeKeyStr("616"));
+    EXPECT_EQ("\xe9", decodeKeyStr("E9"));
+    EXPECT_EQ("a", decodeKeyStr("zz61"));     // a pair beginning with a non-hex char is skipped
+    EXPECT_EQ("\x06", decodeKeyStr("6z"));    // one hex digit and another char: that digit
+    EXPECT_EQ(255u, decodeKeyStr(std::string(600, 'a')).size());
+}
+
+TEST(SettingsComplete, NeedsEveryRequiredField) {
+    EXPECT_TRUE(settingsComplete(completeSettings()));
+    MailerSettings s = completeSettings();
+    s.popCheckTime = 60;
+    EXPECT_TRUE(settingsComplete(s));
+    s.popCheckTime = 61;
+    EXPECT_FALSE(settingsComplete(s));
+    s.popCheckTime = 0;
+    EXPECT_FALSE(settingsComplete(s));
+    s.popCheckTime = -1;
+    EXPECT_FALSE(settingsComplete(s));
+
+    FixedText<256> MailerSettings::*required[] = {
+        &MailerSettings::popServer, &MailerSettings::popUser,   &MailerSettings::popPassword,
+        &MailerSettings::stationName, &MailerSettings::smtpServer, &MailerSettings::fromUser,
+        &MailerSettings::mornakDir, &MailerSettings::mornakReq};
+    for (auto field : required) {
+        MailerSettings t = completeSettings();
+        (t.*field).clear();
+        EXPECT_FALSE(settingsComplete(t));
+    }
+    MailerSettings t = completeSettings();
+    t.tempDir.clear();
+    EXPECT_FALSE(settingsComplete(t));
+    // Never required: the map drive, the second system, the SMTP account.
+    t = completeSettings();
+    t.mornak2Dir.clear();
+    t.smtpUser.clear();
+    t.mapDrive = 0;
+    EXPECT_TRUE(settingsComplete(t));
+}
