@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Result codes of the transport layer; 0 is success.
+enum : int {
+    kGensockOk = 0,
+    kGensockNoMemory = 4001,
+    kGensockSendError = 4002,      // unexpected send error (text left)
+    kGensockCreateFailed = 4003,
+    kGensockVersionNotSupported = 4004,
+    kGensockStartupInvalid = 4005,
+    kGensockNetworkNotReady = 4006,
+    kGensockHostNotFound = 4007,
+    kGensockNoSocket = 4008,
+    kGensockNoConnection = 4010,   // the operation got a missing connection
+    kGensockCloseFailed = 4012,
+    kGensockTimeout = 4013,        // nothing arrived within the time limit
+    kGensockServiceNotFound = 4014,
+    kGensockConnectError = 4015,   // unexpected connect error (text left)
+    kGensockConnectionLost = 4016, // peer closed, or network or connection lost
+    kGensockRefused = 4017,
+};
+
+class connection;
+
+// What a dialogue hands to the connections it opens.
+struct ConnectionContext {
+    // Where failures write their text (the dialogue's caller's buffer); may be null.
+    std::string* errorText = nullptr;
+    // Grows by every byte a successful send accepted; may be null.
+    std::int64_t* bytesSent = nullptr;
+    // The wait for every read and write, in milliseconds.
+    int timeoutMs = 30000;
+};
+
+// Opens a TCP connection to host (dotted IPv4 address or name) and service (decimal port or
+// service name). On success returns 0 and stores the connection in *out; otherwise returns
+// the code and stores nullptr.
+int gensock_open(const char* host, const char* service, const ConnectionContext& context,
+                 connection** out);
+
+// The next received byte in *c, waiting up to the time limit for more data. 4010 for a
+// missing connection.
+int gensock_read_char(connection* conn, char* c);
+
+// Sends all bytes now, unbuffered. 4010 for a missing connection.
+int gensock_put_data(connection* conn, const char* data, std::size_t length);
+
+// Appends to the send buffer, sending whole 512-byte blocks as they fill. 0 on success,
+// 1 on failure or for a missing connection.
+int gensock_put_buffered(connection* conn, const char* data, std::size_t length);
+
+// Sends what the send buffer holds. 0 on success, 1 on failure or for a missing connection.
+int gensock_flush(connection* conn);
+
+// Closes the socket and releases the connection. 4010 for a missing connection.
+int gensock_release(connection* conn);
+
+// Splits "host:port" into host and service; without ":port" the service is defaultService.
+void splitServerAndPort(const std::string& server, const char* defaultService, std::string& host,
+                        std::string& service);

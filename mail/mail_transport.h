@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mail/mail_job.h"
+
+// The two mail dialogues as the request cycle and the resend queue see them, so their tests
+// can run on a fake.
+class MailTransport {
+public:
+    virtual ~MailTransport() = default;
+
+    // Reads every waiting message of the POP3 mailbox, keeps its request lines (lower-cased)
+    // in lines and deletes it. Returns 1 on success; 0 with the reason in error on failure,
+    // lines then holding what was collected before it.
+    virtual int readMailbox(std::vector<std::string>& lines, std::string& error) = 0;
+
+    // Composes the job's MIME message and delivers it through SMTP. Returns 1 when the server
+    // accepted it; 0 with the reason in error otherwise (the failure is already logged).
+    virtual int sendMailJob(const MailJob& job, std::string& error) = 0;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+struct MailJob;
+struct MailerSettings;
+struct EventFileRequest;
+
+// Sets the job to zero and gives it what every reply shares: To (the request's reply address),
+// From and the SMTP server and account of the current settings.
+void fillCommonHeader(MailJob& job, const MailerSettings& settings,
+                      const EventFileRequest& request);
