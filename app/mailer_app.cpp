@@ -14,3 +14,7 @@ void MailerApp::startUp() {
 }
 
 void MailerApp::onTick() {}
+
+void MailerApp::requestCheckNow() { checkNowRequested_ = true; }
+
+void MailerApp::loadRecorderSystems() {}

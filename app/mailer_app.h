@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/check_now_control.h"
 #include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/statistics.h"
@@ -27,6 +28,15 @@ public:
     // One tick of the one-second timer.
     void onTick();
 
+    // "Check Now": the check runs at a later tick, once no request is being served.
+    void requestCheckNow();
+
+    // Reads both recorder systems' configuration again ("&Update", "&Save").
+    void loadRecorderSystems();
+
+    // The "Check Now" button to enable and disable; nullptr when there is none.
+    void setCheckNowControl(CheckNowControl* control) { checkNowControl_ = control; }
+
     Clock& clock() { return clock_; }
     MailerSettings& settings() { return settings_; }
     ActivityLog& log() { return log_; }
@@ -40,4 +50,6 @@ private:
     MailerSettings settings_;
     ActivityLog log_;
     Statistics statistics_;
+    CheckNowControl* checkNowControl_ = nullptr;
+    bool checkNowRequested_ = false;
 };
