@@ -68,22 +68,28 @@ int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out) {
     for (const std::string& line : app.log().entries())
         out << line << std::endl;
 
+    // A single run checks the mailbox at its first tick.
+    if (once)
+        app.requestCheckNow();
+    int exitCode = 0;
     std::int64_t deadline = monotonicMs() + tickMs;
     for (;;) {
         std::int64_t now = monotonicMs();
         if (now < deadline) {
             int sig = signals.wait(deadline - now);
-            if (sig == SIGINT || sig == SIGTERM) {
-                app.log().setView(nullptr);
-                return 0;
-            }
+            if (sig == SIGINT || sig == SIGTERM)
+                break;
+            if (sig == SIGUSR1)
+                app.requestCheckNow();
             continue;
         }
         app.onTick();
-        if (once)
+        if (once && app.finished()) {
+            exitCode = app.exitCode();
             break;
+        }
         deadline = nextTickDeadline(deadline, monotonicMs(), tickMs);
     }
     app.log().setView(nullptr);
-    return 0;
+    return exitCode;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,7 @@ public:
 
     friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
     friend bool operator==(const FixedText& a, const FixedText& b) { return a.view() == b.view(); }
+    friend std::ostream& operator<<(std::ostream& out, const FixedText& t) { return out << t.view(); }
 
 private:
     char data_[N] = {};
