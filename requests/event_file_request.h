@@ -4,9 +4,9 @@
 
 // Per requested channel.
 enum ChannelStatus : int {
-    kChannelAssigned = 0,  // given to a recorder system
-    kChannelNotFound = 1,  // no recorder system serves it
-    kChannelFileFound = 2, // its event file was found and attached
+    kChannelAssigned = 0,   // given to a recorder system
+    kChannelNotFound = 1,   // no recorder system serves it
+    kChannelFileFound = 2,  // its event file was found and attached
 };
 
 // The request in progress. Every parse first sets the whole record to zero.

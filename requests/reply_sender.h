@@ -6,7 +6,7 @@ struct MailJob;
 
 // The replies to a requester, as the recorder exchange hands over to them.
 class ReplySender {
-public:
+  public:
     virtual ~ReplySender() = default;
     // Mails the error report with this text for the request in progress.
     virtual void sendErrorReport(const std::string& errorText) = 0;

@@ -27,6 +27,10 @@ public:
     // Copies at most capacity characters; stops at a zero byte like a C string would.
     void assign(std::string_view text) {
         std::size_t n = text.size() < capacity ? text.size() : capacity;
+        if (n == 0) {
+            data_[0] = '\0';
+            return;
+        }
         const void* zero = std::memchr(text.data(), '\0', n);
         if (zero)
             n = static_cast<std::size_t>(static_cast<const char*>(zero) - text.data());
