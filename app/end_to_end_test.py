@@ -125,7 +125,7 @@ class EndToEnd(unittest.TestCase):
         files = attachments_of(reply)
         self.assertEqual(["0302181430.bhz.mqx", "0302181430.bhn.mqx"], list(files))
         for name, data in files.items():
-            self.assertEqual(expected_event_bytes(s, name), data)
+            self.assertEqual(expected_event_bytes(name), data)
         self.assertEqual([], os.listdir(s.temp))
         self.assertIn("MORNAK Response: ", out)
 
@@ -231,8 +231,24 @@ def safe_log(station):
         return []
 
 
-def expected_event_bytes(station, name):
-    raise NotImplementedError
+def event_file_content(channel, month, day, year, hour, minute, length, decimation):
+    """The bytes recorder-sim cuts for one channel (recorder-sim/event_content.h)."""
+    header = (f"RECORDER-SIM EVENT FILE\nchannel={channel}\nstart={month}/{day}/{year} "
+              f"{hour:02d}:{minute:02d}\nlength={length}\ndecimation={decimation}\n\n")
+    content = bytearray(header.encode())
+    state = 2166136261
+    for c in content:
+        state = ((state ^ c) * 16777619) & 0xFFFFFFFF
+    for _ in range(4096):
+        state = (state * 1664525 + 1013904223) & 0xFFFFFFFF
+        content.append(state >> 24)
+    return bytes(content)
+
+
+def expected_event_bytes(name):
+    """The event file of a request of REQUEST's window (rate 20 at 100 samples per second)."""
+    channel = name.split(".")[1]
+    return event_file_content(channel, 2, 18, 2003, 14, 30, 5, 5)
 
 
 if __name__ == "__main__":

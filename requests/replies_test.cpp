@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "requests/recorder_system.h"
+#include "settings/text_routines.h"
 #include "testing/station_fixture.h"
 
 namespace {

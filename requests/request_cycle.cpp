@@ -14,12 +14,14 @@
 
 namespace {
 
-constexpr char kFilePrefix[] = "eventfilerequest=";
-constexpr char kInfoPrefix[] = "stationinfo=";
-constexpr std::size_t kMaxLineChars = 255;
-
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+// The text after the prefix when the line begins with it (compared exactly: the mail reader
+// has lower-cased the line).
+bool afterPrefix(const std::string& line, const char* prefix, std::string& rest) {
+    std::size_t n = std::char_traits<char>::length(prefix);
+    if (line.compare(0, n, prefix) != 0)
+        return false;
+    rest = line.substr(n);
+    return true;
 }
 
 }  // namespace
@@ -161,13 +163,11 @@ void RequestCycle::responseWaitStep() {
 void RequestCycle::dispatchStep() {
     std::string line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
     responseCountdown_ = 0;
-    if (line.size() > kMaxLineChars) {
-        // Cutting it could change the reply address or the channels asked for.
-        context_.log.logMsg(true, "Request line too long, skipped = %.200s", line.c_str());
-    } else if (startsWith(line, kFilePrefix)) {
-        dispatchFileRequest(line.substr(sizeof kFilePrefix - 1));
-    } else if (startsWith(line, kInfoPrefix)) {
-        std::string rest = line.substr(sizeof kInfoPrefix - 1);
+    // The parsers see the whole line, so they can refuse one that is too long.
+    std::string rest;
+    if (afterPrefix(line, kFileRequestPrefix, rest)) {
+        dispatchFileRequest(rest);
+    } else if (afterPrefix(line, kInfoRequestPrefix, rest)) {
         context_.log.logMsg(false, "Info Req: %s", rest.c_str());
         if (parseInfoRequest(rest, currentRequest_, context_.log))
             replies_.sendStationInfo();

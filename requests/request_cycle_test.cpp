@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/text_routines.h"
 #include "testing/station_fixture.h"
 
 using Entries = std::vector<std::string>;
@@ -161,7 +162,7 @@ TEST_F(RequestCycleTest, NoPeriodicCheckWhileTheClockIsBehindTheLastCheck) {
     EXPECT_EQ(1, transport.reads);
 }
 
-TEST_F(RequestCycleTest, OtherLinesAreSkippedSilentlyAndLongOnesWithAnEntry) {
+TEST_F(RequestCycleTest, OtherLinesAreSkippedSilentlyAndLongOnesRefusedAsBad) {
     start();
     transport.mailbox = {"stationinfox=nothing", fileRequestLine(std::string(300, 'c'))};
     app->requestCheckNow();
@@ -170,7 +171,7 @@ TEST_F(RequestCycleTest, OtherLinesAreSkippedSilentlyAndLongOnesWithAnEntry) {
     EXPECT_EQ("New messages: 2", entries().back());
     tick();
     EXPECT_EQ(0, app->cycle().linesPending());
-    EXPECT_EQ(0u, fileEntries().back().find("Request line too long, skipped = eventfilerequest="));
+    EXPECT_EQ(0u, fileEntries().back().find("Bad Request Line = 2 18 2003 14 30 5 20 ccc"));
     EXPECT_TRUE(transport.attempts.empty());
     EXPECT_TRUE(checkNow.enabled);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/text_routines.h"
 #include "testing/station_fixture.h"
 
 using Entries = std::vector<std::string>;
