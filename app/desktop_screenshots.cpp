@@ -55,8 +55,9 @@ int main(int argc, char** argv) {
     app.log().logMsg(false, "Checking for new email messages...");
     app.log().logMsg(false, "New messages: %d", 1);
     app.log().logMsg(false, "File Req: %s", "eventfilerequest=2003/02/19 07:00:00,120,bhz");
-    clock.local.second = 31;
-    app.log().logMsg(true, "Sent 1 event file to %s", "seismo@example.edu");
+    clock.local.minute = 11;
+    app.log().logMsg(false, "Checking for new email messages...");
+    app.log().logMsg(false, "No new email messages");
     bool ok = save(window, out + "main-window.png");
 
     SmtpInfoLogic smtpLogic(app.settings());

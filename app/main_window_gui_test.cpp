@@ -1,5 +1,6 @@
 // The main window's real widgets on the offscreen platform.
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -140,6 +141,23 @@ class MainWindowGuiTest : public QObject {
         w.window->trayMenu().actions().at(0)->trigger();
         QVERIFY(w.window->logic().shown());
         QVERIFY(!(w.window->windowState() & Qt::WindowMinimized));
+    }
+
+    void windowMenuShowsTheAboutBox() {
+        StartedWindow w;
+        QStringList seen;
+        ModalAnswerer answerer(QMessageBox::Ok, [&seen](QWidget* modal) {
+            seen << modal->windowTitle();
+            for (auto* label : modal->findChildren<QLabel*>()) seen << label->text();
+            modal->findChild<QPushButton*>(QStringLiteral("id1"))->click();
+        });
+        QAction* about = w.window->windowMenu().actions().at(2);
+        QCOMPARE(about->text(), QStringLiteral("&About Tarnwick..."));
+        about->trigger();
+        QCOMPARE(seen.mid(0, 3),
+                 QStringList({"About Tarnwick", "Tarnwick Version 1.1", "Release Date: 2/18/03"}));
+        QCOMPARE(seen.size(), 6);
+        QVERIFY(w.window->isVisible());
     }
 
     void listKeepsTheNewest1000Selected() {
