@@ -3,6 +3,9 @@
 #include <vector>
 
 #include "app/command_line.h"
+#ifdef TARNWICK_HAVE_GUI
+#include "app/desktop.h"
+#endif
 #include "app/headless_runner.h"
 #include "app/mailer_app.h"
 #include "platform/clock.h"
@@ -30,9 +33,13 @@ int main(int argc, char** argv) {
     SystemClock clock;
     MailerApp app(clock, configDir);
     if (cl.mode == CommandLine::Mode::Desktop) {
+#ifdef TARNWICK_HAVE_GUI
+        return runDesktop(app, argc, argv);
+#else
         std::cerr << "tarnwick: this build has no desktop window; run it with --headless or "
                      "--once\n";
         return 2;
+#endif
     }
     app.startUp();
     return runHeadless(app, cl.tickMs, cl.mode == CommandLine::Mode::Once, std::cout);

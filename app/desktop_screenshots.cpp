@@ -1,0 +1,77 @@
+// Renders the main window, the SMTP Information dialog and the Statistics dialog with sample
+// settings to PNG files: desktop_screenshots OUTPUT_DIR. Run it under a display (Xvfb).
+#include <QApplication>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+
+#include "app/mailer_app.h"
+#include "app/main_window.h"
+#include "settings/smtp_info_dialog.h"
+#include "settings/statistics_dialog.h"
+#include "testing/fake_clock.h"
+
+namespace {
+
+const char kSample[] =
+    "StationName=ANMO\nPopEnable=1\nPopServer=mail.example.org\nPopUser=anmo-robot\n"
+    "PopKeyStr=736563726574\nPopCheckTime=5\nSmtpServer=smtp.example.org\nSmtpAuth=1\n"
+    "SmtpUser=anmo-robot\nSmtpKeyStr=736563726574\n"
+    "FromUser=ANMO Station <anmo-robot@example.org>\nTempDir=/srv/mornak/tmp/\nMapDrive=\n"
+    "MornakDir=/srv/mornak/\nMornakReq=/srv/mornak/requests/\nMornak2Dir=\nMornak2Req=\n";
+
+// Shows the widget, lets it paint, and saves it; returns false when the file was not written.
+bool save(QWidget& widget, const QString& path) {
+    widget.show();
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+    bool ok = widget.grab().save(path);
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: desktop_screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    QApplication qtApp(argc, argv);
+    QString out = QString::fromLocal8Bit(argv[1]) + "/";
+    QTemporaryDir config;
+    std::ofstream(config.filePath("tarnwick.ini").toStdString()) << kSample;
+
+    FakeClock clock;
+    MailerApp app(clock, config.path().toStdString() + "/");
+    MainWindow window(app);
+    app.startUp();
+    window.start();
+    clock.local.minute = 9;
+    app.log().logMsg(false, "Checking for new email messages...");
+    app.log().logMsg(false, "New messages: %d", 1);
+    app.log().logMsg(false, "File Req: %s", "eventfilerequest=2003/02/19 07:00:00,120,bhz");
+    clock.local.minute = 11;
+    app.log().logMsg(false, "Checking for new email messages...");
+    app.log().logMsg(false, "No new email messages");
+    bool ok = save(window, out + "main-window.png");
+
+    SmtpInfoLogic smtpLogic(app.settings());
+    SmtpInfoDialog smtp(smtpLogic, &window);
+    ok = save(smtp, out + "smtp-info.png") && ok;
+    smtp.hide();
+
+    app.statistics().popLoginAttempts = 12;
+    app.statistics().goodPopLogins = 11;
+    app.statistics().badPopLogins = 1;
+    app.statistics().requestFiles = 3;
+    app.statistics().eventFilesSent = 3;
+    app.statistics().bytesSent = 184320;
+    StatisticsDialog stats(app.statistics(), &window);
+    ok = save(stats, out + "statistics.png") && ok;
+    return ok ? 0 : 1;
+}

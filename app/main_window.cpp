@@ -1,0 +1,275 @@
+#include "app/main_window.h"
+
+#include "ui_main_window.h"
+
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QRegularExpressionValidator>
+
+#include "app/about_box.h"
+#include "app/mailer_app.h"
+#include "settings/directory_picker.h"
+#include "settings/smtp_info_dialog.h"
+#include "settings/statistics_dialog.h"
+
+namespace {
+
+// The edits whose changes and focus losses the rules hear about.
+constexpr int kEditIds[] = {kServerEdit,      kUserNameEdit,        kPasswordEdit,
+                            kCheckEveryEdit,  kFirstSystemDirEdit,  kSecondSystemDirEdit,
+                            kTempDirEdit,     kFirstRequestDirEdit, kSecondRequestDirEdit,
+                            kStationNameEdit, kFromUserEdit,        kMapDriveEdit};
+
+constexpr int kBrowseIds[] = {kFirstSystemDirBrowse, kFirstRequestDirBrowse, kSecondSystemDirBrowse,
+                              kSecondRequestDirBrowse};
+
+// The program icon: a seismogram trace on a dark tile.
+QIcon programIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(0x1f, 0x3a, 0x5f));
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+        painter.setPen(QPen(QColor(0xf0, 0xc0, 0x40), size / 12.0 + 0.5));
+        const double y[] = {0.5, 0.5, 0.35, 0.7, 0.15, 0.85, 0.3, 0.6, 0.5, 0.5};
+        QPolygonF trace;
+        for (int i = 0; i < 10; ++i) trace << QPointF(size * (0.08 + 0.84 * i / 9.0), size * y[i]);
+        painter.drawPolyline(trace);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MailerApp& app)
+    : app_(app), ui_(std::make_unique<Ui::MainWindow>()), logic_(app, *this) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(programIcon());
+    ui_->id1021->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[ -~]?")), this));
+    for (const std::string& line : app_.log().entries()) entryAdded(line);
+    app_.log().setView(this);
+    wireEdits();
+    wireButtons();
+    buildMenus();
+    connect(&pollTimer_, &QTimer::timeout, this, &MainWindow::tick);
+}
+
+MainWindow::~MainWindow() {
+    app_.log().setView(nullptr);
+}
+
+void MainWindow::start() {
+    createTrayIcon();
+    pollTimer_.start(1000);
+    logic_.startUp();
+    if (!logic_.ended())
+        show();
+}
+
+void MainWindow::wireEdits() {
+    for (int id : kEditIds) {
+        auto* edit = qobject_cast<QLineEdit*>(control(id));
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textEdited, this, [this, edit, id](const QString& text) {
+            // The drive letter edit shows upper case only.
+            if (id == kMapDriveEdit && text != text.toUpper())
+                edit->setText(text.toUpper());
+            logic_.onEditChanged(id);
+        });
+    }
+}
+
+void MainWindow::wireButtons() {
+    connect(ui_->id1, &QPushButton::clicked, this, &MainWindow::accept);
+    connect(ui_->id2, &QPushButton::clicked, this, &MainWindow::reject);
+    connect(ui_->id1007, &QPushButton::clicked, this, [this] { logic_.onCheckNow(); });
+    connect(ui_->id1008, &QCheckBox::clicked, this, [this] { logic_.onEnableClicked(); });
+    connect(ui_->id1014, &QPushButton::clicked, this, [this] { logic_.onSave(); });
+    connect(ui_->id1015, &QPushButton::clicked, this, [this] { logic_.onUpdate(); });
+    connect(ui_->id1023, &QPushButton::clicked, this, [this] { logic_.onSmtpInfo(); });
+    connect(ui_->id1022, &QPushButton::clicked, this, &MainWindow::showStatistics);
+    for (int id : kBrowseIds) {
+        auto* button = qobject_cast<QPushButton*>(control(id));
+        connect(button, &QPushButton::clicked, this, [this, id] { logic_.onBrowse(id); });
+    }
+}
+
+// The window menu holds what the system menu would: "&Hide Window" and "&About Tarnwick...".
+// The tray menu's first item is relabelled each time it opens.
+void MainWindow::buildMenus() {
+    connect(windowMenu_.addAction(tr("&Hide Window")), &QAction::triggered, this,
+            [this] { logic_.onHideCommand(); });
+    windowMenu_.addSeparator();
+    connect(windowMenu_.addAction(tr("&About Tarnwick...")), &QAction::triggered, this,
+            &MainWindow::showAboutBox);
+
+    trayToggleAction_ = trayMenu_.addAction(tr("&Hide Window"));
+    connect(trayToggleAction_, &QAction::triggered, this, [this] { logic_.onTrayToggle(); });
+    connect(trayMenu_.addAction(tr("&Exit Program")), &QAction::triggered, this,
+            [this] { logic_.onTrayExit(); });
+    connect(&trayMenu_, &QMenu::aboutToShow, this,
+            [this] { trayToggleAction_->setText(QString::fromStdString(logic_.trayMenuLabel())); });
+}
+
+void MainWindow::createTrayIcon() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    tray_ = new QSystemTrayIcon(windowIcon(), this);
+    tray_->setToolTip(QStringLiteral("Tarnwick"));
+    tray_->setContextMenu(&trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    logic_.onTrayDoubleClick();
+            });
+    tray_->show();
+}
+
+// One tick of the poll timer; a tick never starts inside another.
+void MainWindow::tick() {
+    if (inTick_)
+        return;
+    inTick_ = true;
+    app_.onTick();
+    inTick_ = false;
+}
+
+void MainWindow::accept() {
+    logic_.onClose();
+}
+
+void MainWindow::reject() {
+    logic_.onCancel();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        // A message box or menu taking the focus for a moment is not the edit being left.
+        Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        bool id = watched->objectName().startsWith(QStringLiteral("id"));
+        if (id && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            logic_.onFocusLost(watched->objectName().mid(2).toInt());
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    windowMenu_.exec(event->globalPos());
+}
+
+// Without a tray icon "hide" minimises; a window the user restores is shown again.
+void MainWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !tray_ && !isMinimized() && !logic_.shown() &&
+        !logic_.ended())
+        logic_.onRestoredByUser();
+}
+
+QWidget* MainWindow::control(int id) const {
+    return findChild<QWidget*>(QStringLiteral("id%1").arg(id));
+}
+
+std::string MainWindow::text(int id) {
+    auto* edit = qobject_cast<QLineEdit*>(control(id));
+    return edit ? edit->text().toStdString() : std::string();
+}
+
+void MainWindow::setText(int id, const std::string& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control(id)))
+        edit->setText(QString::fromStdString(text));
+}
+
+bool MainWindow::checked(int id) {
+    auto* box = qobject_cast<QCheckBox*>(control(id));
+    return box && box->isChecked();
+}
+
+void MainWindow::setChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QCheckBox*>(control(id)))
+        box->setChecked(checked);
+}
+
+void MainWindow::setEnabled(int id, bool enabled) {
+    if (QWidget* w = control(id))
+        w->setEnabled(enabled);
+}
+
+void MainWindow::focus(int id) {
+    if (QWidget* w = control(id))
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showValidationMessage(const std::string& message) {
+    QMessageBox::warning(this, QStringLiteral("Tarnwick"), QString::fromStdString(message));
+}
+
+bool MainWindow::askExit() {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarnwick"),
+                    QStringLiteral("Exit Program"), QMessageBox::Ok | QMessageBox::Cancel, this);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void MainWindow::showWindow(bool shown) {
+    if (shown) {
+        showNormal();
+        raise();
+        activateWindow();
+    } else if (tray_) {
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void MainWindow::endWindow() {
+    pollTimer_.stop();
+    if (tray_) {
+        tray_->hide();
+        tray_->deleteLater();
+        tray_ = nullptr;
+    }
+    hide();
+    emit ended();
+}
+
+bool MainWindow::runSmtpInfoDialog(SmtpInfoLogic& logic) {
+    SmtpInfoDialog dialog(logic, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool MainWindow::chooseDirectory(const std::string& initialDir, std::string& chosen) {
+    DirectoryPicker picker(initialDir, this);
+    if (picker.exec() != QDialog::Accepted)
+        return false;
+    chosen = picker.chosenDirectory();
+    return true;
+}
+
+void MainWindow::showAboutBox() {
+    AboutBox box(this);
+    box.exec();
+}
+
+void MainWindow::showStatistics() {
+    StatisticsDialog dialog(app_.statistics(), this);
+    dialog.exec();
+}
+
+void MainWindow::oldestRemoved() {
+    delete ui_->id1013->takeItem(0);
+}
+
+void MainWindow::entryAdded(const std::string& listLine) {
+    ui_->id1013->addItem(QString::fromStdString(listLine));
+    ui_->id1013->setCurrentRow(ui_->id1013->count() - 1);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QDialog>
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <memory>
+
+#include "app/main_window_logic.h"
+#include "settings/activity_log.h"
+
+class MailerApp;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's one top-level window: the settings edits, the activity list, the buttons,
+// the one-second poll timer and the tray icon. It wires the widgets to MainWindowLogic, which
+// holds every rule; it shows the list through LogView.
+class MainWindow final : public QDialog, private WindowView, private LogView {
+    Q_OBJECT
+
+  public:
+    explicit MainWindow(MailerApp& app);
+    ~MainWindow() override;
+
+    // The window's start-up, after MailerApp::startUp(): tray icon, poll timer, controls
+    // filled and checked, window shown.
+    void start();
+
+    // Enter and "Close": the exit question, OK path.
+    void accept() override;
+    // Escape, the close box and the hidden "Cancel": the exit question, Cancel path.
+    void reject() override;
+
+    bool hasEnded() const { return logic_.ended(); }
+    MainWindowLogic& logic() { return logic_; }
+    // The tray icon, or nullptr when the desktop has no system tray.
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QMenu& trayMenu() { return trayMenu_; }
+    QMenu& windowMenu() { return windowMenu_; }
+
+  signals:
+    // A confirmed exit: the timer is stopped and the tray icon gone.
+    void ended();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    // WindowView
+    std::string text(int id) override;
+    void setText(int id, const std::string& text) override;
+    bool checked(int id) override;
+    void setChecked(int id, bool checked) override;
+    void setEnabled(int id, bool enabled) override;
+    void focus(int id) override;
+    void showValidationMessage(const std::string& message) override;
+    bool askExit() override;
+    void showWindow(bool shown) override;
+    void endWindow() override;
+    bool runSmtpInfoDialog(SmtpInfoLogic& logic) override;
+    bool chooseDirectory(const std::string& initialDir, std::string& chosen) override;
+    // LogView
+    void oldestRemoved() override;
+    void entryAdded(const std::string& listLine) override;
+
+    QWidget* control(int id) const;
+    void wireEdits();
+    void wireButtons();
+    void buildMenus();
+    void createTrayIcon();
+    void tick();
+    void showAboutBox();
+    void showStatistics();
+
+    MailerApp& app_;
+    std::unique_ptr<Ui::MainWindow> ui_;
+    MainWindowLogic logic_;
+    QTimer pollTimer_;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu trayMenu_;
+    QAction* trayToggleAction_ = nullptr;
+    QMenu windowMenu_;
+    bool inTick_ = false;
+};

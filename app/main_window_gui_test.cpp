@@ -1,0 +1,179 @@
+// The main window's real widgets on the offscreen platform.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <memory>
+
+#include "app/mailer_app.h"
+#include "app/main_window.h"
+#include "testing/fake_clock.h"
+#include "testing/qt_testing.h"
+
+namespace {
+
+const char kComplete[] =
+    "StationName=ANMO\nPopEnable=0\nPopServer=pop.example\nPopUser=robot\nPopKeyStr=7077\n"
+    "PopCheckTime=2\nSmtpServer=smtp.example\nFromUser=Robot <r@s>\nTempDir=/t/\n"
+    "MornakDir=/m/\nMornakReq=/m/r/\n";
+const char kRange[] = "Please enter an integer between 1 and 30.";
+
+// A started window on a complete settings file in a temp dir.
+struct StartedWindow {
+    StartedWindow() {
+        std::ofstream(dir.filePath("tarnwick.ini").toStdString()) << kComplete;
+        app = std::make_unique<MailerApp>(clock, dir.path().toStdString() + "/");
+        window = std::make_unique<MainWindow>(*app);
+        app->startUp();
+        window->start();
+    }
+    template <typename T>
+    T* control(int id) {
+        return window->findChild<T*>(QStringLiteral("id%1").arg(id));
+    }
+
+    QTemporaryDir dir;
+    FakeClock clock;
+    std::unique_ptr<MailerApp> app;
+    std::unique_ptr<MainWindow> window;
+};
+
+}  // namespace
+
+class MainWindowGuiTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void startsWithTheSettingsAndPollingOn() {
+        StartedWindow w;
+        QCOMPARE(w.window->windowTitle(), QStringLiteral("Tarnwick Version 1.0"));
+        QCOMPARE(w.control<QLineEdit>(kServerEdit)->text(), QStringLiteral("pop.example"));
+        QCOMPARE(w.control<QLineEdit>(kPasswordEdit)->echoMode(), QLineEdit::Password);
+        QVERIFY(w.control<QCheckBox>(kEnableBox)->isChecked());
+        QVERIFY(w.control<QPushButton>(kCheckNowButton)->isEnabled());
+        QVERIFY(!w.control<QPushButton>(kSaveButton)->isEnabled());
+        auto* list = w.control<QListWidget>(kActivityList);
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("02/19 07:05:09 Program Startup..."));
+        QVERIFY(w.window->trayIcon() == nullptr);  // no system tray offscreen
+    }
+
+    void focusLossCopiesTheFieldIntoTheSettings() {
+        StartedWindow w;
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        auto* server = w.control<QLineEdit>(kServerEdit);
+        server->setFocus();
+        server->selectAll();
+        QTest::keyClicks(server, "mail.example");
+        QCOMPARE(w.app->settings().popServer.str(), std::string("pop.example"));
+        QVERIFY(w.control<QPushButton>(kSaveButton)->isEnabled());
+        w.control<QLineEdit>(kUserNameEdit)->setFocus();
+        QCOMPARE(w.app->settings().popServer.str(), std::string("mail.example"));
+
+        auto* drive = w.control<QLineEdit>(kMapDriveEdit);
+        drive->setFocus();
+        QTest::keyClicks(drive, "ef");  // one character only, shown in upper case
+        QCOMPARE(drive->text(), QStringLiteral("E"));
+        server->setFocus();
+        QCOMPARE(w.app->settings().mapDrive, 'E');
+    }
+
+    void leavingCheckEveryWith45ShowsTheRangeMessage() {
+        StartedWindow w;
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        ModalAnswerer answerer(QMessageBox::Ok);
+        auto* every = w.control<QLineEdit>(kCheckEveryEdit);
+        every->setFocus();
+        every->selectAll();
+        QTest::keyClicks(every, "45");  // the range message comes at once
+        QCOMPARE(answerer.texts.size(), std::size_t(1));
+        QCOMPARE(w.app->settings().popCheckTime, 2);
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QCOMPARE(QApplication::focusWidget(), every);
+        w.control<QLineEdit>(kServerEdit)->setFocus();
+        QCOMPARE(answerer.texts, std::vector<std::string>(2, kRange));
+        QCOMPARE(w.app->settings().popCheckTime, 30);
+        QCOMPARE(every->text(), QStringLiteral("45"));
+    }
+
+    void exitQuestionAnsweredOkEndsTheWindow() {
+        StartedWindow w;
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QSignalSpy ended(w.window.get(), &MainWindow::ended);
+        ModalAnswerer answerer(QMessageBox::Ok);
+        QTest::keyClick(w.window.get(), Qt::Key_Escape);
+        QCOMPARE(answerer.texts, std::vector<std::string>{"Exit Program"});
+        QCOMPARE(answerer.icons, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!w.window->isVisible());
+        QVERIFY(w.window->hasEnded());
+    }
+
+    void enterInAnEditAsksAndCancelKeepsTheWindow() {
+        StartedWindow w;
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QSignalSpy ended(w.window.get(), &MainWindow::ended);
+        ModalAnswerer answerer(QMessageBox::Cancel);
+        auto* station = w.control<QLineEdit>(kStationNameEdit);
+        station->setFocus();
+        QTest::keyClick(station, Qt::Key_Return);
+        QCOMPARE(answerer.texts, std::vector<std::string>{"Exit Program"});
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(w.window->isVisible());
+        QVERIFY(w.window->logic().shown());
+    }
+
+    void hideWithoutATrayMinimises() {
+        StartedWindow w;
+        w.window->windowMenu().actions().at(0)->trigger();
+        QVERIFY(!w.window->logic().shown());
+        QVERIFY(w.window->isVisible());
+        QVERIFY(w.window->windowState() & Qt::WindowMinimized);
+        QCOMPARE(w.window->trayMenu().actions().at(0)->text(), QStringLiteral("&Hide Window"));
+        emit w.window->trayMenu().aboutToShow();
+        QCOMPARE(w.window->trayMenu().actions().at(0)->text(), QStringLiteral("&Show Window"));
+        w.window->trayMenu().actions().at(0)->trigger();
+        QVERIFY(w.window->logic().shown());
+        QVERIFY(!(w.window->windowState() & Qt::WindowMinimized));
+    }
+
+    void windowMenuShowsTheAboutBox() {
+        StartedWindow w;
+        QStringList seen;
+        ModalAnswerer answerer(QMessageBox::Ok, [&seen](QWidget* modal) {
+            seen << modal->windowTitle();
+            for (auto* label : modal->findChildren<QLabel*>()) seen << label->text();
+            modal->findChild<QPushButton*>(QStringLiteral("id1"))->click();
+        });
+        QAction* about = w.window->windowMenu().actions().at(2);
+        QCOMPARE(about->text(), QStringLiteral("&About Tarnwick..."));
+        about->trigger();
+        QCOMPARE(seen.mid(0, 3),
+                 QStringList({"About Tarnwick", "Tarnwick Version 1.1", "Release Date: 2/18/03"}));
+        QCOMPARE(seen.size(), 6);
+        QVERIFY(w.window->isVisible());
+    }
+
+    void listKeepsTheNewest1000Selected() {
+        StartedWindow w;
+        for (int i = 2; i <= 1001; ++i) w.app->log().logMsg(false, "entry %d", i);
+        auto* list = w.control<QListWidget>(kActivityList);
+        QCOMPARE(list->count(), 1000);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("02/19 07:05:09 entry 2"));
+        QCOMPARE(list->currentRow(), 999);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("02/19 07:05:09 entry 1001"));
+    }
+};
+
+int main(int argc, char** argv) {
+    MainWindowGuiTest test;
+    return runQtTests(argc, argv, {&test});
+}
+
+#include "main_window_gui_test.moc"
