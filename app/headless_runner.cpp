@@ -62,11 +62,11 @@ std::int64_t nextTickDeadline(std::int64_t previous, std::int64_t now, int perio
 }
 
 int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out) {
+    // Signals are blocked before the run starts, so a SIGTERM at any moment ends it cleanly.
     SignalWaiter signals;
     StreamLogView view(out);
     app.log().setView(&view);
-    for (const std::string& line : app.log().entries())
-        out << line << std::endl;
+    app.startUp();
 
     // A single run checks the mailbox at its first tick.
     if (once)

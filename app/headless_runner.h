@@ -5,7 +5,8 @@
 
 class MailerApp;
 
-// Runs the robot without a window: one onTick per period, the activity list printed to out.
+// Starts the robot (MailerApp::startUp) and runs it without a window: one onTick per period,
+// the activity list printed to out.
 // SIGTERM and SIGINT end the run like a confirmed exit (nothing saved) with 0; SIGUSR1 asks for
 // a mail check. With once set the mailbox is checked at the first tick and the run ends by
 // itself when the robot has nothing left to do, with MailerApp::exitCode(). Returns the exit
