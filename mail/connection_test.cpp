@@ -9,6 +9,7 @@
 
 using ::testing::AnyOf;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 
 namespace {
 
@@ -68,6 +69,14 @@ TEST_F(ConnectionTest, OpenRefusesBadServicesAndHostsWithTheirCodes) {
     // None of these leaves a text; only an unexpected connect error does.
     EXPECT_EQ("", error);
     EXPECT_EQ(0, bytesSent);
+}
+
+TEST_F(ConnectionTest, AnUnexpectedConnectErrorLeavesItsText) {
+    // TCP cannot connect to a multicast address; the platform says so with its own code.
+    connection* conn = nullptr;
+    EXPECT_EQ(kGensockConnectError, gensock_open("224.0.0.1", "9", context(), &conn));
+    EXPECT_EQ(nullptr, conn);
+    EXPECT_THAT(error, MatchesRegex("unexpected error [0-9]+ from winsock\n"));
 }
 
 TEST_F(ConnectionTest, ServiceNamesAreLookedUpForTcp) {

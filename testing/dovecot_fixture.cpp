@@ -1,6 +1,7 @@
 #include "testing/dovecot_fixture.h"
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -73,7 +74,8 @@ void DovecotServer::writeConfig() {
         mailGid_ = getegid();
         passwd* me = getpwuid(mailUid_);
         loginUser = internalUser = me ? me->pw_name : "nobody";
-        internalGroup = loginUser;
+        group* mine = getgrgid(mailGid_);
+        internalGroup = mine ? mine->gr_name : loginUser;
     }
     const std::string& d = dir_.path();
     std::string config =
