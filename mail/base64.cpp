@@ -108,9 +108,9 @@ std::size_t base64EncodeTo(const unsigned char* in, std::size_t n, char* out) {
 Base64Coder::Base64Coder() : encoded_(1, '\0'), decoded_(1, 0) {}
 
 void Base64Coder::encode(const void* bytes, std::size_t n) {
-    decoded_.assign(n + 1, 0);
-    if (n > 0)
-        std::memcpy(decoded_.data(), bytes, n);
+    const auto* in = static_cast<const unsigned char*>(bytes);
+    decoded_.assign(in, in + n);
+    decoded_.push_back(0);
     decodedLength_ = n;
     encoded_.assign(base64EncodedSize(n) + 1, '\0');
     encodedLength_ = base64EncodeTo(decoded_.data(), n, encoded_.data());
