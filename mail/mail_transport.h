@@ -8,7 +8,7 @@
 // The two mail dialogues as the request cycle and the resend queue see them, so their tests
 // can run on a fake.
 class MailTransport {
-  public:
+public:
     virtual ~MailTransport() = default;
 
     // Reads every waiting message of the POP3 mailbox, keeps its request lines (lower-cased)
