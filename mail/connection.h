@@ -56,7 +56,8 @@ int gensock_put_buffered(connection* conn, const char* data, std::size_t length)
 // Sends what the send buffer holds. 0 on success, 1 on failure or for a missing connection.
 int gensock_flush(connection* conn);
 
-// Closes the socket and releases the connection. 4010 for a missing connection.
+// Closes the socket and releases the connection; 4012 when closing failed (the connection
+// is released all the same). 4010 for a missing connection.
 int gensock_release(connection* conn);
 
 // Splits "host:port" into host and service; without ":port" the service is defaultService.

@@ -1,0 +1,350 @@
+#include "mail/connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr std::size_t kBufferSize = 512;
+constexpr std::size_t kMaxSendChunk = 1024;
+constexpr std::size_t kMaxErrorChars = 255;
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Milliseconds left until deadline, never negative.
+int msLeft(SteadyClock::time_point deadline) {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits until the socket shows one of events or the deadline passes. Returns 1 when it does,
+// 0 when the time ran out, -1 with errno set when the wait itself failed.
+int waitFor(int fd, short events, SteadyClock::time_point deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        int r = poll(&p, 1, msLeft(deadline));
+        if (r >= 0)
+            return r > 0 ? 1 : 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+// True for the errors that mean the peer or the network is gone.
+bool isConnectionLost(int error) {
+    switch (error) {
+        case ECONNRESET:
+        case EPIPE:
+        case ENOTCONN:
+        case ENETDOWN:
+        case ENETUNREACH:
+        case ENETRESET:
+        case ECONNABORTED:
+        case EHOSTUNREACH:
+        case ETIMEDOUT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Resolves a decimal port or a TCP service name to a port in host byte order. Returns 0 or
+// the 4014 code.
+int resolveService(const char* service, std::uint16_t* port) {
+    std::size_t length = std::strlen(service);
+    bool digitsOnly = std::strspn(service, "0123456789") == length;
+    if (digitsOnly) {
+        if (length == 0)
+            return kGensockServiceNotFound;
+        unsigned long value = 0;
+        for (const char* p = service; *p; ++p) {
+            value = value * 10 + static_cast<unsigned long>(*p - '0');
+            if (value > 65535)
+                return kGensockServiceNotFound;
+        }
+        *port = static_cast<std::uint16_t>(value);
+        return kGensockOk;
+    }
+    servent entry{};
+    servent* found = nullptr;
+    char work[1024];
+    if (getservbyname_r(service, "tcp", &entry, work, sizeof work, &found) != 0 || !found)
+        return kGensockServiceNotFound;
+    *port = ntohs(static_cast<std::uint16_t>(found->s_port));
+    return kGensockOk;
+}
+
+// Resolves a dotted IPv4 address or, failing that, a host name (first IPv4 address).
+int resolveHost(const char* host, in_addr* address) {
+    if (inet_aton(host, address) != 0)
+        return kGensockOk;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* answer = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &answer) != 0 || !answer)
+        return kGensockHostNotFound;
+    *address = reinterpret_cast<sockaddr_in*>(answer->ai_addr)->sin_addr;
+    freeaddrinfo(answer);
+    return kGensockOk;
+}
+
+}  // namespace
+
+// One open TCP client stream: a 512-byte receive buffer handed out byte by byte and a
+// 512-byte send buffer emptied in whole blocks, every wait limited by the context's time.
+class connection {
+  public:
+    explicit connection(const ConnectionContext& context) : context_(context) {
+        if (context_.timeoutMs < 0)
+            context_.timeoutMs = 0;
+    }
+    ~connection() { closeSocket(); }
+    connection(const connection&) = delete;
+    connection& operator=(const connection&) = delete;
+
+    int open(const char* host, const char* service);
+    int read_char(char* c);
+    int put_data(const char* data, std::size_t length);
+    int put_buffered(const char* data, std::size_t length);
+    int flush();
+    // Closes the socket; false when the platform reported a failure.
+    bool closeSocket();
+
+  private:
+    int get_buffer();
+    int connectTo(const sockaddr_in& address);
+    void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    SteadyClock::time_point deadline() const {
+        return SteadyClock::now() + std::chrono::milliseconds(context_.timeoutMs);
+    }
+
+    ConnectionContext context_;
+    int socket_ = -1;
+    char receiveBuffer_[kBufferSize] = {};
+    char sendBuffer_[kBufferSize] = {};
+    std::uint32_t readPosition_ = 0;
+    std::uint32_t sendCount_ = 0;
+    std::uint32_t receiveCount_ = 0;
+};
+
+void connection::setError(const char* format, ...) {
+    if (!context_.errorText)
+        return;
+    char text[kMaxErrorChars + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    *context_.errorText = text;
+}
+
+bool connection::closeSocket() {
+    if (socket_ < 0)
+        return true;
+    int r = ::close(socket_);
+    socket_ = -1;
+    return r == 0;
+}
+
+int connection::open(const char* host, const char* service) {
+    std::uint16_t port = 0;
+    if (int r = resolveService(service, &port))
+        return r;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (int r = resolveHost(host, &address.sin_addr))
+        return r;
+    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket_ < 0)
+        return kGensockNoSocket;
+    if (int r = connectTo(address))
+        return r;
+    int flags = fcntl(socket_, F_GETFL, 0);
+    fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
+    return kGensockOk;
+}
+
+// Connects in blocking mode. A connect that a signal interrupted goes on in the background;
+// it is then waited for up to the time limit.
+int connection::connectTo(const sockaddr_in& address) {
+    int r = ::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    int error = r == 0 ? 0 : errno;
+    if (error == EINTR || error == EINPROGRESS) {
+        int ready = waitFor(socket_, POLLOUT, deadline());
+        socklen_t size = sizeof error;
+        if (ready == 1)
+            getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &size);
+        else
+            error = ready == 0 ? ETIMEDOUT : errno;
+    }
+    if (error == 0)
+        return kGensockOk;
+    if (error == ECONNREFUSED)
+        return kGensockRefused;
+    setError("unexpected error %d from winsock\n", error);
+    return kGensockConnectError;
+}
+
+int connection::read_char(char* c) {
+    if (readPosition_ >= receiveCount_) {
+        if (int r = get_buffer())
+            return r;
+    }
+    *c = receiveBuffer_[readPosition_++];
+    return kGensockOk;
+}
+
+// Refills the receive buffer with one receive of up to 512 bytes, waiting up to the time
+// limit for data. On failure the buffer is left empty, so no old byte is handed out again.
+int connection::get_buffer() {
+    readPosition_ = 0;
+    receiveCount_ = 0;
+    SteadyClock::time_point end = deadline();
+    for (;;) {
+        if (waitFor(socket_, POLLIN, end) < 0)
+            setError("connection::get_buffer() unexpected error from select: %d", errno);
+        ssize_t n = ::recv(socket_, receiveBuffer_, sizeof receiveBuffer_, 0);
+        if (n > 0) {
+            receiveCount_ = static_cast<std::uint32_t>(n);
+            return kGensockOk;
+        }
+        if (n == 0)
+            return kGensockConnectionLost;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (msLeft(end) > 0)
+                continue;  // woken without data: wait out the rest of the time
+            return kGensockTimeout;
+        }
+        // Every other receive error ends the stream as a lost connection.
+        return kGensockConnectionLost;
+    }
+}
+
+// Sends every byte, at most 1024 per call, each call after waiting for the socket to be
+// writable. The time limit runs afresh after every send accepted; a socket that does not
+// become writable within it fails with 4013, leaving the rest unsent.
+int connection::put_data(const char* data, std::size_t length) {
+    SteadyClock::time_point end = deadline();
+    while (length > 0) {
+        // A socket still not writable when the time is up has taken nothing for that long.
+        if (waitFor(socket_, POLLOUT, end) == 0)
+            return kGensockTimeout;
+        std::size_t chunk = length < kMaxSendChunk ? length : kMaxSendChunk;
+        ssize_t n = ::send(socket_, data, chunk, MSG_NOSIGNAL);
+        if (n < 0) {
+            int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+                if (msLeft(end) == 0)
+                    return kGensockTimeout;
+                continue;  // the next wait decides, within the same time limit
+            }
+            if (isConnectionLost(error))
+                return kGensockConnectionLost;
+            setError("put_data() unexpected error from send(): %d", error);
+            return kGensockSendError;
+        }
+        if (context_.bytesSent)
+            *context_.bytesSent += n;
+        data += n;
+        length -= static_cast<std::size_t>(n);
+        end = deadline();
+    }
+    return kGensockOk;
+}
+
+// Appends to the send buffer; every time it reaches 512 bytes the block is sent. A failed
+// block is dropped with the send buffer emptied, and the rest of data is not taken.
+int connection::put_buffered(const char* data, std::size_t length) {
+    while (length > 0) {
+        if (sendCount_ + length < kBufferSize) {
+            std::memcpy(sendBuffer_ + sendCount_, data, length);
+            sendCount_ += static_cast<std::uint32_t>(length);
+            return 0;
+        }
+        std::size_t fill = kBufferSize - sendCount_;
+        std::memcpy(sendBuffer_ + sendCount_, data, fill);
+        data += fill;
+        length -= fill;
+        sendCount_ = 0;
+        if (put_data(sendBuffer_, kBufferSize) != kGensockOk)
+            return 1;
+    }
+    return 0;
+}
+
+int connection::flush() {
+    std::uint32_t count = sendCount_;
+    sendCount_ = 0;
+    return put_data(sendBuffer_, count) == kGensockOk ? 0 : 1;
+}
+
+int gensock_open(const char* host, const char* service, const ConnectionContext& context,
+                 connection** out) {
+    *out = nullptr;
+    if (!service)
+        return kGensockServiceNotFound;
+    if (!host)
+        return kGensockHostNotFound;
+    connection* conn = new (std::nothrow) connection(context);
+    if (!conn)
+        return kGensockCreateFailed;
+    if (int r = conn->open(host, service)) {
+        delete conn;
+        return r;
+    }
+    *out = conn;
+    return kGensockOk;
+}
+
+int gensock_read_char(connection* conn, char* c) {
+    return conn ? conn->read_char(c) : kGensockNoConnection;
+}
+
+int gensock_put_data(connection* conn, const char* data, std::size_t length) {
+    return conn ? conn->put_data(data, length) : kGensockNoConnection;
+}
+
+int gensock_put_buffered(connection* conn, const char* data, std::size_t length) {
+    return conn ? conn->put_buffered(data, length) : 1;
+}
+
+int gensock_flush(connection* conn) {
+    return conn ? conn->flush() : 1;
+}
+
+int gensock_release(connection* conn) {
+    if (!conn)
+        return kGensockNoConnection;
+    bool closed = conn->closeSocket();
+    delete conn;
+    return closed ? kGensockOk : kGensockCloseFailed;
+}
+
+void splitServerAndPort(const std::string& server, const char* defaultService, std::string& host,
+                        std::string& service) {
+    std::size_t colon = server.rfind(':');
+    if (colon == std::string::npos) {
+        host = server;
+        service = defaultService;
+        return;
+    }
+    host = server.substr(0, colon);
+    service = server.substr(colon + 1);
+}

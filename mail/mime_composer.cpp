@@ -1,0 +1,263 @@
+#include "mail/mime_composer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "mail/base64.h"
+#include "mail/mail_error.h"
+#include "mail/smtp_client.h"
+#include "settings/activity_log.h"
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+constexpr std::size_t kLineBytes = 57;  // one line of 76 base64 characters
+constexpr std::size_t kLineChars = 76;
+// Bytes read and encoded at a time: a whole number of lines, about a megabyte.
+constexpr std::size_t kChunkBytes = kLineBytes * 16384;
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(nullptr, 0, fmt, args);
+    va_end(args);
+    std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+    va_end(again);
+    return text;
+}
+
+std::string separatorLine(int boundary) {
+    return format("--=====================_%d==_\r\n", boundary);
+}
+
+std::string closingLine(int boundary) {
+    return format("--=====================_%d==_--\r\n", boundary);
+}
+
+std::string attachmentHeaders(const std::string& name) {
+    return format(
+        "Content-Type: application/octet-stream; name=\"%s\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment; filename=\"%s\"\r\n\r\n",
+        name.c_str(), name.c_str());
+}
+
+// The header block and the text part, up to where the first attachment part begins.
+std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffsetMinutes) {
+    std::string text = dateLine(time, utcOffsetMinutes);
+    text += format("From: %s\r\n", job.from.c_str());
+    text += format("Subject: %s\r\n", job.subject.c_str());
+    text += format("To: %s\r\n", job.to.c_str());
+    text += "MIME-Version: 1.0\r\n";
+    if (job.attachmentCount <= 0) {
+        text += "Content-Type: text/plain; charset=\"us-ascii\"\r\n";
+        text += "Content-Transfer-Encoding: 7bit\r\n";
+        text += "X-Mailer: Tarnwick\r\n\r\n";
+        text += job.body.view();
+        return text;
+    }
+    int boundary = boundaryNumber(time);
+    text += format("Content-Type: multipart/mixed; boundary=\"=====================_%d==_\"\r\n",
+                   boundary);
+    text += "X-Mailer: Tarnwick\r\n\r\n";
+    text += separatorLine(boundary);
+    text += "Content-Type: text/plain; charset=\"us-ascii\"\r\n\r\n";
+    text += job.body.view();
+    text += "\r\n\r\n";
+    text += separatorLine(boundary);
+    return text;
+}
+
+// What the attachment parts will add, for files that can be looked at now; a file that
+// cannot is left out (adding it fails later anyway).
+std::size_t attachmentPartsSize(const MailJob& job, int attachmentCount, int boundary) {
+    std::size_t total = 0;
+    for (int i = 0; i < attachmentCount; ++i) {
+        struct stat st;
+        if (stat(job.attachments[i].c_str(), &st) != 0)
+            continue;
+        total += attachmentHeaders(attachmentName(job.attachments[i].str())).size() +
+                 encodedLinesSize(static_cast<std::size_t>(st.st_size)) +
+                 closingLine(boundary).size();
+    }
+    return total;
+}
+
+// Reads exactly n bytes unless the file ends or fails first; returns the number read or -1.
+long readFully(int fd, unsigned char* buffer, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, buffer + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        got += static_cast<std::size_t>(r);
+    }
+    return static_cast<long>(got);
+}
+
+// Encodes n bytes as lines of 76 characters with CR LF; returns the characters written.
+std::size_t encodeLines(const unsigned char* in, std::size_t n, char* out) {
+    char* start = out;
+    while (n > 0) {
+        std::size_t line = n < kLineBytes ? n : kLineBytes;
+        out += base64EncodeTo(in, line, out);
+        *out++ = '\r';
+        *out++ = '\n';
+        in += line;
+        n -= line;
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+// Appends the base64 lines of the open file of the given size to text. Returns 1, or 0 with
+// the text in error.
+int appendEncodedFile(int fd, std::size_t size, const std::string& path, std::string& text,
+                      std::string& error) {
+    std::size_t start = text.size();
+    std::vector<unsigned char> chunk;
+    try {
+        text.resize(start + encodedLinesSize(size));
+        chunk.resize(size < kChunkBytes ? size : kChunkBytes);
+    } catch (const std::exception&) {
+        setMailError(error, "Out of memory error");
+        return 0;
+    }
+    char* out = text.data() + start;
+    if (size == 0) {
+        out[0] = '\r';
+        out[1] = '\n';
+        return 1;
+    }
+    std::size_t left = size;
+    while (left > 0) {
+        std::size_t want = left < chunk.size() ? left : chunk.size();
+        if (readFully(fd, chunk.data(), want) != static_cast<long>(want)) {
+            setMailError(error, "error reading file %s", path.c_str());
+            return 0;
+        }
+        out += encodeLines(chunk.data(), want, out);
+        left -= want;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int boundaryNumber(const LocalTime& time) {
+    return time.year + 65536 * time.month;
+}
+
+std::string dateLine(const LocalTime& time, int utcOffsetMinutes) {
+    const char* day = time.dayOfWeek >= 0 && time.dayOfWeek <= 6 ? kDayNames[time.dayOfWeek] : "";
+    const char* month = time.month >= 1 && time.month <= 12 ? kMonthNames[time.month - 1] : "";
+    int offset = std::abs(utcOffsetMinutes);
+    return format("Date: %s, %.2d %s %.2d %.2d:%.2d:%.2d %c%02d%02d\r\n", day, time.day, month,
+                  time.year % 100, time.hour, time.minute, time.second,
+                  utcOffsetMinutes >= 0 ? '+' : '-', offset / 60, offset % 60);
+}
+
+std::string attachmentName(const std::string& path) {
+    std::size_t last = path.find_last_of("\\/:");
+    if (last == std::string::npos || last == 0)
+        return path;
+    return path.substr(last + 1);
+}
+
+std::size_t encodedLinesSize(std::size_t fileSize) {
+    std::size_t lines = fileSize == 0 ? 1 : (fileSize + kLineBytes - 1) / kLineBytes;
+    return base64EncodedSize(fileSize) + 2 * lines;
+}
+
+int addAttachment(const std::string& path, bool last, int boundary, std::string& text,
+                  std::string& error) {
+    std::string name = attachmentName(path);
+    text += attachmentHeaders(name);
+
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        setMailError(error, "Error Opening %s File", path.c_str());
+        return 0;
+    }
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    struct stat st;
+    int ok;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        setMailError(error, "error reading file %s", path.c_str());
+        ok = 0;
+    } else {
+        ok = appendEncodedFile(fd, static_cast<std::size_t>(st.st_size), path, text, error);
+    }
+    close(fd);
+    if (!ok)
+        return 0;
+    text += last ? closingLine(boundary) : separatorLine(boundary);
+    return 1;
+}
+
+int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string& error) {
+    error.clear();
+    text.clear();
+    try {
+        text.reserve(job.body.size() + 4096);
+    } catch (const std::exception&) {
+        setMailError(error, "Out of memory");
+        return 0;
+    }
+    LocalTime time = clock.localTime();
+    int offset = clock.utcOffsetMinutes();
+    int count = job.attachmentCount < 0                         ? 0
+                : job.attachmentCount > MailJob::maxAttachments ? MailJob::maxAttachments
+                                                                : job.attachmentCount;
+    int boundary = boundaryNumber(time);
+    try {
+        std::string start = headerAndBody(job, time, offset);
+        // The exact final size, so that the attachments are encoded straight into place.
+        text.reserve(start.size() + attachmentPartsSize(job, count, boundary));
+        text.append(start);
+    } catch (const std::exception&) {
+        setMailError(error, "Out of memory error");
+        text.clear();
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!addAttachment(job.attachments[i].str(), i == count - 1, boundary, text, error)) {
+            std::string().swap(text);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int sendMailJob(MailContext& context, const MailJob& job, std::string& error) {
+    error.clear();
+    std::string text;
+    if (!MakeMimeMsg(context.clock, job, text, error)) {
+        context.log.logMsg(true, "MakeMimeMsg Error=%s", error.c_str());
+        return 0;
+    }
+    int sent = SendMimeMsg(context, job, text, error);
+    if (!sent)
+        context.log.logMsg(true, "SendMimeMsg Error=%s", error.c_str());
+    return sent;
+}

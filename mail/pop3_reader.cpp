@@ -1,0 +1,240 @@
+#include "mail/pop3_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "mail/connection.h"
+#include "settings/activity_log.h"
+#include "settings/mailer_settings.h"
+#include "settings/statistics.h"
+#include "settings/text_routines.h"
+
+namespace {
+
+// A reply line keeps at most this many characters; the rest, up to its line feed, is read
+// and dropped.
+constexpr std::size_t kMaxReplyChars = 1023;
+// A command goes out with its CR LF through a 256-byte line, so it holds at most this many.
+constexpr std::size_t kMaxCommandChars = 253;
+// The caller's error text holds at most this many characters.
+constexpr std::size_t kMaxErrorChars = 255;
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
+// into the caller's error text, a later text replacing an earlier one.
+class Pop3Session {
+  public:
+    Pop3Session(MailContext& ctx, std::vector<std::string>& lines, std::string& error)
+        : ctx_(ctx), lines_(lines), error_(error) {}
+    ~Pop3Session() {
+        if (conn_)
+            gensock_release(conn_);
+    }
+    Pop3Session(const Pop3Session&) = delete;
+    Pop3Session& operator=(const Pop3Session&) = delete;
+
+    int readMailbox();
+
+  private:
+    int popLogin();
+    int failLogin();
+    int readMessageCount();
+    int getMessage(long long number);
+    int getPop3Line();
+    int popSendLine(const std::string& command);
+    void popQuit();
+
+    bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
+    void setError(const std::string& text) { error_ = text.substr(0, kMaxErrorChars); }
+
+    MailContext& ctx_;
+    std::vector<std::string>& lines_;
+    std::string& error_;
+    connection* conn_ = nullptr;
+    std::string reply_;  // the last line received, without its line end
+    int messageCount_ = 0;
+    bool countFromPass_ = false;
+};
+
+int Pop3Session::readMailbox() {
+    error_.clear();
+    lines_.clear();
+    if (!popLogin())
+        return 0;
+    if (!countFromPass_ && !readMessageCount()) {
+        popQuit();
+        return 0;
+    }
+    int result = 1;
+    // The count may be as large as INT_MAX; each message still needs its own replies, so a
+    // server that runs out of them ends the loop with a failure.
+    for (long long number = 1; number <= messageCount_; ++number) {
+        if (!getMessage(number)) {
+            result = 0;
+            break;
+        }
+    }
+    popQuit();
+    return result;
+}
+
+// Connects and logs in. On success the connection is open in the transaction state and the
+// message count is known when the PASS reply told it. On failure the connection is closed
+// without QUIT and error holds the reason.
+int Pop3Session::popLogin() {
+    std::string host, service;
+    splitServerAndPort(ctx_.settings.popServer.str(), "110", host, service);
+    ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs};
+    if (gensock_open(host.c_str(), service.c_str(), context, &conn_) != kGensockOk) {
+        setError("POP Connect Error");
+        return 0;
+    }
+    if (!getPop3Line()) {
+        setError("Login Error");
+        return failLogin();
+    }
+    if (!replyIsOk()) {
+        setError("Bad First +OK Login Error");
+        return failLogin();
+    }
+    if (!popSendLine("USER " + ctx_.settings.popUser.str())) {
+        setError("POP User Name Too Long");
+        return failLogin();
+    }
+    if (!getPop3Line())
+        return failLogin();
+    if (!replyIsOk()) {
+        setError("User Login Error");
+        return failLogin();
+    }
+    if (!popSendLine("PASS " + ctx_.settings.popPassword.str())) {
+        setError("POP Password Too Long");
+        return failLogin();
+    }
+    if (!getPop3Line())
+        return failLogin();
+    if (!replyIsOk()) {
+        setError("User Login Password Error");
+        return failLogin();
+    }
+    // "+OK ann has 2 messages (320 octets)": the count starts four characters after "has".
+    std::size_t has = reply_.find("has");
+    if (has != std::string::npos) {
+        std::size_t from = std::min(has + 4, reply_.size());
+        messageCount_ = parseLeadingInt(reply_.c_str() + from);
+        countFromPass_ = true;
+    }
+    return 1;
+}
+
+// Closes the connection of a failed login; the login's error text stays.
+int Pop3Session::failLogin() {
+    gensock_release(conn_);
+    conn_ = nullptr;
+    return 0;
+}
+
+// Asks with STAT. The reply is not tested for "+OK": its text after the first three
+// characters gives the count, 0 when it starts with no digits.
+int Pop3Session::readMessageCount() {
+    popSendLine("STAT");
+    if (!getPop3Line())
+        return 0;
+    std::size_t from = std::min<std::size_t>(3, reply_.size());
+    messageCount_ = parseLeadingInt(reply_.c_str() + from);
+    return 1;
+}
+
+// Retrieves one message, keeps its request lines and deletes it. On failure the lines
+// collected before it stay, the reason is logged and left in error.
+int Pop3Session::getMessage(long long number) {
+    popSendLine("RETR " + std::to_string(number));
+    if (!getPop3Line()) {
+        ctx_.log.logMsg(true, "Bad GetMessage getPOP3Line After RETR Sent");
+        return 0;
+    }
+    if (!replyIsOk()) {
+        setError("Bad RETR OK in getMessage");
+        ctx_.log.logMsg(true, "Bad RETR OK Get Message = %s", reply_.c_str());
+        return 0;
+    }
+    for (;;) {
+        if (!getPop3Line()) {
+            ctx_.log.logMsg(true, "Bad getPop3Line return in getMessage");
+            return 0;
+        }
+        reply_ = toLowerAscii(reply_);
+        if (reply_ == ".")
+            break;
+        if (startsWith(reply_, "eventfilerequest=") || startsWith(reply_, "stationinfo="))
+            lines_.push_back(reply_);
+    }
+    popSendLine("DELE " + std::to_string(number));
+    if (!getPop3Line()) {
+        ctx_.log.logMsg(true, "Bad DELE +OK in Get Message");
+        return 0;
+    }
+    if (!replyIsOk()) {
+        setError("Bad Delete Message +OK in Get Message");
+        ctx_.log.logMsg(true, "Bad Delete Message +OK in Get Message");
+        return 0;
+    }
+    return 1;
+}
+
+// Reads one line into reply_: a line feed ends it and is not kept, every carriage return is
+// dropped, a zero byte ends the text of the line, and only the first 1023 characters are
+// kept. Returns 0 with "POP Get Char Error" when a character could not be read.
+int Pop3Session::getPop3Line() {
+    reply_.clear();
+    bool full = false;
+    for (;;) {
+        char c = 0;
+        if (gensock_read_char(conn_, &c) != kGensockOk) {
+            setError("POP Get Char Error");
+            return 0;
+        }
+        if (c == '\n')
+            return 1;
+        if (c == '\r' || full)
+            continue;
+        if (c == '\0' || reply_.size() >= kMaxReplyChars) {
+            full = true;
+            continue;
+        }
+        reply_.push_back(c);
+    }
+}
+
+// Sends the command with CR LF. A failed send leaves "gensock_put_data %d" in error and
+// still counts as sent: the reply read that follows reports the failure. Returns 0, sending
+// nothing, only for a command too long for the command line.
+int Pop3Session::popSendLine(const std::string& command) {
+    if (command.size() > kMaxCommandChars)
+        return 0;
+    std::string line = command + "\r\n";
+    int r = gensock_put_data(conn_, line.data(), line.size());
+    if (r != kGensockOk)
+        setError("gensock_put_data " + std::to_string(r));
+    return 1;
+}
+
+// Sends QUIT, reads one reply without looking at it, and closes the connection. A failed
+// read or close replaces the error text, never the result of the dialogue.
+void Pop3Session::popQuit() {
+    popSendLine("QUIT");
+    getPop3Line();
+    if (gensock_release(conn_) != kGensockOk)
+        setError("POP Close Error");
+    conn_ = nullptr;
+}
+
+}  // namespace
+
+int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error) {
+    Pop3Session session(ctx, lines, error);
+    return session.readMailbox();
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mail/mail_context.h"
+
+// Runs one POP3 dialogue with the mailbox of the settings (popServer, "host" or "host:port",
+// port 110 by default; popUser; popPassword): logs in, retrieves every waiting message,
+// keeps each line that begins "eventfilerequest=" or "stationinfo=" (lower-cased, in the
+// order received), deletes every message once read to its end, and ends with QUIT.
+//
+// Returns 1 when every message was read and deleted. Returns 0 on failure with the reason
+// in error ("POP Connect Error", "User Login Password Error", "POP Get Char Error", ...);
+// lines then keeps what was collected before the failure. Both are emptied first. After a
+// failure in the transaction state QUIT is still sent, so the messages already deleted are
+// gone; a failed login closes the connection without QUIT. Failures while reading messages
+// are also logged (to the file too). Every byte sent is added to ctx.statistics.bytesSent.
+int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error);

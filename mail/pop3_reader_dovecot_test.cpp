@@ -1,0 +1,75 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "mail/mail_context.h"
+#include "mail/pop3_reader.h"
+#include "settings/activity_log.h"
+#include "settings/mailer_settings.h"
+#include "settings/statistics.h"
+#include "testing/dovecot_fixture.h"
+#include "testing/fake_clock.h"
+
+// The mailbox reader against a real Dovecot POP3 server of the test's own.
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class Pop3ReaderDovecotTest : public ::testing::Test {
+  protected:
+    Pop3ReaderDovecotTest() : log(clock, "") { resetSettings(settings); }
+
+    void SetUp() override {
+        if (DovecotServer::programPath().empty())
+            GTEST_SKIP() << "dovecot is not installed (Debian package dovecot-pop3d)";
+        std::string why;
+        ASSERT_TRUE(dovecot.start(&why)) << why;
+        settings.popServer = dovecot.address();
+        settings.popUser = dovecot.user();
+        settings.popPassword = dovecot.password();
+    }
+
+    FakeClock clock;
+    ActivityLog log;  // list only
+    Statistics statistics;
+    MailerSettings settings;
+    MailContext context{settings, log, statistics, clock};
+    DovecotServer dovecot{"station", "s3cret"};
+    std::vector<std::string> lines;
+    std::string error;
+};
+
+TEST_F(Pop3ReaderDovecotTest, EveryMessageIsReadItsRequestLinesKeptAndItIsDeleted) {
+    dovecot.deliver(
+        "From: Ann <ann@example.org>\r\n"
+        "To: station@example.org\r\n"
+        "Subject: data\r\n"
+        "\r\n"
+        "EventFileRequest=2003/02/19,07:05:00,60,CH1,ann@example.org\r\n"
+        ".eventfilerequest=a line that begins with a dot\r\n"
+        "thanks\r\n");
+    dovecot.deliver("From: bob@example.org\nSubject: nothing\n\njust text\n");
+    dovecot.deliver("From: cy@example.org\nSubject: info\n\nstationinfo=cy@example.org\n");
+    ASSERT_EQ(3, dovecot.messageCount());
+
+    EXPECT_EQ(1, readMailbox(context, lines, error));
+    EXPECT_EQ("", error);
+    // Dovecot dot-stuffs the line that begins with a dot; it is not unstuffed, so not kept.
+    EXPECT_THAT(lines, ElementsAre("eventfilerequest=2003/02/19,07:05:00,60,ch1,ann@example.org",
+                                   "stationinfo=cy@example.org"));
+    EXPECT_EQ(0, dovecot.messageCount());
+    EXPECT_THAT(log.entries(), IsEmpty());
+    EXPECT_GT(statistics.bytesSent, 0);
+
+    EXPECT_EQ(1, readMailbox(context, lines, error));  // an empty mailbox next time
+    EXPECT_THAT(lines, IsEmpty());
+}
+
+TEST_F(Pop3ReaderDovecotTest, AWrongPasswordLeavesTheMailboxAlone) {
+    dovecot.deliver("Subject: x\n\nstationinfo=ann@example.org\n");
+    settings.popPassword = "wrong";
+    EXPECT_EQ(0, readMailbox(context, lines, error));
+    EXPECT_EQ("User Login Password Error", error);
+    EXPECT_THAT(lines, IsEmpty());
+    EXPECT_EQ(1, dovecot.messageCount());
+    EXPECT_THAT(log.entries(), IsEmpty());
+}

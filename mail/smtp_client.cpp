@@ -1,0 +1,285 @@
+#include "mail/smtp_client.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "mail/base64.h"
+#include "mail/mail_error.h"
+#include "settings/activity_log.h"
+#include "settings/statistics.h"
+
+namespace {
+
+constexpr std::size_t kMaxRecipientChars = 511;
+constexpr const char* kNameSeparators = " ,\n\t\r";
+
+// Sends a command as it stands; a failed send shows in the reply that then cannot be read.
+void sendCommand(SmtpDialogue& dialogue, const std::string& command) {
+    gensock_put_data(dialogue.conn, command.data(), command.size());
+}
+
+void releaseConnection(SmtpDialogue& dialogue) {
+    if (dialogue.conn) {
+        gensock_release(dialogue.conn);
+        dialogue.conn = nullptr;
+    }
+}
+
+void quitAndRelease(SmtpDialogue& dialogue) {
+    sendCommand(dialogue, "QUIT\r\n");
+    releaseConnection(dialogue);
+}
+
+// Reads one line into replyLine, up to and including its line feed. Returns 0, or the
+// connection's result when a read failed.
+int readLine(SmtpDialogue& dialogue) {
+    dialogue.replyLine.clear();
+    for (;;) {
+        char c = 0;
+        int result = gensock_read_char(dialogue.conn, &c);
+        if (result != 0)
+            return result;
+        if (dialogue.replyLine.size() < SmtpDialogue::maxReplyChars)
+            dialogue.replyLine += c;
+        if (c == '\n')
+            return 0;
+    }
+}
+
+// The number at the start of the line: leading white space and a sign allowed, 0 for none.
+int replyCode(const std::string& line) {
+    errno = 0;
+    long code = std::strtol(line.c_str(), nullptr, 10);
+    if (code > INT_MAX || code < INT_MIN)
+        return 0;
+    return static_cast<int>(code);
+}
+
+// The base64 text after "334 " of the last reply line, decoded and compared ignoring case.
+bool promptIs(const SmtpDialogue& dialogue, const char* expected) {
+    const std::string& line = dialogue.replyLine;
+    Base64Coder coder;
+    coder.decode(line.size() > 4 ? line.c_str() + 4 : "");
+    return strcasecmp(reinterpret_cast<const char*>(coder.decodedData()), expected) == 0;
+}
+
+std::string encodedLine(const FixedText<256>& text) {
+    Base64Coder coder;
+    coder.encode(text.c_str());
+    return std::string(coder.encodedData(), coder.encodedLength()) + "\r\n";
+}
+
+// The command format with its one "%s" replaced by the argument.
+std::string formatCommand(std::string_view format, const std::string& argument) {
+    std::size_t at = format.find("%s");
+    std::string command;
+    command.reserve(format.size() + argument.size());
+    command.append(format.substr(0, at)).append(argument).append(format.substr(at + 2));
+    return command;
+}
+
+// Announces every name of the recipient list. Returns 1, or 0 after smtpFail.
+int sendRecipients(SmtpDialogue& dialogue, const std::string& recipients) {
+    std::size_t start = recipients.find_first_not_of(kNameSeparators);
+    while (start != std::string::npos) {
+        std::size_t end = recipients.find_first_of(kNameSeparators, start);
+        std::string name = recipients.substr(start, end == std::string::npos ? end : end - start);
+        sendCommand(dialogue, formatCommand("RCPT To: <%s>\r\n", name));
+        if (smtpReadReply(dialogue) != 250) {
+            smtpFail(dialogue, "The mail server doesn't like the name %s", name.c_str());
+            return 0;
+        }
+        start = end == std::string::npos ? end : recipients.find_first_not_of(kNameSeparators, end);
+    }
+    return 1;
+}
+
+}  // namespace
+
+SmtpDialogue::SmtpDialogue(MailContext& mailContext, std::string& errorText)
+    : context(mailContext), error(errorText) {
+    connectionContext.errorText = &errorText;
+    connectionContext.bytesSent = &mailContext.statistics.bytesSent;
+    connectionContext.timeoutMs = mailContext.timeoutMs;
+}
+
+std::string buildRecipientList(const std::string& to) {
+    std::string list;
+    std::size_t i = 0;
+    const std::size_t n = to.size();
+    while (i < n) {
+        while (i < n && to[i] == ' ') ++i;
+        if (i < n && to[i] == '(') {
+            std::size_t close = to.find(')', i + 1);
+            i = close == std::string::npos ? n : close + 1;
+        }
+        if (i < n && to[i] == '\'') {
+            std::size_t close = to.find('\'', i + 1);
+            i = close == std::string::npos ? n : close + 1;
+        }
+        if (i < n) {
+            if (list.size() < kMaxRecipientChars)
+                list += to[i];
+            ++i;
+        }
+    }
+    return list;
+}
+
+int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost) {
+    std::string host, service;
+    splitServerAndPort(job.smtpServer.str(), "25", host, service);
+    connection* conn = nullptr;
+    if (gensock_open(host.c_str(), service.c_str(), dialogue.connectionContext, &conn) != 0 ||
+        !conn) {
+        setMailError(dialogue.error, "Can't connect to %s", job.smtpServer.c_str());
+        return 0;
+    }
+    dialogue.conn = conn;
+    char name[257] = {};
+    if (gethostname(name, 256) != 0) {
+        setMailError(dialogue.error, "Can't get local host name");
+        releaseConnection(dialogue);
+        return 0;
+    }
+    localHost = name;
+    return 1;
+}
+
+int smtpReadReply(SmtpDialogue& dialogue) {
+    do {
+        if (readLine(dialogue) != 0)
+            return 1;
+    } while (dialogue.replyLine.size() > 3 && dialogue.replyLine[3] == '-');
+    return replyCode(dialogue.replyLine);
+}
+
+void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
+    char text[kMaxMailErrorChars + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    dialogue.error = text;
+    dialogue.context.log.logMsg(true, "SMTP Error: %s", text);
+    quitAndRelease(dialogue);
+}
+
+int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
+    sendCommand(dialogue, "AUTH LOGIN\r\n");
+    int code;
+    do {
+        code = smtpReadReply(dialogue);  // what is left of the EHLO answer
+    } while (code == 250);
+    bool ok = code == 334 && promptIs(dialogue, "Username:");
+    if (ok) {
+        sendCommand(dialogue, encodedLine(job.smtpUser));
+        ok = smtpReadReply(dialogue) == 334 && promptIs(dialogue, "Password:");
+    }
+    if (ok) {
+        sendCommand(dialogue, encodedLine(job.smtpPassword));
+        ok = smtpReadReply(dialogue) == 235;
+    }
+    if (!ok) {
+        smtpFail(dialogue, "Bad authentication response from mail server");
+        return 0;
+    }
+    return 1;
+}
+
+int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& recipients) {
+    std::string from = job.from.str();
+    std::size_t open = from.find('<');
+    if (open == std::string::npos) {
+        setMailError(dialogue.error, "From Email Address - No < Found");
+        return 0;
+    }
+    std::size_t close = from.find('>', open + 1);
+    if (close == std::string::npos) {
+        setMailError(dialogue.error, "From Email Address - No > Found");
+        return 0;
+    }
+    std::string sender = from.substr(open + 1, close - open - 1);
+
+    std::string localHost;
+    if (!smtpConnect(dialogue, job, localHost))
+        return 0;
+    if (smtpReadReply(dialogue) != 220) {
+        smtpFail(dialogue, "SMTP server error");
+        return 0;
+    }
+    sendCommand(dialogue, formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
+    if (smtpReadReply(dialogue) != 250) {
+        smtpFail(dialogue, "SMTP server error");
+        return 0;
+    }
+    if (job.smtpAuth && !smtpAuthLogin(dialogue, job))
+        return 0;
+    sendCommand(dialogue, formatCommand("MAIL From:<%s>\r\n", sender));
+    if (smtpReadReply(dialogue) != 250) {
+        smtpFail(dialogue, "SMTP Error, server does not like From: field.");
+        return 0;
+    }
+    if (!sendRecipients(dialogue, recipients))
+        return 0;
+    sendCommand(dialogue, "DATA\r\n");
+    if (smtpReadReply(dialogue) != 354) {
+        smtpFail(dialogue, "Mail server error accepting message data");
+        return 0;
+    }
+    return 1;
+}
+
+int smtpSendText(SmtpDialogue& dialogue, const std::string& text) {
+    connection* conn = dialogue.conn;
+    const char* data = text.data();
+    const std::size_t n = text.size();
+    std::size_t runStart = 0;  // bytes from here on go out unchanged
+    char previous = 'a';
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = data[i];
+        if (c == '\r' && previous == '\r') {
+            if (gensock_put_buffered(conn, data + runStart, i - runStart) != 0)
+                return 0;
+            runStart = i + 1;
+        } else if (c == '.' && previous == '\n') {
+            if (gensock_put_buffered(conn, data + runStart, i - runStart) != 0 ||
+                gensock_put_buffered(conn, ".", 1) != 0)
+                return 0;
+            runStart = i;  // the full stop itself goes out with the next run
+        }
+        previous = c;
+    }
+    const char* end = n > 0 && data[n - 1] == '\n' ? ".\r\n" : "\r\n.\r\n";
+    if (gensock_put_buffered(conn, data + runStart, n - runStart) != 0 ||
+        gensock_put_buffered(conn, end, std::char_traits<char>::length(end)) != 0 ||
+        gensock_flush(conn) != 0)
+        return 0;
+    return 1;
+}
+
+int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
+                std::string& error) {
+    error.clear();
+    std::string recipients = buildRecipientList(job.to.str());
+    SmtpDialogue dialogue(context, error);
+    if (!smtpEnvelope(dialogue, job, recipients))
+        return 0;
+    if (!smtpSendText(dialogue, text)) {
+        releaseConnection(dialogue);
+        return 0;
+    }
+    if (smtpReadReply(dialogue) != 250) {
+        smtpFail(dialogue, "Message not accepted by SMTP server");
+        return 0;
+    }
+    quitAndRelease(dialogue);
+    return 1;
+}

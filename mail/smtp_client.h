@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+
+#include "mail/connection.h"
+#include "mail/mail_context.h"
+#include "mail/mail_job.h"
+
+// The SMTP side of the robot: one dialogue per message, on a connection to the job's
+// smtpServer (port 25 unless it carries ":port"), greeting with HELO, or with EHLO and
+// AUTH LOGIN when smtpAuth is set. Every step accepts exactly one reply code. Passwords go
+// to the server only; no log entry or error text holds one.
+
+// One SMTP dialogue: the connection it owns, the caller's error text and the last reply line.
+struct SmtpDialogue {
+    static constexpr std::size_t maxReplyChars = 1023;
+
+    SmtpDialogue(MailContext& mailContext, std::string& errorText);
+
+    MailContext& context;
+    std::string& error;
+    ConnectionContext connectionContext;
+    connection* conn = nullptr;  // open from smtpConnect to the one release
+    std::string replyLine;       // with its line end; longer lines are cut to maxReplyChars
+};
+
+// Delivers the finished message text of job. Returns 1 when the server accepted it (250 after
+// the data) and QUIT went out; 0 otherwise, with the reason in error. The connection is
+// released exactly once either way.
+int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
+                std::string& error);
+
+// The recipient list of a To text: blanks dropped, "(comments)" and 'quoted text' dropped,
+// every other character kept. At most 511 characters.
+std::string buildRecipientList(const std::string& to);
+
+// Opens the connection to the job's smtpServer and reads the local host name into localHost.
+// Returns 1; or 0 with "Can't connect to %s" (nothing opened) or "Can't get local host name"
+// (the connection released) in the error text. Logs nothing.
+int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost);
+
+// Reads one reply, following continuation lines (fourth character "-") to the last line,
+// which is left in replyLine. Returns the number at the start of that line (0 when there is
+// none), or 1 when a read failed.
+int smtpReadReply(SmtpDialogue& dialogue);
+
+// Checks the sender address, connects, greets, authenticates when asked, and announces the
+// sender, every recipient of the list and DATA. Returns 1 ready for the message text; 0 with
+// the error text set and the connection, if one was opened, released.
+int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& recipients);
+
+// AUTH LOGIN with the job's user name and password after a 250 to EHLO. Returns 1 on 235; 0
+// after smtpFail "Bad authentication response from mail server".
+int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job);
+
+// Ends a dialogue on a wrong reply: the formatted message (cut to 255 characters) becomes the
+// error text and the entry "SMTP Error: %s" goes to the list and the file; then "QUIT" is
+// sent without waiting for its reply and the connection is released.
+void smtpFail(SmtpDialogue& dialogue, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Sends the message text through the buffered write: a CR right after a CR is dropped, a "."
+// at the start of a line is doubled, and the data ends with ".\r\n" after a final line feed,
+// "\r\n.\r\n" otherwise. Returns 1 when everything was flushed, 0 on a failed write.
+int smtpSendText(SmtpDialogue& dialogue, const std::string& text);

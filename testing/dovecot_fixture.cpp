@@ -1,0 +1,212 @@
+#include "testing/dovecot_fixture.h"
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "testing/scripted_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lastLines(const std::string& text, std::size_t count) {
+    std::size_t at = text.size();
+    for (std::size_t n = 0; n <= count && at != std::string::npos && at > 0; ++n)
+        at = text.rfind('\n', at - 1);
+    return at == std::string::npos ? text : text.substr(at + 1);
+}
+
+}  // namespace
+
+std::string DovecotServer::programPath() {
+    for (const char* path : {"/usr/sbin/dovecot", "/usr/local/sbin/dovecot"}) {
+        if (access(path, X_OK) == 0)
+            return path;
+    }
+    return "";
+}
+
+DovecotServer::DovecotServer(std::string user, std::string password)
+    : user_(std::move(user)), password_(std::move(password)) {}
+
+DovecotServer::~DovecotServer() {
+    stop();
+}
+
+std::string DovecotServer::address() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+std::string DovecotServer::maildir() const {
+    return dir_.path() + "home/" + user_ + "/Maildir/";
+}
+
+void DovecotServer::giveToMailUser(const std::string& path) const {
+    if (geteuid() == 0 && chown(path.c_str(), mailUid_, mailGid_) != 0)
+        ADD_FAILURE() << "cannot chown " << path;
+}
+
+// The configuration of one private instance: everything under the temporary directory,
+// plain-text logins allowed, no delay after a wrong password.
+void DovecotServer::writeConfig() {
+    std::string loginUser, internalUser, internalGroup;
+    if (geteuid() == 0) {
+        // Mail is not served as uid 0: the mailbox belongs to the dovecot user.
+        passwd* dovecot = getpwnam("dovecot");
+        mailUid_ = dovecot ? dovecot->pw_uid : 65534;
+        mailGid_ = dovecot ? dovecot->pw_gid : 65534;
+        loginUser = "dovenull";
+        internalUser = internalGroup = "dovecot";
+    } else {
+        mailUid_ = geteuid();
+        mailGid_ = getegid();
+        passwd* me = getpwuid(mailUid_);
+        loginUser = internalUser = me ? me->pw_name : "nobody";
+        group* mine = getgrgid(mailGid_);
+        internalGroup = mine ? mine->gr_name : loginUser;
+    }
+    const std::string& d = dir_.path();
+    std::string config =
+        "protocols = pop3\n"
+        "listen = 127.0.0.1\n"
+        "base_dir = " +
+        d +
+        "run\n"
+        "state_dir = " +
+        d +
+        "state\n"
+        "log_path = " +
+        d +
+        "dovecot.log\n"
+        "info_log_path = " +
+        d +
+        "dovecot.log\n"
+        "instance_name = tarnwick-pop-" +
+        std::to_string(port_) +
+        "\n"
+        "ssl = no\n"
+        "disable_plaintext_auth = no\n"
+        "auth_mechanisms = plain login\n"
+        "auth_failure_delay = 0\n"
+        "first_valid_uid = 0\n"
+        "mail_location = maildir:~/Maildir\n"
+        "default_login_user = " +
+        loginUser +
+        "\n"
+        "default_internal_user = " +
+        internalUser +
+        "\n"
+        "default_internal_group = " +
+        internalGroup +
+        "\n"
+        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
+        d +
+        "users\n}\n"
+        "userdb {\n  driver = static\n  args = uid=" +
+        std::to_string(mailUid_) + " gid=" + std::to_string(mailGid_) + " home=" + d +
+        "home/%u\n}\n"
+        "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n"
+        "service pop3-login {\n  chroot =\n"
+        "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " +
+        std::to_string(port_) + "\n  }\n  inet_listener pop3s {\n    port = 0\n  }\n}\n";
+    writeFile(d + "dovecot.conf", config);
+    writeFile(d + "users", user_ + ":{PLAIN}" + password_ + "\n");
+}
+
+bool DovecotServer::start(std::string* why) {
+    port_ = freeLoopbackPort();
+    writeConfig();
+    // Dovecot's own users must reach the sockets and the mailbox under the directory.
+    chmod(dir_.path().c_str(), 0755);
+    for (const char* sub : {"home", "run", "state"}) fs::create_directories(dir_.path() + sub);
+    for (const char* sub : {"", "tmp", "new", "cur"}) fs::create_directories(maildir() + sub);
+    for (const std::string& path : {dir_.path() + "home", dir_.path() + "home/" + user_, maildir(),
+                                    maildir() + "tmp", maildir() + "new", maildir() + "cur"})
+        giveToMailUser(path);
+
+    process_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{programPath(), "-F", "-c", dir_.file("dovecot.conf")},
+        dir_.file("dovecot.out"));
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < end) {
+        if (greets())
+            return true;
+        if (process_->wait(0) != -1)
+            break;  // it ended: a configuration or permission problem
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::string log;
+    for (const char* name : {"dovecot.out", "dovecot.log"}) {
+        if (fs::exists(dir_.file(name)))
+            log += readFile(dir_.file(name));
+    }
+    if (why)
+        *why =
+            "dovecot did not start on port " + std::to_string(port_) + ":\n" + lastLines(log, 20);
+    stop();
+    return false;
+}
+
+// True when a connection to the port is answered with "+OK".
+bool DovecotServer::greets() const {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        pollfd p{fd, POLLIN, 0};
+        char reply[3] = {};
+        ok = ::poll(&p, 1, 2000) == 1 && ::recv(fd, reply, sizeof reply, MSG_WAITALL) == 3 &&
+             std::string(reply, 3) == "+OK";
+        ::send(fd, "QUIT\r\n", 6, MSG_NOSIGNAL);
+    }
+    ::close(fd);
+    return ok;
+}
+
+void DovecotServer::stop() {
+    if (!process_)
+        return;
+    process_->signal(SIGTERM);
+    if (process_->wait(10000) == -1)
+        ADD_FAILURE() << "dovecot did not end within 10 s of SIGTERM";
+    process_.reset();
+}
+
+void DovecotServer::deliver(const std::string& message) {
+    std::string name = std::to_string(time(nullptr)) + ".M" + std::to_string(++delivered_) + "P" +
+                       std::to_string(getpid()) + ".tarnwick";
+    std::string temporary = maildir() + "tmp/" + name;
+    writeFile(temporary, message);
+    giveToMailUser(temporary);
+    if (rename(temporary.c_str(), (maildir() + "new/" + name).c_str()) != 0)
+        ADD_FAILURE() << "cannot move " << temporary << " into new/";
+}
+
+int DovecotServer::messageCount() const {
+    int count = 0;
+    for (const char* sub : {"new", "cur"}) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(maildir() + sub, ec)) {
+            if (entry.is_regular_file())
+                ++count;
+        }
+    }
+    return count;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "testing/process.h"
+#include "testing/temp_dir.h"
+
+// A real Dovecot POP3 server of its own, run in the foreground from a configuration in a
+// temporary directory and listening on a free loopback port, with one mailbox (Maildir)
+// and a plain-text password. Stopped by SIGTERM to its PID.
+class DovecotServer {
+  public:
+    // The path of the dovecot program, or "" when it is not installed.
+    static std::string programPath();
+
+    DovecotServer(std::string user = "station", std::string password = "secret");
+    ~DovecotServer();  // stops the server
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    // Writes the configuration and starts the server; true once it greets on its port.
+    // On failure the reason is in *why (with the end of Dovecot's log).
+    bool start(std::string* why);
+    // SIGTERM, then waits for the server and its children to end.
+    void stop();
+
+    int port() const { return port_; }
+    // "127.0.0.1:port", as a server setting.
+    std::string address() const;
+    const std::string& user() const { return user_; }
+    const std::string& password() const { return password_; }
+
+    // Puts a message (CR LF or LF lines) into the mailbox the way a delivery agent does:
+    // written into Maildir/tmp, then renamed into Maildir/new.
+    void deliver(const std::string& message);
+    // The messages in the mailbox: files in Maildir/new and Maildir/cur.
+    int messageCount() const;
+
+  private:
+    void writeConfig();
+    std::string maildir() const;
+    void giveToMailUser(const std::string& path) const;
+    bool greets() const;
+
+    TempDir dir_;
+    std::string user_;
+    std::string password_;
+    int port_ = 0;
+    unsigned mailUid_ = 0;
+    unsigned mailGid_ = 0;
+    int delivered_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "testing/process.h"
+#include "testing/temp_dir.h"
+
+// One message as the SMTP test server received it.
+struct ReceivedMessage {
+    std::string content;  // CR LF line ends, dot-unstuffed
+    std::string mailFrom;
+    std::vector<std::string> rcptTos;
+    bool authenticated = false;
+};
+
+// A real SMTP server for tests (aiosmtpd through testing/smtp_sink.py) on a free loopback
+// port, with AUTH LOGIN offered without TLS and prompts "Username:" and "Password:". It keeps
+// every message it accepts; the destructor stops it by its PID.
+class SmtpServerFixture {
+  public:
+    struct Options {
+        std::string user;  // the one account AUTH LOGIN accepts; empty: none
+        std::string password;
+        bool authRequired = false;  // MAIL before a successful AUTH gets 530
+    };
+
+    explicit SmtpServerFixture(Options options);
+    SmtpServerFixture() : SmtpServerFixture(Options{}) {}
+    ~SmtpServerFixture();
+    SmtpServerFixture(const SmtpServerFixture&) = delete;
+    SmtpServerFixture& operator=(const SmtpServerFixture&) = delete;
+
+    // Starts the server and waits until it listens (a few tries on other ports if one was
+    // taken meanwhile). Returns false when it never came up; the reason is in output().
+    bool start();
+    // Stops the server (SIGTERM, then SIGKILL after 5 s). Does nothing when it is not running.
+    void stop();
+
+    int port() const { return port_; }
+    // "127.0.0.1:port", as an smtpServer setting.
+    std::string address() const;
+    // What the server program wrote to stdout and stderr.
+    std::string output() const;
+
+    // The messages received so far, oldest first, after waiting up to timeoutMs for at least
+    // count of them to be complete.
+    std::vector<ReceivedMessage> messages(std::size_t count, int timeoutMs = 5000) const;
+
+  private:
+    bool startOn(int port);
+
+    Options options_;
+    TempDir dir_;
+    std::unique_ptr<ChildProcess> child_;
+    int port_ = 0;
+};
