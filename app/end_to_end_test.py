@@ -32,9 +32,15 @@ def parse(message):
 
 
 def body_of(msg):
+    """The body as the robot wrote it. In a message with attachments the text part carries
+    one more line end: the body is followed by an empty line before the first separator."""
     for part in msg.walk():
         if not part.is_multipart() and not part.get_filename():
-            return part.get_payload(decode=True).decode("ascii")
+            text = part.get_payload(decode=True).decode("ascii")
+            if msg.is_multipart():
+                assert text.endswith("\r\n\r\n"), repr(text)
+                text = text[:-2]
+            return text
     return None
 
 
