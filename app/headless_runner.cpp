@@ -62,28 +62,34 @@ std::int64_t nextTickDeadline(std::int64_t previous, std::int64_t now, int perio
 }
 
 int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out) {
+    // Signals are blocked before the run starts, so a SIGTERM at any moment ends it cleanly.
     SignalWaiter signals;
     StreamLogView view(out);
     app.log().setView(&view);
-    for (const std::string& line : app.log().entries())
-        out << line << std::endl;
+    app.startUp();
 
+    // A single run checks the mailbox at its first tick.
+    if (once)
+        app.requestCheckNow();
+    int exitCode = 0;
     std::int64_t deadline = monotonicMs() + tickMs;
     for (;;) {
         std::int64_t now = monotonicMs();
         if (now < deadline) {
             int sig = signals.wait(deadline - now);
-            if (sig == SIGINT || sig == SIGTERM) {
-                app.log().setView(nullptr);
-                return 0;
-            }
+            if (sig == SIGINT || sig == SIGTERM)
+                break;
+            if (sig == SIGUSR1)
+                app.requestCheckNow();
             continue;
         }
         app.onTick();
-        if (once)
+        if (once && app.finished()) {
+            exitCode = app.exitCode();
             break;
+        }
         deadline = nextTickDeadline(deadline, monotonicMs(), tickMs);
     }
     app.log().setView(nullptr);
-    return 0;
+    return exitCode;
 }

@@ -1,20 +1,48 @@
 #include "app/mailer_app.h"
 
-MailerApp::MailerApp(Clock& clock, std::string configDir)
-    : clock_(clock), configDir_(std::move(configDir)), log_(clock, configDir_ + kLogFileName) {}
+#include "mail/network_transport.h"
+#include "requests/recorder_config.h"
+
+namespace {
+
+MailTransport& chooseTransport(MailTransport* given, std::unique_ptr<MailTransport>& own,
+                               MailContext context) {
+    if (given)
+        return *given;
+    own = std::make_unique<NetworkMailTransport>(context);
+    return *own;
+}
+
+}  // namespace
+
+MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transport,
+                     int timeoutMs)
+    : clock_(clock),
+      configDir_(std::move(configDir)),
+      log_(clock, configDir_ + kLogFileName),
+      cycle_(RequestContext{settings_, log_, clock},
+             statistics_,
+             chooseTransport(transport, ownTransport_,
+                             MailContext{settings_, log_, statistics_, clock, timeoutMs})) {}
+
+MailerApp::~MailerApp() = default;
 
 void MailerApp::startUp() {
     statistics_.clear();
     resetSettings(settings_);
     loadSettings(settings_, settingsPath());
     log_.logMsg(true, "Program Startup...");
+    loadRecorderSystems();
     // A complete configuration always starts with polling on, whatever the file held; an
     // incomplete one always starts with it off.
     settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
+    cycle_.reset();
 }
 
-void MailerApp::onTick() {}
+void MailerApp::loadRecorderSystems() { ::loadRecorderSystems(settings_, log_); }
 
-void MailerApp::requestCheckNow() { checkNowRequested_ = true; }
-
-void MailerApp::loadRecorderSystems() {}
+int MailerApp::exitCode() const {
+    if (cycle_.droppedReplies() > 0)
+        return 2;
+    return cycle_.mailCheckFailed() ? 1 : 0;
+}

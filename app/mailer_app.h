@@ -1,46 +1,61 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/check_now_control.h"
+#include "mail/mail_transport.h"
+#include "requests/request_cycle.h"
 #include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/statistics.h"
 
 class Clock;
 
-// The composition root: owns the settings, the activity log and the statistics of one run and
-// hands references to them down. The desktop window and the headless runner drive it.
+// The composition root: owns the settings, the activity log, the statistics, the mail
+// transport and the request cycle (with its resend queue) of one run, and hands references to
+// them down. The desktop window and the headless runner drive it.
 class MailerApp {
 public:
     // configDir holds "tarnwick.ini" and "tarnwick.log"; it ends in '/' or is empty (names
-    // then stand alone, relative to the working directory).
-    MailerApp(Clock& clock, std::string configDir);
+    // then stand alone, relative to the working directory). Without a transport the app talks
+    // to the real POP3 and SMTP servers; timeoutMs is their wait for every read and write.
+    MailerApp(Clock& clock, std::string configDir, MailTransport* transport = nullptr,
+              int timeoutMs = 30000);
+    ~MailerApp();
 
     MailerApp(const MailerApp&) = delete;
     MailerApp& operator=(const MailerApp&) = delete;
 
     // The start of a run: counters zeroed, settings reset and loaded (the file is created when
-    // missing), "Program Startup..." logged, and polling forced on when the settings are
-    // complete and off when not. Checks no mail.
+    // missing), "Program Startup..." logged, the recorder configurations read, polling forced
+    // on when the settings are complete and off when not, the resend queue emptied. Checks no
+    // mail.
     void startUp();
 
     // One tick of the one-second timer.
-    void onTick();
+    void onTick() { cycle_.onTick(); }
 
     // "Check Now": the check runs at a later tick, once no request is being served.
-    void requestCheckNow();
+    void requestCheckNow() { cycle_.requestCheckNow(); }
 
     // Reads both recorder systems' configuration again ("&Update", "&Save").
     void loadRecorderSystems();
 
     // The "Check Now" button to enable and disable; nullptr when there is none.
-    void setCheckNowControl(CheckNowControl* control) { checkNowControl_ = control; }
+    void setCheckNowControl(CheckNowControl* control) { cycle_.setCheckNowControl(control); }
+
+    // For a single run: true once no line waits, no response is awaited, no check is asked
+    // for and no reply is queued.
+    bool finished() const { return !cycle_.busy(); }
+    // 0 all replies sent, 1 the mail check failed, 2 a reply was given up.
+    int exitCode() const;
 
     Clock& clock() { return clock_; }
     MailerSettings& settings() { return settings_; }
     ActivityLog& log() { return log_; }
     Statistics& statistics() { return statistics_; }
+    RequestCycle& cycle() { return cycle_; }
     const std::string& configDir() const { return configDir_; }
     std::string settingsPath() const { return configDir_ + kSettingsFileName; }
 
@@ -50,6 +65,6 @@ private:
     MailerSettings settings_;
     ActivityLog log_;
     Statistics statistics_;
-    CheckNowControl* checkNowControl_ = nullptr;
-    bool checkNowRequested_ = false;
+    std::unique_ptr<MailTransport> ownTransport_;
+    RequestCycle cycle_;
 };

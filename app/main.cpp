@@ -41,6 +41,5 @@ int main(int argc, char** argv) {
         return 2;
 #endif
     }
-    app.startUp();
     return runHeadless(app, cl.tickMs, cl.mode == CommandLine::Mode::Once, std::cout);
 }

@@ -58,8 +58,12 @@ class MainWindowGuiTest : public QObject {
         QVERIFY(w.control<QPushButton>(kCheckNowButton)->isEnabled());
         QVERIFY(!w.control<QPushButton>(kSaveButton)->isEnabled());
         auto* list = w.control<QListWidget>(kActivityList);
-        QCOMPARE(list->count(), 1);
+        // The recorder directory of these settings holds no configuration.
+        QCOMPARE(list->count(), 2);
         QCOMPARE(list->item(0)->text(), QStringLiteral("02/19 07:05:09 Program Startup..."));
+        QCOMPARE(list->item(1)->text(),
+                 QStringLiteral("02/19 07:05:09 First MORNAK INI parse error"));
+        QCOMPARE(list->currentRow(), 1);
         QVERIFY(w.window->trayIcon() == nullptr);  // no system tray offscreen
     }
 

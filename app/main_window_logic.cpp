@@ -68,7 +68,7 @@ void MainWindowLogic::startUp() {
     fillControls();
     pollingControlsRule();
     view_.setEnabled(kSaveButton, false);
-    app_.loadRecorderSystems();
+    // MailerApp::startUp has read the recorder configurations already.
     if (windowSettingsComplete()) {
         app_.settings().popEnable = 1;
         fields_.enable = 1;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,7 @@ public:
 
     friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
     friend bool operator==(const FixedText& a, const FixedText& b) { return a.view() == b.view(); }
+    friend std::ostream& operator<<(std::ostream& out, const FixedText& t) { return out << t.view(); }
 
 private:
     char data_[N] = {};

@@ -1,0 +1,261 @@
+#!/usr/bin/python3
+"""The real tarnwick binary, end to end: `tarnwick --once` against Dovecot, aiosmtpd and the
+stand-in recorder, all on loopback.
+
+Usage: end_to_end_test.py BUILD_DIR [unittest options]
+"""
+
+import email
+import email.policy
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
+from loopback_servers import Dovecot, SmtpServer, free_port  # noqa: E402
+
+BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "build"
+TARNWICK = os.path.join(BUILD, "app", "tarnwick")
+RECORDER = os.path.join(BUILD, "recorder-sim", "recorder-sim")
+TICK_MS = "20"
+STATION = "ANMO"
+REQUEST = "eventfilerequest=2 18 2003 14 30 5 20 {channels} {reply}"
+
+
+def parse(message):
+    return email.message_from_bytes(message["content"], policy=email.policy.default)
+
+
+def body_of(msg):
+    """The body as the robot wrote it. In a message with attachments the text part carries
+    one more line end: the body is followed by an empty line before the first separator."""
+    for part in msg.walk():
+        if not part.is_multipart() and not part.get_filename():
+            text = part.get_payload(decode=True).decode("ascii")
+            if msg.is_multipart():
+                assert text.endswith("\r\n\r\n"), repr(text)
+                text = text[:-2]
+            return text
+    return None
+
+
+def attachments_of(msg):
+    return {part.get_filename(): part.get_payload(decode=True)
+            for part in msg.walk() if part.get_filename()}
+
+
+class Station:
+    """A station in a temp dir: mailbox, recorder, settings, and a way to run the robot."""
+
+    def __init__(self, smtp_login=None, smtp_port=None, start_smtp=True, recorder_args=()):
+        self.root = tempfile.mkdtemp(prefix="tarnwick-e2e-")
+        os.chmod(self.root, 0o755)
+        self.dovecot = Dovecot(os.path.join(self.root, "pop"))
+        self.smtp_port = smtp_port or free_port()
+        self.smtp_login = smtp_login
+        self.smtp = SmtpServer(self.smtp_port, smtp_login) if start_smtp else None
+        self.mornak = os.path.join(self.root, "mornak")
+        self.requests = os.path.join(self.root, "req")
+        self.temp = os.path.join(self.root, "tmp")
+        os.makedirs(self.requests)
+        os.makedirs(self.temp)
+        subprocess.run([RECORDER, "--config", self.mornak, "--init"], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.recorder = subprocess.Popen(
+            [RECORDER, "--config", self.mornak, "--requests", self.requests, *recorder_args],
+            stdout=subprocess.DEVNULL)
+        self.config = os.path.join(self.root, "config")
+        os.makedirs(self.config)
+        auth = ""
+        if smtp_login:
+            auth = (f"SmtpAuth=1\nSmtpUser={smtp_login[0]}\n"
+                    f"SmtpKeyStr={smtp_login[1].encode().hex()}\n")
+        with open(os.path.join(self.config, "tarnwick.ini"), "w") as f:
+            f.write(f"StationName={STATION}\nPopServer=127.0.0.1:{self.dovecot.port}\n"
+                    f"PopUser={self.dovecot.user}\n"
+                    f"PopKeyStr={self.dovecot.password.encode().hex()}\nPopCheckTime=30\n"
+                    f"SmtpServer=127.0.0.1:{self.smtp_port}\n{auth}"
+                    f"FromUser=ANMO Robot <robot@anmo.example>\n"
+                    f"TempDir={self.temp}/\nMornakDir={self.mornak}/\n"
+                    f"MornakReq={self.requests}/\n")
+
+    def mail(self, *lines, sender="someone@example.org"):
+        self.dovecot.deliver(f"From: {sender}\nTo: station@anmo.example\nSubject: request\n\n"
+                             + "\n".join(lines) + "\n")
+
+    def run(self, timeout=120):
+        """Runs tarnwick --once; returns (exit code, stdout)."""
+        done = subprocess.run([TARNWICK, "--once", "--config-dir", self.config,
+                               "--tick-ms", TICK_MS], capture_output=True, text=True,
+                              errors="replace", timeout=timeout)
+        return done.returncode, done.stdout
+
+    def log(self):
+        with open(os.path.join(self.config, "tarnwick.log"), errors="replace") as f:
+            return [line[18:] for line in f.read().splitlines()]
+
+    def replies(self):
+        return [parse(m) for m in self.smtp.messages] if self.smtp else []
+
+    def close(self):
+        self.recorder.terminate()
+        self.recorder.wait()
+        if self.smtp:
+            self.smtp.stop()
+        self.dovecot.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class EndToEnd(unittest.TestCase):
+    def station(self, **kwargs):
+        s = Station(**kwargs)
+        self.addCleanup(s.close)
+        return s
+
+    def test_event_files_arrive_with_the_recorders_bytes_and_are_then_deleted(self):
+        s = self.station()
+        s.mail(REQUEST.format(channels="bhz,bhn", reply="alice@uni.example"))
+        code, out = s.run()
+        self.assertEqual(0, code, out)
+        self.assertEqual(0, s.dovecot.waiting())
+        [reply] = s.replies()
+        self.assertEqual(["alice@uni.example"], s.smtp.messages[0]["to"])
+        self.assertEqual("robot@anmo.example", s.smtp.messages[0]["from"])
+        self.assertEqual("Your Event Files", reply["Subject"])
+        self.assertEqual("Here are your event files from the ANMO station.\r\n", body_of(reply))
+        files = attachments_of(reply)
+        self.assertEqual(["0302181430.bhz.mqx", "0302181430.bhn.mqx"], list(files))
+        for name, data in files.items():
+            self.assertEqual(expected_event_bytes(name), data)
+        self.assertEqual([], os.listdir(s.temp))
+        self.assertIn("MORNAK Response: ", out)
+
+    def test_a_partial_reply_names_the_channels_not_found(self):
+        s = self.station()
+        s.mail(REQUEST.format(channels="bhz,xyz", reply="bob@obs.example"))
+        self.assertEqual(0, s.run()[0])
+        [reply] = s.replies()
+        self.assertEqual("Your Event File", reply["Subject"])
+        self.assertEqual("Here is your event file from the ANMO station.\r\n\r\nErrors:\r\n"
+                         "Sensor channel XYZ not found\r\n", body_of(reply))
+        self.assertEqual(["0302181430.bhz.mqx"], list(attachments_of(reply)))
+
+    def test_error_reports_and_station_information(self):
+        s = self.station()
+        s.mail(REQUEST.format(channels="lhz", reply="a@x.example"),
+               "eventfilerequest=2 18 2003 14 30 5 201 bhz b@x.example",
+               "eventfilerequest=2 18 2003 14 30",
+               "stationinfo=c@x.example")
+        self.assertEqual(0, s.run()[0])
+        replies = s.replies()
+        self.assertEqual(3, len(replies))
+        expected_error = ("Station ANMO:\r\nThere was an error processing your event file "
+                          "request.\r\n\r\nError: {}\r\n")
+        self.assertEqual("Event File Request Error", replies[0]["Subject"])
+        self.assertEqual(expected_error.format("No channel IDs found at this station"),
+                         body_of(replies[0]))
+        self.assertEqual(expected_error.format("Invalid time length or sample rate"),
+                         body_of(replies[1]))
+        self.assertEqual("Station Information", replies[2]["Subject"])
+        self.assertTrue(body_of(replies[2]).startswith("Station Information: ANMO\r\n\r\n"))
+        self.assertIn("Channel ID: BHZ", body_of(replies[2]))
+        self.assertIn("Bad Request Line = 2 18 2003 14 30", s.log())
+
+    def test_a_refusal_is_reported_to_the_requester(self):
+        s = self.station(recorder_args=["--refuse", "No Data for that time"])
+        s.mail(REQUEST.format(channels="bhz", reply="a@x.example"))
+        self.assertEqual(0, s.run()[0])
+        [reply] = s.replies()
+        self.assertIn("Error: Mornak Response: bad no data for that time\r\n", body_of(reply))
+
+    def test_a_recorder_that_never_answers(self):
+        s = self.station(recorder_args=["--never"])
+        s.mail(REQUEST.format(channels="bhz", reply="a@x.example"))
+        self.assertEqual(0, s.run()[0])
+        [reply] = s.replies()
+        self.assertIn("Error: No response from datalogger\r\n", body_of(reply))
+        self.assertIn("No response from datalogger", s.log())
+        self.assertEqual([], [n for n in os.listdir(s.requests) if n.startswith("RQ")])
+
+    def test_smtp_down_then_back_resends_and_deletes_the_files(self):
+        s = self.station(start_smtp=False)
+        s.mail(REQUEST.format(channels="bhz", reply="a@x.example"))
+        servers = []
+
+        def start_smtp_later():
+            # The first send fails at once; the resend comes 120 ticks later.
+            while not any("Send File Error" in line for line in safe_log(s)):
+                time.sleep(0.02)
+            servers.append(SmtpServer(s.smtp_port))
+
+        starter = threading.Thread(target=start_smtp_later)
+        starter.start()
+        code, out = s.run()
+        starter.join()
+        self.addCleanup(servers[0].stop)
+        self.assertEqual(0, code, out)
+        [message] = servers[0].messages
+        self.assertEqual("Your Event File", parse(message)["Subject"])
+        self.assertEqual([], os.listdir(s.temp))
+
+    def test_smtp_down_for_good_gives_the_reply_up_and_keeps_the_files(self):
+        s = self.station(start_smtp=False)
+        s.mail(REQUEST.format(channels="bhz", reply="a@x.example"))
+        code, out = s.run(timeout=180)
+        self.assertEqual(2, code, out)
+        log = s.log()
+        self.assertEqual(4, sum(line.startswith("Resend Error = ") for line in log))
+        self.assertEqual("Can't resend event files", log[-1])
+        self.assertEqual(["0302181430.bhz.mqx"], os.listdir(s.temp))
+
+    def test_auth_login_to_the_smtp_server(self):
+        s = self.station(smtp_login=("robot", "smtp-secret"))
+        s.mail("stationinfo=a@x.example")
+        code, out = s.run()
+        self.assertEqual(0, code, out)
+        [message] = s.smtp.messages
+        self.assertTrue(message["authenticated"])
+        self.assertNotIn("smtp-secret", out)
+
+    def test_a_failing_mailbox_gives_exit_code_one(self):
+        s = self.station()
+        s.dovecot.stop()
+        code, out = s.run()
+        self.assertEqual(1, code, out)
+        self.assertIn("POP Error: POP Connect Error", s.log())
+
+
+def safe_log(station):
+    try:
+        return station.log()
+    except OSError:
+        return []
+
+
+def event_file_content(channel, month, day, year, hour, minute, length, decimation):
+    """The bytes recorder-sim cuts for one channel (recorder-sim/event_content.h)."""
+    header = (f"RECORDER-SIM EVENT FILE\nchannel={channel}\nstart={month}/{day}/{year} "
+              f"{hour:02d}:{minute:02d}\nlength={length}\ndecimation={decimation}\n\n")
+    content = bytearray(header.encode())
+    state = 2166136261
+    for c in content:
+        state = ((state ^ c) * 16777619) & 0xFFFFFFFF
+    for _ in range(4096):
+        state = (state * 1664525 + 1013904223) & 0xFFFFFFFF
+        content.append(state >> 24)
+    return bytes(content)
+
+
+def expected_event_bytes(name):
+    """The event file of a request of REQUEST's window (rate 20 at 100 samples per second)."""
+    channel = name.split(".")[1]
+    return event_file_content(channel, 2, 18, 2003, 14, 30, 5, 5)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)

@@ -1,0 +1,12 @@
+#include "mail/network_transport.h"
+
+#include "mail/mime_composer.h"
+#include "mail/pop3_reader.h"
+
+int NetworkMailTransport::readMailbox(std::vector<std::string>& lines, std::string& error) {
+    return ::readMailbox(context_, lines, error);
+}
+
+int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {
+    return ::sendMailJob(context_, job, error);
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "mail/mail_context.h"
+#include "mail/mail_transport.h"
+
+// The mail dialogues over real sockets: POP3 to popServer, SMTP to each job's smtpServer.
+class NetworkMailTransport final : public MailTransport {
+public:
+    explicit NetworkMailTransport(MailContext context) : context_(context) {}
+
+    int readMailbox(std::vector<std::string>& lines, std::string& error) override;
+    int sendMailJob(const MailJob& job, std::string& error) override;
+
+private:
+    MailContext context_;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "requests/reply_sender.h"
+
+class ActivityLog;
+class MailTransport;
+class ResendQueue;
+struct EventFileRequest;
+struct MailJob;
+struct MailerSettings;
+struct RecorderSystem;
+struct Statistics;
+
+// The three replies to a requester: error report, event files, station information. Each is
+// sent at once; one that cannot be sent is logged and handed to the resend queue.
+class Replies final : public ReplySender {
+public:
+    Replies(const MailerSettings& settings, const EventFileRequest& request,
+            Statistics& statistics, ActivityLog& log, MailTransport& transport,
+            ResendQueue& queue);
+
+    // "Event File Request Error" with the text, to the request's reply address.
+    void sendErrorReport(const std::string& errorText) override;
+
+    // Completes the event-file job (subject, body with the channels not found) and sends it;
+    // counts the found files first. Deletes the files once sent; queues the job when not.
+    void sendEventFiles(MailJob& job) override;
+
+    // "Station Information" with a section per configured recorder system.
+    void sendStationInfo();
+
+private:
+    // Sends the job; on failure logs the entry and queues the job. Returns the send's result.
+    int sendOrQueue(const MailJob& job, bool toFile, const char* failureFormat);
+
+    const MailerSettings& settings_;
+    const EventFileRequest& request_;
+    Statistics& statistics_;
+    ActivityLog& log_;
+    MailTransport& transport_;
+    ResendQueue& queue_;
+};
+
+// Appends the station-information section of one recorder system to body: its enabled
+// volumes, then its channels that are not members of an enabled volume.
+void appendSystemInfo(std::string& body, const RecorderSystem& system);

@@ -1,0 +1,190 @@
+#include "requests/request_cycle.h"
+
+#include <unistd.h>
+
+#include "app/check_now_control.h"
+#include "mail/mail_transport.h"
+#include "platform/clock.h"
+#include "requests/recorder_exchange.h"
+#include "requests/request_lines.h"
+#include "settings/activity_log.h"
+#include "settings/mailer_settings.h"
+#include "settings/statistics.h"
+#include "settings/text_routines.h"
+
+namespace {
+
+// The text after the prefix when the line begins with it (compared exactly: the mail reader
+// has lower-cased the line).
+bool afterPrefix(const std::string& line, const char* prefix, std::string& rest) {
+    std::size_t n = std::char_traits<char>::length(prefix);
+    if (line.compare(0, n, prefix) != 0)
+        return false;
+    rest = line.substr(n);
+    return true;
+}
+
+}  // namespace
+
+RequestCycle::RequestCycle(RequestContext context, Statistics& statistics,
+                           MailTransport& transport)
+    : context_(context),
+      statistics_(statistics),
+      transport_(transport),
+      queue_(transport, context.log),
+      replies_(context.settings, currentRequest_, statistics, context.log, transport, queue_) {}
+
+void RequestCycle::reset() {
+    requestLines_.clear();
+    checkNowRequested_ = false;
+    linesPending_ = 0;
+    nextLineIndex_ = 0;
+    responseCountdown_ = 0;
+    lastCheckTime_ = 0;
+    queue_.clear();
+    resendCountdown_ = resendIdleTicks;
+    mailCheckFailed_ = false;
+}
+
+void RequestCycle::setCheckNowEnabled(bool enabled) {
+    if (checkNowControl_)
+        checkNowControl_->setCheckNowEnabled(enabled);
+}
+
+void RequestCycle::requestCheckNow() {
+    checkNowRequested_ = true;
+    setCheckNowEnabled(false);
+}
+
+bool RequestCycle::busy() const {
+    return linesPending_ != 0 || responseCountdown_ != 0 || checkNowRequested_ || !queue_.empty();
+}
+
+void RequestCycle::checkMail(bool verbose) {
+    ActivityLog& log = context_.log;
+    if (context_.settings.popEnable == 0) {
+        log.logMsg(true, "POP Enable Error");
+        mailCheckFailed_ = true;
+        return;
+    }
+    if (verbose)
+        log.logMsg(false, "Checking for new email messages...");
+    setCheckNowEnabled(false);
+    ++statistics_.popLoginAttempts;
+    std::string error;
+    if (transport_.readMailbox(requestLines_, error)) {
+        ++statistics_.goodPopLogins;
+    } else {
+        ++statistics_.badPopLogins;
+        log.logMsg(true, "POP Error: %s", error.c_str());
+        mailCheckFailed_ = true;
+    }
+    // Lines collected before a failure are served like any others.
+    int n = static_cast<int>(requestLines_.size());
+    linesPending_ = n;
+    if (n == 0) {
+        if (verbose)
+            log.logMsg(false, "No new email messages");
+        setCheckNowEnabled(true);
+        return;
+    }
+    log.logMsg(false, "New messages: %d", n);
+    statistics_.requestFiles += n;
+    nextLineIndex_ = 0;
+}
+
+void RequestCycle::onTick() {
+    std::int64_t now = context_.clock.now();
+    if (resendCountdown_ != 0)
+        --resendCountdown_;
+    if (responseCountdown_ != 0) {
+        responseWaitStep();
+    } else if (linesPending_ != 0) {
+        dispatchStep();
+    } else if (checkNowRequested_) {
+        checkNowRequested_ = false;
+        checkMail(true);
+        lastCheckTime_ = now;
+    } else {
+        idleStep(now);
+    }
+}
+
+void RequestCycle::idleStep(std::int64_t now) {
+    const MailerSettings& settings = context_.settings;
+    if (lastCheckTime_ == 0 || settings.popEnable == 0) {
+        // The first periodic check comes one full interval after start or after enabling.
+        lastCheckTime_ = now;
+    } else if ((now - lastCheckTime_) / 60 >= settings.popCheckTime) {
+        checkMail(false);
+        lastCheckTime_ = now;
+    } else if (resendCountdown_ == 0) {
+        pollResendQueue();
+    }
+}
+
+void RequestCycle::pollResendQueue() {
+    if (queue_.empty()) {
+        resendCountdown_ = resendIdleTicks;
+        return;
+    }
+    if (queue_.resendNext() == 0)
+        resendCountdown_ = resendFailedTicks;
+    else
+        resendCountdown_ = queue_.empty() ? resendIdleTicks : resendNextTicks;
+}
+
+bool RequestCycle::responsesArrived() const {
+    const FixedText<256>* names = currentRequest_.responseFiles;
+    if (bothSystems_)
+        return fileExists(names[0].str()) && fileExists(names[1].str());
+    return (!names[0].empty() && fileExists(names[0].str())) ||
+           (!names[1].empty() && fileExists(names[1].str()));
+}
+
+void RequestCycle::responseWaitStep() {
+    if (responsesArrived()) {
+        processResponses(context_, currentRequest_, bothSystems_, eventFileJob_, replies_);
+        responseCountdown_ = 0;
+        if (linesPending_ == 0)
+            setCheckNowEnabled(true);
+        return;
+    }
+    if (--responseCountdown_ != 0)
+        return;
+    context_.log.logMsg(true, "No response from datalogger");
+    replies_.sendErrorReport("No response from datalogger");
+    // With both systems asked this is the second system's file, written last.
+    ::unlink(currentRequest_.requestFile.c_str());
+    if (linesPending_ == 0)
+        setCheckNowEnabled(true);
+}
+
+void RequestCycle::dispatchStep() {
+    std::string line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
+    responseCountdown_ = 0;
+    // The parsers see the whole line, so they can refuse one that is too long.
+    std::string rest;
+    if (afterPrefix(line, kFileRequestPrefix, rest)) {
+        dispatchFileRequest(rest);
+    } else if (afterPrefix(line, kInfoRequestPrefix, rest)) {
+        context_.log.logMsg(false, "Info Req: %s", rest.c_str());
+        if (parseInfoRequest(rest, currentRequest_, context_.log))
+            replies_.sendStationInfo();
+    }
+    if (--linesPending_ == 0 && responseCountdown_ == 0)
+        setCheckNowEnabled(true);
+}
+
+void RequestCycle::dispatchFileRequest(const std::string& rest) {
+    context_.log.logMsg(false, "File Req: %s", rest.c_str());
+    if (!parseFileRequest(rest, currentRequest_, context_.log))
+        return;
+    std::string error;
+    if (submitFileRequest(context_, currentRequest_, bothSystems_, error)) {
+        responseCountdown_ = responseWaitTicks;
+        return;
+    }
+    context_.log.logMsg(true, "%s", error.c_str());
+    replies_.sendErrorReport(error);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mail/mail_job.h"
+#include "requests/event_file_request.h"
+#include "requests/replies.h"
+#include "requests/request_context.h"
+#include "requests/resend_queue.h"
+
+class CheckNowControl;
+class MailTransport;
+struct Statistics;
+
+// The tick's work. Each tick does exactly one thing, by priority: watch for the recorder's
+// answer to the request in progress, dispatch the next collected request line, run a check the
+// user asked for, or, when idle, run the periodic mail check or pace the resend queue. A
+// request line is served to its end before the next one is taken.
+class RequestCycle {
+public:
+    static constexpr int responseWaitTicks = 90;
+    static constexpr int resendIdleTicks = 120;
+    static constexpr int resendNextTicks = 30;
+    static constexpr int resendFailedTicks = 300;
+
+    RequestCycle(RequestContext context, Statistics& statistics, MailTransport& transport);
+
+    RequestCycle(const RequestCycle&) = delete;
+    RequestCycle& operator=(const RequestCycle&) = delete;
+
+    // The state of a new run: nothing pending, the queue empty, the first resend look 120
+    // ticks away.
+    void reset();
+
+    // One tick of the one-second timer.
+    void onTick();
+
+    // Reads the mailbox and collects its request lines for dispatch. verbose: the user asked.
+    void checkMail(bool verbose);
+
+    // "Check Now" pressed: the check runs at the first tick with nothing else to do.
+    void requestCheckNow();
+
+    void setCheckNowControl(CheckNowControl* control) { checkNowControl_ = control; }
+
+    // True while a line waits, a response is awaited, a check is asked for or a reply is queued.
+    bool busy() const;
+
+    // What the run saw, for the exit code of a single run.
+    bool mailCheckFailed() const { return mailCheckFailed_; }
+    int droppedReplies() const { return queue_.droppedJobs(); }
+
+    ResendQueue& resendQueue() { return queue_; }
+    Replies& replies() { return replies_; }
+    const EventFileRequest& currentRequest() const { return currentRequest_; }
+    int linesPending() const { return linesPending_; }
+    int responseCountdown() const { return responseCountdown_; }
+    int resendCountdown() const { return resendCountdown_; }
+    std::int64_t lastCheckTime() const { return lastCheckTime_; }
+
+private:
+    void responseWaitStep();
+    void dispatchStep();
+    void dispatchFileRequest(const std::string& rest);
+    void idleStep(std::int64_t now);
+    void pollResendQueue();
+    bool responsesArrived() const;
+    void setCheckNowEnabled(bool enabled);
+
+    RequestContext context_;
+    Statistics& statistics_;
+    MailTransport& transport_;
+    ResendQueue queue_;
+    CheckNowControl* checkNowControl_ = nullptr;
+
+    std::vector<std::string> requestLines_;
+    int linesPending_ = 0;
+    int nextLineIndex_ = 0;
+    int responseCountdown_ = 0;
+    int bothSystems_ = 0;
+    bool checkNowRequested_ = false;
+    std::int64_t lastCheckTime_ = 0;
+    int resendCountdown_ = resendIdleTicks;
+    EventFileRequest currentRequest_;
+    MailJob eventFileJob_;
+    Replies replies_;
+    bool mailCheckFailed_ = false;
+};

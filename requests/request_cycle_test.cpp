@@ -1,0 +1,210 @@
+#include "requests/request_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/text_routines.h"
+#include "testing/station_fixture.h"
+
+using Entries = std::vector<std::string>;
+
+namespace {
+
+class RequestCycleTest : public ::testing::Test, public StationFixture {};
+
+}  // namespace
+
+TEST_F(RequestCycleTest, StartUpChecksNoMailAndTheFirstCheckComesOneIntervalLater) {
+    start();
+    EXPECT_EQ(1, app->settings().popEnable);
+    tick(1);  // the first idle tick only notes the time
+    tick(119);
+    EXPECT_EQ(0, transport.reads);
+    tick(1);  // two whole minutes after the first tick
+    EXPECT_EQ(1, transport.reads);
+    // A quiet check that finds nothing leaves no entry.
+    EXPECT_EQ(Entries{"Program Startup..."}, entries());
+}
+
+TEST_F(RequestCycleTest, CheckNowThatFindsNothingSaysSoAndEnablesTheButtonAgain) {
+    start();
+    app->requestCheckNow();
+    EXPECT_FALSE(checkNow.enabled);
+    tick();
+    EXPECT_EQ((Entries{"Checking for new email messages...", "No new email messages"}),
+              entries(1));
+    EXPECT_TRUE(checkNow.enabled);
+    EXPECT_EQ(1, app->statistics().popLoginAttempts);
+    EXPECT_EQ(1, app->statistics().goodPopLogins);
+}
+
+TEST_F(RequestCycleTest, AFailedReadStillDispatchesTheLinesItCollected) {
+    start();
+    transport.mailbox = {"stationinfo=a@b.example", "stationinfo=c@d.example"};
+    transport.readResult = 0;
+    transport.readError = "Bad RETR OK in getMessage";
+    app->requestCheckNow();
+    tick();
+    EXPECT_EQ(1, app->statistics().badPopLogins);
+    EXPECT_EQ(2, app->statistics().requestFiles);
+    EXPECT_EQ((Entries{"Checking for new email messages...",
+                       "POP Error: Bad RETR OK in getMessage", "New messages: 2"}),
+              entries(1));
+    EXPECT_FALSE(checkNow.enabled);
+    tick();
+    EXPECT_EQ(1u, transport.sent.size());
+    EXPECT_FALSE(checkNow.enabled);
+    tick();
+    ASSERT_EQ(2u, transport.sent.size());
+    EXPECT_EQ("c@d.example", transport.sent[1].to);
+    EXPECT_TRUE(checkNow.enabled);
+    EXPECT_EQ(1, app->exitCode());
+}
+
+TEST_F(RequestCycleTest, ServesOneLineToItsEndBeforeTheNext) {
+    start();
+    transport.mailbox = {fileRequestLine("bhz,bhn"), "stationinfo=a@b.example",
+                         fileRequestLine("bhe")};
+    app->requestCheckNow();
+    tick();  // check
+    tick();  // first line: request file written, the wait starts
+    EXPECT_EQ(readFile(requestFile()),
+              "REQ: 2 18 2003 14 30 5 5 bhz,bhn " + tempDir() + "0302181430\n");
+    EXPECT_EQ(90, app->cycle().responseCountdown());
+    tick(10);
+    EXPECT_EQ(2, app->cycle().linesPending());  // the station-information line still waits
+    answer("ok", {"bhz", "bhn"});
+    tick();  // the response is processed, the files mailed and deleted
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_EQ("Your Event Files", transport.sent[0].subject);
+    EXPECT_FALSE(fileExists(eventFile("bhz")));
+    EXPECT_FALSE(fileExists(requestFile() + ".ack"));
+    EXPECT_FALSE(checkNow.enabled);
+    tick();  // station information
+    EXPECT_EQ("Station Information", transport.sent[1].subject);
+    tick();  // last line: another wait
+    EXPECT_FALSE(checkNow.enabled);
+    answer("ok", {"bhe"});
+    tick();
+    EXPECT_EQ("Your Event File", transport.sent[2].subject);
+    EXPECT_TRUE(checkNow.enabled);
+    EXPECT_EQ(3, app->statistics().eventFilesSent);
+    EXPECT_EQ(3, app->statistics().requestFiles);
+    EXPECT_EQ((Entries{"MORNAK Response: ok", "Info Req: a@b.example",
+                       "File Req: 2 18 2003 14 30 5 20 bhe a@b.example", "MORNAK Response: ok"}),
+              entries(entries().size() - 4));
+}
+
+TEST_F(RequestCycleTest, CheckNowDuringAWaitRunsOnceTheWaitAndTheLinesHaveEnded) {
+    start();
+    transport.mailbox = {fileRequestLine("bhz")};
+    app->requestCheckNow();
+    tick(2);
+    app->requestCheckNow();
+    tick(5);
+    EXPECT_EQ(1, transport.reads);
+    answer("ok", {"bhz"});
+    tick();  // response processed
+    EXPECT_EQ(1, transport.reads);
+    tick();  // now the check runs
+    EXPECT_EQ(2, transport.reads);
+    EXPECT_EQ("No new email messages", entries().back());
+}
+
+TEST_F(RequestCycleTest, NoResponseWithin90TicksIsReportedAndTheRequestFileDeleted) {
+    start();
+    transport.mailbox = {fileRequestLine("bhz")};
+    app->requestCheckNow();
+    tick(2);
+    ASSERT_TRUE(fileExists(requestFile()));
+    tick(89);
+    EXPECT_TRUE(transport.sent.empty());
+    tick();
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_EQ("Event File Request Error", transport.sent[0].subject);
+    EXPECT_NE(std::string::npos,
+              transport.sent[0].body.view().find("Error: No response from datalogger\r\n"));
+    EXPECT_FALSE(fileExists(requestFile()));
+    EXPECT_TRUE(checkNow.enabled);
+    EXPECT_EQ("No response from datalogger", fileEntries().back());
+    // A response that comes later is not looked for again.
+    answer("ok", {"bhz"});
+    tick(5);
+    EXPECT_EQ(1u, transport.sent.size());
+    EXPECT_TRUE(fileExists(eventFile("bhz")));
+}
+
+TEST_F(RequestCycleTest, CheckNowWithPollingOffLogsAndLeavesTheButtonDisabled) {
+    start("PopServer=\n");
+    EXPECT_EQ(0, app->settings().popEnable);
+    app->requestCheckNow();
+    tick();
+    EXPECT_EQ("POP Enable Error", fileEntries().back());
+    EXPECT_FALSE(checkNow.enabled);
+    EXPECT_EQ(0, transport.reads);
+    EXPECT_EQ(0, app->statistics().popLoginAttempts);
+}
+
+TEST_F(RequestCycleTest, ACheckIntervalOfZeroChecksAtEveryIdleTick) {
+    start();
+    app->settings().popCheckTime = 0;
+    tick(4);
+    EXPECT_EQ(3, transport.reads);
+}
+
+TEST_F(RequestCycleTest, NoPeriodicCheckWhileTheClockIsBehindTheLastCheck) {
+    start();
+    tick();  // notes the time T
+    clock.seconds -= 3600;
+    tick(120);
+    EXPECT_EQ(0, transport.reads);
+    clock.seconds += 3600;
+    tick();
+    EXPECT_EQ(1, transport.reads);
+}
+
+TEST_F(RequestCycleTest, OtherLinesAreSkippedSilentlyAndLongOnesRefusedAsBad) {
+    start();
+    transport.mailbox = {"stationinfox=nothing", fileRequestLine(std::string(300, 'c'))};
+    app->requestCheckNow();
+    tick(2);
+    EXPECT_EQ(1, app->cycle().linesPending());
+    EXPECT_EQ("New messages: 2", entries().back());
+    tick();
+    EXPECT_EQ(0, app->cycle().linesPending());
+    EXPECT_EQ(0u, fileEntries().back().find("Bad Request Line = 2 18 2003 14 30 5 20 ccc"));
+    EXPECT_TRUE(transport.attempts.empty());
+    EXPECT_TRUE(checkNow.enabled);
+}
+
+TEST_F(RequestCycleTest, RefusedRequestsGetAnErrorReportAndBadLinesNone) {
+    start();
+    transport.mailbox = {fileRequestLine("xyz"),
+                         "eventfilerequest=2 18 2003 14 30 0 20 bhz a@b.example",
+                         "eventfilerequest=2 18 2003", fileRequestLine(",,,")};
+    app->requestCheckNow();
+    tick(5);
+    ASSERT_EQ(2u, transport.sent.size());
+    EXPECT_NE(std::string::npos, transport.sent[0].body.view().find(
+                                     "Error: No channel IDs found at this station\r\n"));
+    EXPECT_NE(std::string::npos,
+              transport.sent[1].body.view().find("Error: Invalid time length or sample rate\r\n"));
+    Entries file = fileEntries();
+    EXPECT_EQ((Entries{"No channel IDs found at this station",
+                       "Invalid time length or sample rate",
+                       "Bad Request Line = 2 18 2003"}),
+              Entries(file.end() - 3, file.end()));
+}
+
+TEST_F(RequestCycleTest, HundredsOfLinesAreServedOnePerTick) {
+    start();
+    for (int i = 0; i < 300; ++i)
+        transport.mailbox.push_back("stationinfo=r" + std::to_string(i) + "@x \xe9\xff");
+    app->requestCheckNow();
+    tick();
+    tick(299);
+    EXPECT_EQ(1, app->cycle().linesPending());
+    EXPECT_EQ(299u, transport.sent.size());
+    tick();
+    EXPECT_EQ(300u, transport.sent.size());
+    EXPECT_TRUE(app->finished());
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "mail/mail_transport.h"
+
+// A mailbox and an SMTP server in memory. The mailbox hands out its lines once; sends succeed
+// unless results are queued in sendResults (front first) or failSends is set.
+class FakeTransport final : public MailTransport {
+public:
+    int readMailbox(std::vector<std::string>& lines, std::string& error) override {
+        ++reads;
+        lines = mailbox;
+        mailbox.clear();
+        if (!readResult)
+            error = readError;
+        return readResult;
+    }
+
+    int sendMailJob(const MailJob& job, std::string& error) override {
+        attempts.push_back(job);
+        bool ok = !failSends;
+        if (!sendResults.empty()) {
+            ok = sendResults.front() != 0;
+            sendResults.pop_front();
+        }
+        if (!ok) {
+            error = sendError;
+            return 0;
+        }
+        sent.push_back(job);
+        return 1;
+    }
+
+    std::vector<std::string> mailbox;
+    int readResult = 1;
+    std::string readError = "POP Connect Error";
+    int reads = 0;
+
+    bool failSends = false;
+    std::deque<int> sendResults;
+    std::string sendError = "Can't connect to smtp.example";
+    std::vector<MailJob> attempts;
+    std::vector<MailJob> sent;
+};

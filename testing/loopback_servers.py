@@ -1,0 +1,166 @@
+"""Real mail servers on loopback for the end-to-end tests and the demo.
+
+Dovecot serves POP3 from a Maildir of its own; aiosmtpd runs in this process and keeps every
+message it accepts. Both listen on free ports of 127.0.0.1 only.
+"""
+
+import os
+import pwd
+import signal
+import socket
+import subprocess
+import time
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+SMTP.AuthLoginUsernameChallenge = "Username:"
+SMTP.AuthLoginPasswordChallenge = "Password:"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, what, timeout=10.0):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError(f"{what} did not start on port {port}")
+
+
+class Dovecot:
+    """A POP3 server of its own, in the foreground, with one Maildir user."""
+
+    def __init__(self, root, user="station", password="pop-secret"):
+        os.makedirs(root, exist_ok=True)
+        self.root, self.user, self.password = root, user, password
+        self.port = free_port()
+        if os.getuid() == 0:
+            account = pwd.getpwnam("dovecot")
+            login_user, internal_user = "dovenull", "dovecot"
+        else:
+            account = pwd.getpwuid(os.getuid())
+            login_user = internal_user = account.pw_name
+        self.uid, self.gid = account.pw_uid, account.pw_gid
+        self.maildir = os.path.join(root, "home", user, "Maildir")
+        for sub in ("tmp", "new", "cur"):
+            os.makedirs(os.path.join(self.maildir, sub))
+        with open(os.path.join(root, "users"), "w") as f:
+            f.write(f"{user}:{{PLAIN}}{password}\n")
+        conf = os.path.join(root, "dovecot.conf")
+        with open(conf, "w") as f:
+            f.write(f"""protocols = pop3
+listen = 127.0.0.1
+base_dir = {root}/run
+state_dir = {root}/state
+log_path = {root}/dovecot.log
+info_log_path = {root}/dovecot.log
+instance_name = tarnwick-{self.port}
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+auth_failure_delay = 0
+first_valid_uid = 0
+mail_location = maildir:~/Maildir
+default_login_user = {login_user}
+default_internal_user = {internal_user}
+default_internal_group = {internal_user}
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {root}/users
+}}
+userdb {{
+  driver = static
+  args = uid={self.uid} gid={self.gid} home={root}/home/%u
+}}
+service anvil {{
+  chroot =
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
+}}
+service pop3-login {{
+  chroot =
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {self.port}
+  }}
+  inet_listener pop3s {{
+    port = 0
+  }}
+}}
+""")
+        subprocess.run(["chown", "-R", f"{self.uid}:{self.gid}", os.path.join(root, "home")],
+                       check=True)
+        self.proc = subprocess.Popen(["dovecot", "-F", "-c", conf], start_new_session=True,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for_port(self.port, "Dovecot")
+        self.count = 0
+
+    def deliver(self, text):
+        """Puts one message (LF line ends) into the mailbox."""
+        self.count += 1
+        name = f"{time.time():.6f}.{self.count}.tarnwick"
+        tmp = os.path.join(self.maildir, "tmp", name)
+        with open(tmp, "w", encoding="latin-1") as f:
+            f.write(text)
+        os.chown(tmp, self.uid, self.gid)
+        os.rename(tmp, os.path.join(self.maildir, "new", name))
+
+    def waiting(self):
+        return len(os.listdir(os.path.join(self.maildir, "new"))) + \
+            len(os.listdir(os.path.join(self.maildir, "cur")))
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+
+
+class _Saver:
+    def __init__(self, messages):
+        self.messages = messages
+
+    async def handle_DATA(self, server, session, envelope):
+        self.messages.append({
+            "from": envelope.mail_from,
+            "to": list(envelope.rcpt_tos),
+            "content": envelope.original_content,
+            "authenticated": bool(session.authenticated),
+        })
+        return "250 OK"
+
+
+class SmtpServer:
+    """aiosmtpd in this process. With login set, AUTH LOGIN is offered (and required)."""
+
+    def __init__(self, port=None, login=None):
+        self.port = port or free_port()
+        self.messages = []
+        kwargs = {}
+        if login:
+            user, password = login
+
+            def authenticate(server, session, envelope, mechanism, data):
+                ok = (isinstance(data, LoginPassword) and data.login == user.encode()
+                      and data.password == password.encode())
+                return AuthResult(success=ok, handled=False)
+
+            kwargs = dict(authenticator=authenticate, auth_require_tls=False,
+                          auth_required=True)
+        self.controller = Controller(_Saver(self.messages), hostname="127.0.0.1",
+                                     port=self.port, **kwargs)
+        self.controller.start()
+
+    def stop(self):
+        self.controller.stop()
