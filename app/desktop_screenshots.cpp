@@ -53,9 +53,13 @@ int main(int argc, char** argv) {
     window.start();
     clock.local.minute = 9;
     app.log().logMsg(false, "Checking for new email messages...");
-    app.log().logMsg(false, "New messages: %d", 1);
-    app.log().logMsg(false, "File Req: %s", "eventfilerequest=2003/02/19 07:00:00,120,bhz");
-    clock.local.minute = 11;
+    app.log().logMsg(false, "New messages: %d", 2);
+    app.log().logMsg(false, "File Req: %s", "2 18 2003 14 30 5 20 bhz,bhn alice@uni.example");
+    clock.local.second = 12;
+    app.log().logMsg(false, "MORNAK Response: %s", "ok 2 files");
+    clock.local.second = 13;
+    app.log().logMsg(false, "Info Req: %s", "carol@net.example");
+    clock.local.minute = 14;
     app.log().logMsg(false, "Checking for new email messages...");
     app.log().logMsg(false, "No new email messages");
     bool ok = save(window, out + "main-window.png");
