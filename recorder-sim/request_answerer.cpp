@@ -121,8 +121,10 @@ std::string answerRequest(const std::string& path, const RecorderSystem& config,
         response = options.customResponse ? options.responseLine
                                           : "ok " + std::to_string(files) + " files";
     }
-    bool answered = writeWhole(responseFileName(path), response + "\n");
+    // The request file is taken away before the answer appears, so a request that the
+    // station writes under the same name once it has the answer is never removed unread.
     if (!options.keepRequests)
         std::remove(path.c_str());
+    bool answered = writeWhole(responseFileName(path), response + "\n");
     return name + (answered ? ": " + response : ": cannot write the response file");
 }
