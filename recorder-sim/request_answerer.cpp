@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -22,16 +21,6 @@ std::string firstLine(const std::string& path) {
     std::getline(in, line);
     stripLineEnd(line);
     return line;
-}
-
-std::vector<std::string> splitCommas(const std::string& list) {
-    std::vector<std::string> items;
-    std::stringstream in(list);
-    std::string item;
-    while (std::getline(in, item, ','))
-        if (!item.empty())
-            items.push_back(item);
-    return items;
 }
 
 bool contains(const std::vector<std::string>& ids, const std::string& id) {
