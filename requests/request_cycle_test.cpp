@@ -227,3 +227,17 @@ TEST_F(RequestCycleTest, ASingleRunChecksOnceWhileItRetriesAQueuedReply) {
     EXPECT_EQ("Can't resend event files", fileEntries().back());
     EXPECT_EQ(2, app->exitCode());
 }
+
+TEST_F(RequestCycleTest, AGivenUpReplyOutweighsAFailedCheckInTheExitCode) {
+    start();
+    app->startSingleRun();
+    transport.readResult = 0;  // the read fails after collecting the line
+    transport.failSends = true;
+    transport.mailbox = {"stationinfo=a@b.example"};
+    for (int i = 0; i < 2000 && !app->finished(); ++i)
+        tick();
+    EXPECT_TRUE(app->finished());
+    EXPECT_TRUE(app->cycle().mailCheckFailed());
+    EXPECT_EQ(1, app->cycle().droppedReplies());
+    EXPECT_EQ(2, app->exitCode());
+}
