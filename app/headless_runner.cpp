@@ -68,9 +68,9 @@ int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out) {
     app.log().setView(&view);
     app.startUp();
 
-    // A single run checks the mailbox at its first tick.
+    // A single run checks the mailbox at its first tick and never again.
     if (once)
-        app.requestCheckNow();
+        app.startSingleRun();
     int exitCode = 0;
     std::int64_t deadline = monotonicMs() + tickMs;
     for (;;) {

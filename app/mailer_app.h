@@ -39,6 +39,13 @@ public:
     // "Check Now": the check runs at a later tick, once no request is being served.
     void requestCheckNow() { cycle_.requestCheckNow(); }
 
+    // Makes this run a single one: the mailbox is checked at the first tick and never again;
+    // the lines it collected are served and queued replies retried on their schedule.
+    void startSingleRun() {
+        cycle_.setPeriodicChecks(false);
+        cycle_.requestCheckNow();
+    }
+
     // Reads both recorder systems' configuration again ("&Update", "&Save").
     void loadRecorderSystems();
 

@@ -1,6 +1,7 @@
 // recorder-sim: a stand-in for the recorder program, for tests and the demo. See --help.
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,32 +18,52 @@
 
 namespace {
 
-// The request file names in dir, oldest name first. Returns false when dir cannot be read.
-bool listRequestFiles(const std::string& dir, std::vector<std::string>& names) {
-    names.clear();
+// One request file as it lies in the directory. A file put there under a name that was used
+// before (request files are named by the time of day) is a new file with its own identity.
+struct RequestFile {
+    std::string name;
+    std::string identity;  // name, inode and modification time
+};
+
+// The request files in dir, oldest name first. Returns false when dir cannot be read.
+bool listRequestFiles(const std::string& dir, std::vector<RequestFile>& files) {
+    files.clear();
     DIR* d = ::opendir(dir.c_str());
     if (!d)
         return false;
-    while (dirent* entry = ::readdir(d))
-        if (isRequestFileName(entry->d_name))
-            names.emplace_back(entry->d_name);
+    while (dirent* entry = ::readdir(d)) {
+        struct stat st {};
+        if (!isRequestFileName(entry->d_name) || ::stat((dir + entry->d_name).c_str(), &st) != 0)
+            continue;
+        std::string identity = std::string(entry->d_name) + ":" + std::to_string(st.st_ino) + ":" +
+                               std::to_string(st.st_mtim.tv_sec) + "." +
+                               std::to_string(st.st_mtim.tv_nsec);
+        files.push_back({entry->d_name, identity});
+    }
     ::closedir(d);
-    std::sort(names.begin(), names.end());
+    std::sort(files.begin(), files.end(),
+              [](const RequestFile& a, const RequestFile& b) { return a.name < b.name; });
     return true;
 }
 
+// Answers each request file once. What was answered is remembered only while its file lies
+// in the directory (--keep-requests, --never); a new file under an old name is answered too.
 int watch(const SimOptions& options, const RecorderSystem& config) {
     std::set<std::string> handled;
-    std::vector<std::string> names;
+    std::vector<RequestFile> files;
     for (;;) {
-        if (!listRequestFiles(options.requestDir, names)) {
+        if (!listRequestFiles(options.requestDir, files)) {
             std::fprintf(stderr, "recorder-sim: cannot read %s\n", options.requestDir.c_str());
             return 2;
         }
-        for (const std::string& name : names) {
-            if (!handled.insert(name).second)
+        std::set<std::string> present;
+        for (const RequestFile& file : files) present.insert(file.identity);
+        std::erase_if(handled, [&present](const std::string& id) { return !present.contains(id); });
+        for (const RequestFile& file : files) {
+            if (!handled.insert(file.identity).second)
                 continue;
-            std::printf("%s\n", answerRequest(options.requestDir + name, config, options).c_str());
+            std::printf("%s\n",
+                        answerRequest(options.requestDir + file.name, config, options).c_str());
             std::fflush(stdout);
             if (options.once)
                 return 0;

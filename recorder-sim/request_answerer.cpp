@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -22,16 +21,6 @@ std::string firstLine(const std::string& path) {
     std::getline(in, line);
     stripLineEnd(line);
     return line;
-}
-
-std::vector<std::string> splitCommas(const std::string& list) {
-    std::vector<std::string> items;
-    std::stringstream in(list);
-    std::string item;
-    while (std::getline(in, item, ','))
-        if (!item.empty())
-            items.push_back(item);
-    return items;
 }
 
 bool contains(const std::vector<std::string>& ids, const std::string& id) {
@@ -121,8 +110,10 @@ std::string answerRequest(const std::string& path, const RecorderSystem& config,
         response = options.customResponse ? options.responseLine
                                           : "ok " + std::to_string(files) + " files";
     }
-    bool answered = writeWhole(responseFileName(path), response + "\n");
+    // The request file is taken away before the answer appears, so a request that the
+    // station writes under the same name once it has the answer is never removed unread.
     if (!options.keepRequests)
         std::remove(path.c_str());
+    bool answered = writeWhole(responseFileName(path), response + "\n");
     return name + (answered ? ": " + response : ": cannot write the response file");
 }

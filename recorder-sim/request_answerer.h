@@ -13,8 +13,8 @@ bool isRequestFileName(const std::string& name);
 // requested channel or volume that the configuration records (and --only allows), then writes
 // the response file path + ".ack", both whole (hidden temporary name, then rename). A file
 // whose first line is not a REQ line with nine items is answered "bad unreadable request".
-// Honours --refuse, --response, --delay-ms and --never. Removes the request file afterwards
-// unless --keep-requests. Returns a one-line account for the sim's output.
+// Honours --refuse, --response, --delay-ms and --never. Removes the request file before it
+// writes the response, unless --keep-requests. Returns a one-line account for the sim's output.
 std::string answerRequest(const std::string& path, const RecorderSystem& config,
                           const SimOptions& options);
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "settings/text_routines.h"
+
 namespace {
 
 bool toInt(const std::string& text, int low, int high, int& value) {
@@ -13,6 +15,8 @@ bool toInt(const std::string& text, int low, int high, int& value) {
     value = static_cast<int>(v);
     return true;
 }
+
+}  // namespace
 
 std::vector<std::string> splitCommas(const std::string& list) {
     std::vector<std::string> items;
@@ -27,13 +31,6 @@ std::vector<std::string> splitCommas(const std::string& list) {
     }
     return items;
 }
-
-void withSlash(std::string& dir) {
-    if (!dir.empty() && dir.back() != '/')
-        dir += '/';
-}
-
-}  // namespace
 
 const char* simUsage() {
     return "Usage: recorder-sim --config DIR [--init] [--requests DIR] [options]\n"
@@ -90,7 +87,7 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
         } else if (arg == "--config" || arg == "--requests") {
             if (!value(text))
                 return false;
-            withSlash(text);
+            addTrailingSlash(text);
             (arg == "--config" ? options.configDir : options.requestDir) = text;
         } else if (arg == "--refuse") {
             if (!value(options.refuseReason))

@@ -26,5 +26,8 @@ struct SimOptions {
 // unknown, lacks its value or has a bad value, or when --config is missing.
 bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error);
 
+// The non-empty items of a comma-separated list, in order.
+std::vector<std::string> splitCommas(const std::string& list);
+
 // The --help text.
 const char* simUsage();

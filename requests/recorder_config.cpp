@@ -151,8 +151,6 @@ int isVolumeName(const std::string& id, const RecorderSystem& system) {
 }
 
 int isVolumeChannel(const std::string& id, const RecorderSystem& system) {
-    if (id.empty())
-        return 0;
     for (const DatasetVolume& volume : system.volumes) {
         if (!volume.enabled)
             continue;

@@ -43,12 +43,15 @@ void parseVolInfo(const std::string& value, DatasetVolume& volume);
 // The number of channel slots in use, numberChannels kept within 0 to 8.
 int usedChannelSlots(const RecorderSystem& system);
 
-// Lookups, ignoring letter case; an empty ID matches nothing. Each returns 1 or 0.
-// The ID names one of the four volumes, enabled or not.
+// Lookups, ignoring letter case. Each returns 1 or 0.
+// The ID names one of the four volumes, enabled or not; an empty ID matches nothing.
 int isVolumeName(const std::string& id, const RecorderSystem& system);
-// The ID is a member channel of an enabled volume.
+// The ID equals a member place of an enabled volume. An empty ID (a channel slot that no
+// channel file filled) matches an empty place, so such a slot is left out of the station
+// information when an enabled volume has fewer than three members.
 int isVolumeChannel(const std::string& id, const RecorderSystem& system);
-// The ID is one of the channels in use and not a member of an enabled volume.
+// The ID is one of the channels in use and not a member of an enabled volume; an empty ID
+// matches nothing.
 int isSystemChannel(const std::string& id, const RecorderSystem& system);
 
 // The recorder's configuration file inside a system's directory.

@@ -231,7 +231,12 @@ TEST(ChannelLookups, VolumesAndChannelsIgnoringCase) {
 
     EXPECT_EQ(0, isVolumeChannel("bhz", s));  // member of a disabled volume only
     EXPECT_EQ(1, isVolumeChannel("bhn", s));
+    EXPECT_EQ(1, isVolumeChannel("", s));  // ON has two empty member places
+    s.volumes[1].memberChannels[1] = "X";
+    s.volumes[1].memberChannels[2] = "Y";
     EXPECT_EQ(0, isVolumeChannel("", s));
+    s.volumes[1].memberChannels[1] = "";
+    s.volumes[1].memberChannels[2] = "";
 
     EXPECT_EQ(1, isSystemChannel("bhz", s));
     EXPECT_EQ(0, isSystemChannel("bhn", s));  // served only as part of ON

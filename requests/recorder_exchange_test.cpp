@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <filesystem>
-
 #include "requests/request_test_support.h"
 
 namespace {
@@ -33,13 +30,6 @@ class RecorderExchangeTest : public RequestTest {
         request.rate = 20;
         request.replyTo = "someone@example.org";
         for (const char* id : {"bhz", "bhn", "bhe"}) request.channels[request.channelCount++] = id;
-    }
-    std::vector<std::string> filesIn(const std::string& path) const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(path))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
     std::string eventFile(const std::string& id) const {
         return dir.file("temp/0302181430." + id + ".mqx");

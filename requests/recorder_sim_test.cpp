@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 #include "recorder-sim/event_content.h"
 #include "requests/recorder_config.h"
 #include "requests/recorder_exchange.h"
@@ -146,4 +149,26 @@ TEST_F(RecorderSimTest, ASimThatNeverAnswersLeavesTheRequestFile) {
     EXPECT_EQ(std::vector<std::string>{"Internal Process Error"}, replies.errorReports);
     EXPECT_TRUE(fileExistsHere(request.requestFile.str()));
     EXPECT_FALSE(fileExistsHere(request.responseFiles[0].str()));
+}
+
+TEST_F(RecorderSimTest, AWatchingSimAnswersARequestFileNameThatComesAgain) {
+    // Request files are named by the time of day, so a later request may carry the name of
+    // one answered (and removed) earlier.
+    ChildProcess sim({kSim, "--config", dir.file("mornak"), "--requests", dir.file("req")},
+                     dir.file("sim.out"));
+    std::string error;
+    int both = -1;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(1, parseFileRequest("2 18 2003 14 30 5 20 bhz a@b", request, log));
+        ASSERT_EQ(1, submitFileRequest(ctx, request, both, error)) << error;
+        const std::string ack = request.responseFiles[0].str();
+        for (int i = 0; i < kWaitMs / 10 && !fileExistsHere(ack); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(fileExistsHere(ack)) << "round " << round << "\n"
+                                         << readFile(dir.file("sim.out"));
+        processResponses(ctx, request, both, job, replies);
+    }
+    EXPECT_EQ(2u, replies.sentJobs.size());
+    EXPECT_EQ("RQ090507042.sy1: ok 1 files\nRQ090507042.sy1: ok 1 files\n",
+              readFile(dir.file("sim.out")).substr(readFile(dir.file("sim.out")).find('\n') + 1));
 }

@@ -112,3 +112,20 @@ TEST_F(RepliesTest, AStationWithoutRecordersAnswersWithTheFirstLineAlone) {
     ASSERT_EQ(1u, transport.sent.size());
     EXPECT_EQ("Station Information: ANMO\r\n\r\n", transport.sent[0].body);
 }
+
+TEST_F(RepliesTest, AnUnfilledSlotCountsAsAnEmptyMemberOfAnEnabledVolume) {
+    start();
+    RecorderSystem& first = app->settings().firstSystem;
+    first.numberChannels = 4;  // slot 4 names no channel file
+    first.volumes[0].enabled = 1;
+    first.volumes[0].memberChannels[2] = "";  // "quiet" groups BHZ and BHN, its third place empty
+    transport.mailbox = {"stationinfo=a@b.example"};
+    app->requestCheckNow();
+    tick(2);
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_EQ(
+        "Station Information: ANMO\r\n\r\n"
+        "Dataset Volume: quiet\r\n    Channels: bhz bhn\r\n\r\n"
+        "Channel ID: BHE  Component: E\r\n    Vault 1\r\n\r\n",
+        transport.sent[0].body);
+}

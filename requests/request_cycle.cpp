@@ -115,7 +115,7 @@ void RequestCycle::idleStep(std::int64_t now) {
     if (lastCheckTime_ == 0 || settings.popEnable == 0) {
         // The first periodic check comes one full interval after start or after enabling.
         lastCheckTime_ = now;
-    } else if ((now - lastCheckTime_) / 60 >= settings.popCheckTime) {
+    } else if (periodicChecks_ && (now - lastCheckTime_) / 60 >= settings.popCheckTime) {
         checkMail(false);
         lastCheckTime_ = now;
     } else if (resendCountdown_ == 0) {

@@ -45,6 +45,10 @@ public:
 
     void setCheckNowControl(CheckNowControl* control) { checkNowControl_ = control; }
 
+    // With periodic checks off, an idle tick only paces the resend queue: the mailbox is
+    // read only when a check is asked for. On by default; reset() leaves it as it is.
+    void setPeriodicChecks(bool on) { periodicChecks_ = on; }
+
     // True while a line waits, a response is awaited, a check is asked for or a reply is queued.
     bool busy() const;
 
@@ -87,4 +91,5 @@ private:
     MailJob eventFileJob_;
     Replies replies_;
     bool mailCheckFailed_ = false;
+    bool periodicChecks_ = true;
 };

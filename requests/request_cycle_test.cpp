@@ -208,3 +208,36 @@ TEST_F(RequestCycleTest, HundredsOfLinesAreServedOnePerTick) {
     EXPECT_EQ(300u, transport.sent.size());
     EXPECT_TRUE(app->finished());
 }
+
+TEST_F(RequestCycleTest, ASingleRunChecksOnceWhileItRetriesAQueuedReply) {
+    start();  // a check every two minutes in a normal run
+    app->startSingleRun();
+    transport.failSends = true;
+    transport.mailbox = {"stationinfo=a@b.example"};
+    tick();  // the one check
+    tick();  // the reply fails and is queued
+    transport.mailbox = {"stationinfo=late@b.example"};
+    // The queued reply is tried at four opportunities 300 ticks apart and given up at the
+    // fifth; no periodic check comes in between, so the late line stays in the mailbox.
+    for (int i = 0; i < 2000 && !app->finished(); ++i)
+        tick();
+    EXPECT_TRUE(app->finished());
+    EXPECT_EQ(1, transport.reads);
+    EXPECT_EQ(5u, transport.attempts.size());
+    EXPECT_EQ("Can't resend event files", fileEntries().back());
+    EXPECT_EQ(2, app->exitCode());
+}
+
+TEST_F(RequestCycleTest, AGivenUpReplyOutweighsAFailedCheckInTheExitCode) {
+    start();
+    app->startSingleRun();
+    transport.readResult = 0;  // the read fails after collecting the line
+    transport.failSends = true;
+    transport.mailbox = {"stationinfo=a@b.example"};
+    for (int i = 0; i < 2000 && !app->finished(); ++i)
+        tick();
+    EXPECT_TRUE(app->finished());
+    EXPECT_TRUE(app->cycle().mailCheckFailed());
+    EXPECT_EQ(1, app->cycle().droppedReplies());
+    EXPECT_EQ(2, app->exitCode());
+}

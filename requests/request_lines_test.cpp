@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <filesystem>
-
 #include "requests/request_test_support.h"
 
 namespace {
@@ -41,13 +38,6 @@ class RequestLinesTest : public RequestTest {
     }
     std::string firstReq() const { return dir.file("req1/"); }
     std::string secondReq() const { return dir.file("req2/"); }
-    std::vector<std::string> filesIn(const std::string& path) const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(path))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     // Parses the line and submits it; returns submitFileRequest's result.
     int submit(const std::string& text) {
         EXPECT_EQ(1, parseFileRequest(text, request, log)) << text;

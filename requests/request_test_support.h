@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,14 @@ class RequestTest : public ::testing::Test {
     std::string logFile() const {
         std::string path = dir.file("tarnwick.log");
         return fileExistsHere(path) ? readFile(path) : std::string();
+    }
+    // The names in a directory, sorted.
+    static std::vector<std::string> filesIn(const std::string& path) {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(path))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
     static bool fileExistsHere(const std::string& path) {
         std::FILE* f = std::fopen(path.c_str(), "r");
