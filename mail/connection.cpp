@@ -44,24 +44,6 @@ int waitFor(int fd, short events, SteadyClock::time_point deadline) {
     }
 }
 
-// True for the errors that mean the peer or the network is gone.
-bool isConnectionLost(int error) {
-    switch (error) {
-        case ECONNRESET:
-        case EPIPE:
-        case ENOTCONN:
-        case ENETDOWN:
-        case ENETUNREACH:
-        case ENETRESET:
-        case ECONNABORTED:
-        case EHOSTUNREACH:
-        case ETIMEDOUT:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Resolves a decimal port or a TCP service name to a port in host byte order. Returns 0 or
 // the 4014 code.
 int resolveService(const char* service, std::uint16_t* port) {
@@ -242,7 +224,8 @@ int connection::get_buffer() {
 // Sends every byte, at most 1024 per call. Each send is tried at once; only a socket whose
 // buffer is full is waited for, up to the time limit, which runs afresh after every send
 // accepted. A socket that does not become writable within it fails with 4013, leaving the
-// rest unsent.
+// rest unsent. A socket that is not connected gives 4016; every other send error writes
+// "put_data() unexpected error from send(): %d" and gives 4002.
 int connection::put_data(const char* data, std::size_t length) {
     bool waiting = false;  // a wait has begun since the last send accepted
     SteadyClock::time_point end{};
@@ -265,7 +248,9 @@ int connection::put_data(const char* data, std::size_t length) {
                     return kGensockTimeout;
                 continue;
             }
-            if (isConnectionLost(error))
+            // Only a socket that is not connected counts as lost; a reset or a closed peer is
+            // reported with its error number.
+            if (error == ENOTCONN)
                 return kGensockConnectionLost;
             setError("put_data() unexpected error from send(): %d", error);
             return kGensockSendError;

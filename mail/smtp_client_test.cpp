@@ -10,9 +10,11 @@
 #include "mail/test_mail_context.h"
 #include "testing/scripted_server.h"
 
+using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::StrEq;
 
 namespace {
 
@@ -343,6 +345,19 @@ TEST(SmtpSendText, LongTextGoesOutWhole) {
     EXPECT_THAT(server.failures(), IsEmpty());
     ASSERT_EQ(1u, server.dataBlocks().size());
     EXPECT_EQ(stuffed, server.dataBlocks()[0]);
+}
+
+TEST(SmtpSendText, AServerGoneDuringTheDataLeavesTheSendErrorAndNoLogEntry) {
+    TestMailContext env;
+    ScriptedServer server;
+    addressed(server).expectLine("DATA").sendLine("354 go ahead").close();
+    std::string text(8 * 1024 * 1024, 'x');
+    std::string error;
+    EXPECT_EQ(0, send(env, server, testJob(""), error, text));
+    EXPECT_THAT(error, AnyOf(StrEq("put_data() unexpected error from send(): 104"),
+                             StrEq("put_data() unexpected error from send(): 32")));
+    EXPECT_THAT(env.log.entries(), IsEmpty());  // released without smtpFail
+    EXPECT_THAT(server.failures(), IsEmpty());
 }
 
 TEST(BuildRecipientList, DropsBlanksCommentsAndQuotedText) {
