@@ -174,6 +174,26 @@ TEST_F(ConnectionTest, FillingTheSendBufferExactlySendsTheBlockAtOnce) {
     EXPECT_EQ(data, server.received());
 }
 
+TEST_F(ConnectionTest, BufferedWritesAfterAPartialBlockKeepTheBlocksWhole) {
+    std::string data = pattern(1400);
+    ScriptedServer server;
+    server.expectBytes(data.substr(0, 1024)).sendLine("got").expectBytes(data.substr(1024));
+    server.start();
+    connection* conn = openLoopback(server.port());
+    EXPECT_EQ(0, gensock_put_buffered(conn, data.data(), 100));
+    EXPECT_EQ(0, bytesSent);
+    // 412 fill the waiting block, 512 go out whole, 376 wait.
+    EXPECT_EQ(0, gensock_put_buffered(conn, data.data() + 100, 1300));
+    EXPECT_EQ(1024, bytesSent);
+    int result = 0;
+    EXPECT_EQ("got\r\n", readChars(conn, 5, &result));
+    EXPECT_EQ(0, gensock_flush(conn));
+    EXPECT_EQ(1400, bytesSent);
+    EXPECT_EQ(kGensockOk, gensock_release(conn));
+    EXPECT_THAT(server.failures(), IsEmpty());
+    EXPECT_EQ(data, server.received());
+}
+
 TEST_F(ConnectionTest, UnbufferedWritesSendEveryByteAndCountThem) {
     std::string data = pattern(2500);
     ScriptedServer server;

@@ -347,6 +347,43 @@ TEST(SmtpSendText, LongTextGoesOutWhole) {
     EXPECT_EQ(stuffed, server.dataBlocks()[0]);
 }
 
+namespace {
+
+// The transmission rule applied byte by byte: a CR after a CR is dropped, a "." after a LF
+// doubled, then the end of the data.
+std::string wireOf(const std::string& text) {
+    std::string wire;
+    char previous = 'a';
+    for (char c : text) {
+        if (c == '.' && previous == '\n')
+            wire += '.';
+        if (!(c == '\r' && previous == '\r'))
+            wire += c;
+        previous = c;
+    }
+    return wire + (!text.empty() && text.back() == '\n' ? ".\r\n" : "\r\n.\r\n");
+}
+
+}  // namespace
+
+TEST(SmtpSendText, ChangesEveryPairWhereverItStands) {
+    // Pairs at every offset within and across sixteen-byte steps, and as the last two bytes.
+    std::string text;
+    for (int k = 0; k < 40; ++k)
+        text += std::string(static_cast<std::size_t>(k), 'a') + (k % 2 ? "\r\r\n" : "\n.x");
+    for (const std::string& row : {text + "z\n.", text + "z\r\r", text + "\r\r\r\n..\n"}) {
+        SCOPED_TRACE(row.substr(row.size() - 4));
+        TestMailContext env;
+        ScriptedServer server;
+        addressed(server).expectLine("DATA").sendLine("354 go").expectBytes(wireOf(row));
+        server.sendLine("250 ok").expectLine("QUIT");
+        std::string error;
+        EXPECT_EQ(1, send(env, server, testJob(""), error, row));
+        EXPECT_THAT(server.failures(), IsEmpty());
+    }
+    EXPECT_EQ("a\r\n..b\r\n.\r\n", wireOf("a\r\r\n.b\r\n"));  // the rule itself
+}
+
 TEST(SmtpSendText, AServerGoneDuringTheDataLeavesTheSendErrorAndNoLogEntry) {
     TestMailContext env;
     ScriptedServer server;
