@@ -87,6 +87,12 @@ std::size_t base64EncodeTo(const unsigned char* in, std::size_t n, char* out) {
             out += 16;
             n -= 12;
         }
+        if (n >= 8) {  // the eight-byte load stays inside the input
+            encodeSix(in, out);
+            in += 6;
+            out += 8;
+            n -= 6;
+        }
     }
     while (n >= 3) {
         encodeGroup(in, out);

@@ -46,14 +46,18 @@ int gensock_open(const char* host, const char* service, const ConnectionContext&
 // missing connection.
 int gensock_read_char(connection* conn, char* c);
 
-// Sends all bytes now, unbuffered. 4010 for a missing connection.
+// Sends all bytes now, unbuffered, at most 1024 per send. 4013 when the socket takes nothing
+// within the time limit, 4016 when it is not connected, 4002 with "put_data() unexpected
+// error from send(): %d" for any other send error; 4010 for a missing connection.
 int gensock_put_data(connection* conn, const char* data, std::size_t length);
 
 // Appends to the send buffer, sending whole 512-byte blocks as they fill. 0 on success,
 // 1 on failure or for a missing connection.
 int gensock_put_buffered(connection* conn, const char* data, std::size_t length);
 
-// Sends what the send buffer holds. 0 on success, 1 on failure or for a missing connection.
+// Sends what the send buffer holds, and from then on sends small writes at once instead of
+// holding them until the peer acknowledges earlier data. 0 on success, 1 on failure or for a
+// missing connection.
 int gensock_flush(connection* conn);
 
 // Closes the socket and releases the connection; 4012 when closing failed (the connection

@@ -1,11 +1,13 @@
 #include "mail/mime_composer.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -98,6 +100,20 @@ std::size_t attachmentPartsSize(const MailJob& job, int attachmentCount, int bou
                  closingLine(boundary).size();
     }
     return total;
+}
+
+// Asks for the reserved room of a large text to be backed by large pages, so that filling
+// it takes a fault per two megabytes rather than per four kilobytes. A mere hint: where the
+// system declines, nothing changes.
+void adviseLargePages(std::string& text) {
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+    if (text.capacity() < 2 * kLargePage)
+        return;
+    auto begin = reinterpret_cast<std::uintptr_t>(text.data());
+    std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    std::uintptr_t last = (begin + text.capacity()) & ~(kLargePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 // Reads exactly n bytes unless the file ends or fails first; returns the number read or -1.
@@ -234,6 +250,7 @@ int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string
         std::string start = headerAndBody(job, time, offset);
         // The exact final size, so that the attachments are encoded straight into place.
         text.reserve(start.size() + attachmentPartsSize(job, count, boundary));
+        adviseLargePages(text);
         text.append(start);
     } catch (const std::exception&) {
         setMailError(error, "Out of memory error");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -163,6 +164,40 @@ TEST(MakeMimeMsg, AttachmentIsWrittenInLinesOf76Characters) {
     EXPECT_TRUE(
         bytes + std::string(2, '\0') ==
         std::string(reinterpret_cast<const char*>(coder.decodedData()), coder.decodedLength()));
+}
+
+TEST(MakeMimeMsg, AMultiMegabyteAttachmentIsEncodedWholeAcrossReadChunks) {
+    TestMailContext env;
+    std::string bytes(6000000, '\0');  // several read chunks; a text larger than 4 MB
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 5);
+    writeFile(env.dir.file("huge.mqx"), bytes);
+    MailJob job = testJob("smtp");
+    job.attachments[0] = env.dir.file("huge.mqx");
+    job.attachments[1] = env.dir.file("huge.mqx");
+    job.attachmentCount = 2;
+    std::string text = compose(env, job);
+
+    const std::string headers = "filename=\"huge.mqx\"\r\n\r\n";
+    const std::string separator = "--=====================_133075==_\r\n";
+    const std::string closing = "--=====================_133075==_--\r\n";
+    std::size_t first = text.find(headers);
+    ASSERT_NE(std::string::npos, first);
+    std::size_t second = text.find(headers, first + headers.size());
+    ASSERT_NE(std::string::npos, second);
+    std::string expected;  // 6000000 is 105263 lines of 57 bytes and one of 9 bytes
+    {
+        Base64Coder coder;
+        for (std::size_t at = 0; at < bytes.size(); at += 57) {
+            coder.encode(bytes.data() + at, std::min<std::size_t>(57, bytes.size() - at));
+            expected.append(coder.encodedData(), coder.encodedLength()).append("\r\n");
+        }
+    }
+    ASSERT_EQ(encodedLinesSize(bytes.size()), expected.size());
+    EXPECT_TRUE(text.compare(first + headers.size(), expected.size(), expected) == 0);
+    EXPECT_EQ(separator, text.substr(first + headers.size() + expected.size(), separator.size()));
+    EXPECT_TRUE(text.compare(second + headers.size(), expected.size(), expected) == 0);
+    EXPECT_EQ(second + headers.size() + expected.size() + closing.size(), text.size());
+    EXPECT_EQ(closing, text.substr(text.size() - closing.size()));
 }
 
 TEST(MakeMimeMsg, UnreadableAttachmentsFailWithTheirPath) {

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "mail/base64.h"
@@ -99,6 +101,29 @@ int sendRecipients(SmtpDialogue& dialogue, const std::string& recipients) {
         start = end == std::string::npos ? end : recipients.find_first_not_of(kNameSeparators, end);
     }
     return 1;
+}
+
+// The first position at or after from where a byte pair starts that the transmission
+// changes: CR CR (the second CR is dropped) or LF "." (the full stop is doubled). Returns n
+// when there is none. Sixteen positions are looked at in one step.
+std::size_t findStuffingPair(const char* data, std::size_t from, std::size_t n) {
+    using Bytes = char __attribute__((vector_size(16)));
+    std::size_t i = from;
+    for (; i + sizeof(Bytes) + 1 <= n; i += sizeof(Bytes)) {
+        Bytes first, second;
+        std::memcpy(&first, data + i, sizeof first);
+        std::memcpy(&second, data + i + 1, sizeof second);
+        Bytes hits = ((first == '\r') & (second == '\r')) | ((first == '\n') & (second == '.'));
+        std::uint64_t halves[2];
+        std::memcpy(halves, &hits, sizeof halves);
+        if ((halves[0] | halves[1]) != 0)
+            break;  // the pair is among these sixteen positions
+    }
+    for (; i + 1 < n; ++i) {
+        if ((data[i] == '\r' && data[i + 1] == '\r') || (data[i] == '\n' && data[i + 1] == '.'))
+            return i;
+    }
+    return n;
 }
 
 }  // namespace
@@ -242,20 +267,18 @@ int smtpSendText(SmtpDialogue& dialogue, const std::string& text) {
     const char* data = text.data();
     const std::size_t n = text.size();
     std::size_t runStart = 0;  // bytes from here on go out unchanged
-    char previous = 'a';
-    for (std::size_t i = 0; i < n; ++i) {
-        char c = data[i];
-        if (c == '\r' && previous == '\r') {
-            if (gensock_put_buffered(conn, data + runStart, i - runStart) != 0)
+    for (std::size_t at = findStuffingPair(data, 0, n); at < n;
+         at = findStuffingPair(data, at + 1, n)) {
+        std::size_t second = at + 1;  // the byte that is dropped or doubled
+        if (gensock_put_buffered(conn, data + runStart, second - runStart) != 0)
+            return 0;
+        if (data[second] == '\r') {
+            runStart = second + 1;
+        } else {
+            if (gensock_put_buffered(conn, ".", 1) != 0)
                 return 0;
-            runStart = i + 1;
-        } else if (c == '.' && previous == '\n') {
-            if (gensock_put_buffered(conn, data + runStart, i - runStart) != 0 ||
-                gensock_put_buffered(conn, ".", 1) != 0)
-                return 0;
-            runStart = i;  // the full stop itself goes out with the next run
+            runStart = second;  // the full stop itself goes out with the next run
         }
-        previous = c;
     }
     const char* end = n > 0 && data[n - 1] == '\n' ? ".\r\n" : "\r\n.\r\n";
     if (gensock_put_buffered(conn, data + runStart, n - runStart) != 0 ||

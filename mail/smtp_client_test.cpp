@@ -10,9 +10,11 @@
 #include "mail/test_mail_context.h"
 #include "testing/scripted_server.h"
 
+using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::StrEq;
 
 namespace {
 
@@ -343,6 +345,56 @@ TEST(SmtpSendText, LongTextGoesOutWhole) {
     EXPECT_THAT(server.failures(), IsEmpty());
     ASSERT_EQ(1u, server.dataBlocks().size());
     EXPECT_EQ(stuffed, server.dataBlocks()[0]);
+}
+
+namespace {
+
+// The transmission rule applied byte by byte: a CR after a CR is dropped, a "." after a LF
+// doubled, then the end of the data.
+std::string wireOf(const std::string& text) {
+    std::string wire;
+    char previous = 'a';
+    for (char c : text) {
+        if (c == '.' && previous == '\n')
+            wire += '.';
+        if (!(c == '\r' && previous == '\r'))
+            wire += c;
+        previous = c;
+    }
+    return wire + (!text.empty() && text.back() == '\n' ? ".\r\n" : "\r\n.\r\n");
+}
+
+}  // namespace
+
+TEST(SmtpSendText, ChangesEveryPairWhereverItStands) {
+    // Pairs at every offset within and across sixteen-byte steps, and as the last two bytes.
+    std::string text;
+    for (int k = 0; k < 40; ++k)
+        text += std::string(static_cast<std::size_t>(k), 'a') + (k % 2 ? "\r\r\n" : "\n.x");
+    for (const std::string& row : {text + "z\n.", text + "z\r\r", text + "\r\r\r\n..\n"}) {
+        SCOPED_TRACE(row.substr(row.size() - 4));
+        TestMailContext env;
+        ScriptedServer server;
+        addressed(server).expectLine("DATA").sendLine("354 go").expectBytes(wireOf(row));
+        server.sendLine("250 ok").expectLine("QUIT");
+        std::string error;
+        EXPECT_EQ(1, send(env, server, testJob(""), error, row));
+        EXPECT_THAT(server.failures(), IsEmpty());
+    }
+    EXPECT_EQ("a\r\n..b\r\n.\r\n", wireOf("a\r\r\n.b\r\n"));  // the rule itself
+}
+
+TEST(SmtpSendText, AServerGoneDuringTheDataLeavesTheSendErrorAndNoLogEntry) {
+    TestMailContext env;
+    ScriptedServer server;
+    addressed(server).expectLine("DATA").sendLine("354 go ahead").close();
+    std::string text(8 * 1024 * 1024, 'x');
+    std::string error;
+    EXPECT_EQ(0, send(env, server, testJob(""), error, text));
+    EXPECT_THAT(error, AnyOf(StrEq("put_data() unexpected error from send(): 104"),
+                             StrEq("put_data() unexpected error from send(): 32")));
+    EXPECT_THAT(env.log.entries(), IsEmpty());  // released without smtpFail
+    EXPECT_THAT(server.failures(), IsEmpty());
 }
 
 TEST(BuildRecipientList, DropsBlanksCommentsAndQuotedText) {
