@@ -6,6 +6,7 @@ message it accepts. Both listen on free ports of 127.0.0.1 only.
 
 import os
 import pwd
+import shutil
 import signal
 import socket
 import subprocess
@@ -99,7 +100,8 @@ service pop3-login {{
 """)
         subprocess.run(["chown", "-R", f"{self.uid}:{self.gid}", os.path.join(root, "home")],
                        check=True)
-        self.proc = subprocess.Popen(["dovecot", "-F", "-c", conf], start_new_session=True,
+        program = shutil.which("dovecot") or "/usr/sbin/dovecot"
+        self.proc = subprocess.Popen([program, "-F", "-c", conf], start_new_session=True,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for_port(self.port, "Dovecot")
         self.count = 0
