@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "testing/scripted_server.h"
 
@@ -58,8 +59,7 @@ void DovecotServer::giveToMailUser(const std::string& path) const {
         ADD_FAILURE() << "cannot chown " << path;
 }
 
-// The configuration of one private instance: everything under the temporary directory,
-// plain-text logins allowed, no delay after a wrong password.
+// The configuration of one private instance, from testing/dovecot.conf.in.
 void DovecotServer::writeConfig() {
     std::string loginUser, internalUser, internalGroup;
     if (geteuid() == 0) {
@@ -78,49 +78,20 @@ void DovecotServer::writeConfig() {
         internalGroup = mine ? mine->gr_name : loginUser;
     }
     const std::string& d = dir_.path();
-    std::string config =
-        "protocols = pop3\n"
-        "listen = 127.0.0.1\n"
-        "base_dir = " +
-        d +
-        "run\n"
-        "state_dir = " +
-        d +
-        "state\n"
-        "log_path = " +
-        d +
-        "dovecot.log\n"
-        "info_log_path = " +
-        d +
-        "dovecot.log\n"
-        "instance_name = tarnwick-pop-" +
-        std::to_string(port_) +
-        "\n"
-        "ssl = no\n"
-        "disable_plaintext_auth = no\n"
-        "auth_mechanisms = plain login\n"
-        "auth_failure_delay = 0\n"
-        "first_valid_uid = 0\n"
-        "mail_location = maildir:~/Maildir\n"
-        "default_login_user = " +
-        loginUser +
-        "\n"
-        "default_internal_user = " +
-        internalUser +
-        "\n"
-        "default_internal_group = " +
-        internalGroup +
-        "\n"
-        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
-        d +
-        "users\n}\n"
-        "userdb {\n  driver = static\n  args = uid=" +
-        std::to_string(mailUid_) + " gid=" + std::to_string(mailGid_) + " home=" + d +
-        "home/%u\n}\n"
-        "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n"
-        "service pop3-login {\n  chroot =\n"
-        "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " +
-        std::to_string(port_) + "\n  }\n  inet_listener pop3s {\n    port = 0\n  }\n}\n";
+    std::string config = readFile(std::string(TARNWICK_SOURCE_DIR) + "/testing/dovecot.conf.in");
+    const std::pair<std::string, std::string> values[] = {
+        {"DIR", d},
+        {"PORT", std::to_string(port_)},
+        {"LOGIN_USER", loginUser},
+        {"INTERNAL_USER", internalUser},
+        {"INTERNAL_GROUP", internalGroup},
+        {"UID", std::to_string(mailUid_)},
+        {"GID", std::to_string(mailGid_)}};
+    for (const auto& [name, value] : values) {
+        std::string placeholder = "${" + name + "}";
+        for (std::size_t at; (at = config.find(placeholder)) != std::string::npos;)
+            config.replace(at, placeholder.size(), value);
+    }
     writeFile(d + "dovecot.conf", config);
     writeFile(d + "users", user_ + ":{PLAIN}" + password_ + "\n");
 }

@@ -4,11 +4,13 @@ Dovecot serves POP3 from a Maildir of its own; aiosmtpd runs in this process and
 message it accepts. Both listen on free ports of 127.0.0.1 only.
 """
 
+import grp
 import os
 import pwd
 import shutil
 import signal
 import socket
+import string
 import subprocess
 import time
 
@@ -45,10 +47,11 @@ class Dovecot:
         self.port = free_port()
         if os.getuid() == 0:
             account = pwd.getpwnam("dovecot")
-            login_user, internal_user = "dovenull", "dovecot"
+            login_user, internal_user, internal_group = "dovenull", "dovecot", "dovecot"
         else:
             account = pwd.getpwuid(os.getuid())
             login_user = internal_user = account.pw_name
+            internal_group = grp.getgrgid(account.pw_gid).gr_name
         self.uid, self.gid = account.pw_uid, account.pw_gid
         self.maildir = os.path.join(root, "home", user, "Maildir")
         for sub in ("tmp", "new", "cur"):
@@ -56,48 +59,14 @@ class Dovecot:
         with open(os.path.join(root, "users"), "w") as f:
             f.write(f"{user}:{{PLAIN}}{password}\n")
         conf = os.path.join(root, "dovecot.conf")
+        template = os.path.join(os.path.dirname(os.path.abspath(__file__)), "dovecot.conf.in")
+        with open(template) as f:
+            text = string.Template(f.read()).substitute(
+                DIR=root + "/", PORT=self.port, LOGIN_USER=login_user,
+                INTERNAL_USER=internal_user, INTERNAL_GROUP=internal_group,
+                UID=self.uid, GID=self.gid)
         with open(conf, "w") as f:
-            f.write(f"""protocols = pop3
-listen = 127.0.0.1
-base_dir = {root}/run
-state_dir = {root}/state
-log_path = {root}/dovecot.log
-info_log_path = {root}/dovecot.log
-instance_name = tarnwick-{self.port}
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain login
-auth_failure_delay = 0
-first_valid_uid = 0
-mail_location = maildir:~/Maildir
-default_login_user = {login_user}
-default_internal_user = {internal_user}
-default_internal_group = {internal_user}
-passdb {{
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u {root}/users
-}}
-userdb {{
-  driver = static
-  args = uid={self.uid} gid={self.gid} home={root}/home/%u
-}}
-service anvil {{
-  chroot =
-  unix_listener anvil-auth-penalty {{
-    mode = 0
-  }}
-}}
-service pop3-login {{
-  chroot =
-  inet_listener pop3 {{
-    address = 127.0.0.1
-    port = {self.port}
-  }}
-  inet_listener pop3s {{
-    port = 0
-  }}
-}}
-""")
+            f.write(text)
         subprocess.run(["chown", "-R", f"{self.uid}:{self.gid}", os.path.join(root, "home")],
                        check=True)
         program = shutil.which("dovecot") or "/usr/sbin/dovecot"
