@@ -15,7 +15,9 @@ import subprocess
 import time
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP
+
+from smtp_sink import Authenticator
 
 SMTP.AuthLoginUsernameChallenge = "Username:"
 SMTP.AuthLoginPasswordChallenge = "Password:"
@@ -120,14 +122,7 @@ class SmtpServer:
         self.messages = []
         kwargs = {}
         if login:
-            user, password = login
-
-            def authenticate(server, session, envelope, mechanism, data):
-                ok = (isinstance(data, LoginPassword) and data.login == user.encode()
-                      and data.password == password.encode())
-                return AuthResult(success=ok, handled=False)
-
-            kwargs = dict(authenticator=authenticate, auth_require_tls=False,
+            kwargs = dict(authenticator=Authenticator(*login), auth_require_tls=False,
                           auth_required=True)
         self.controller = Controller(_Saver(self.messages), hostname="127.0.0.1",
                                      port=self.port, **kwargs)
