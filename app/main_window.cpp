@@ -2,6 +2,7 @@
 
 #include "ui_main_window.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QMessageBox>
@@ -154,10 +155,13 @@ void MainWindow::reject() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
-        // A message box or menu taking the focus for a moment is not the edit being left.
+        // A menu, or one of the program's own message boxes and dialogs, taking the focus for
+        // a moment is not the edit being left; another program taking it, or hiding, is.
         Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         bool id = watched->objectName().startsWith(QStringLiteral("id"));
-        if (id && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+        bool toOwnWindow =
+            reason == Qt::ActiveWindowFocusReason && QApplication::activeWindow() != nullptr;
+        if (id && !toOwnWindow && reason != Qt::PopupFocusReason)
             logic_.onFocusLost(watched->objectName().mid(2).toInt());
     }
     return QDialog::eventFilter(watched, event);

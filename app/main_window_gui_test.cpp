@@ -87,6 +87,29 @@ class MainWindowGuiTest : public QObject {
         QCOMPARE(w.app->settings().mapDrive, 'E');
     }
 
+    // Another program taking the activation takes the focus from the edit too; the program's
+    // own message boxes do not.
+    void focusLossToAnotherProgramCopiesTheField() {
+        StartedWindow w;
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        auto* station = w.control<QLineEdit>(kStationNameEdit);
+        station->setFocus();
+        station->selectAll();
+        QTest::keyClicks(station, "TUC");
+        QCOMPARE(w.app->settings().stationName.str(), std::string("ANMO"));
+        QApplication::setActiveWindow(nullptr);
+        QCOMPARE(w.app->settings().stationName.str(), std::string("TUC"));
+
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        station->setFocus();
+        QTest::keyClicks(station, "X");
+        ModalAnswerer answerer(QMessageBox::Cancel);
+        QTest::keyClick(station, Qt::Key_Escape);  // the exit question takes the activation
+        QCOMPARE(answerer.texts, std::vector<std::string>{"Exit Program"});
+        QCOMPARE(w.app->settings().stationName.str(), std::string("TUC"));
+    }
+
     void leavingCheckEveryWith45ShowsTheRangeMessage() {
         StartedWindow w;
         QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
