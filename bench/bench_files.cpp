@@ -33,3 +33,14 @@ long peakResidentKb() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
+
+MailJob eventFileReply(const std::string& path) {
+    MailJob job;
+    job.to = "ann@example.org";
+    job.from = "Station ANMO <robot@anmo.example.org>";
+    job.subject = "Your Event File";
+    job.body = "Your event file is attached.\r\n";
+    job.attachments[0] = path;
+    job.attachmentCount = 1;
+    return job;
+}

@@ -19,13 +19,7 @@ void BM_MakeMimeMsg100MB(benchmark::State& state) {
         return;
     }
     SystemClock clock;
-    MailJob job;
-    job.to = "ann@example.org";
-    job.from = "Station <robot@station.example.org>";
-    job.subject = "Your Event File";
-    job.body = "Your file.\r\n";
-    job.attachments[0] = path;
-    job.attachmentCount = 1;
+    MailJob job = eventFileReply(path);
     for (auto _ : state) {
         std::string text, error;
         if (!MakeMimeMsg(clock, job, text, error))

@@ -23,13 +23,7 @@ int main(int argc, char** argv) {
     }
     long before = peakResidentKb();
     SystemClock clock;
-    MailJob job;
-    job.to = "ann@example.org";
-    job.from = "Station <robot@station.example.org>";
-    job.subject = "Your Event File";
-    job.body = "Your file.\r\n";
-    job.attachments[0] = path;
-    job.attachmentCount = 1;
+    MailJob job = eventFileReply(path);
     std::string text, error;
     int ok = MakeMimeMsg(clock, job, text, error);
     long peak = peakResidentKb();

@@ -27,14 +27,8 @@ int main(int argc, char** argv) {
     ActivityLog log(clock, "");
     Statistics statistics;
     MailContext context{settings, log, statistics, clock, 30000};
-    MailJob job;
-    job.to = "ann@example.org";
-    job.from = "Station ANMO <robot@anmo.example.org>";
+    MailJob job = eventFileReply(argv[2]);
     job.smtpServer = argv[1];
-    job.subject = "Your Event File";
-    job.body = "Your event file is attached.\r\n";
-    job.attachments[0] = argv[2];
-    job.attachmentCount = 1;
     int count = std::atoi(argv[3]);
 
     auto start = std::chrono::steady_clock::now();
