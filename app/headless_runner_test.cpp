@@ -51,6 +51,26 @@ TEST(TarnwickProcess, HeadlessEndsOnSigtermWithExitCodeZero) {
     EXPECT_EQ(std::string::npos, readFile(dir.file("tarnwick.ini")).find("PopEnable=1"));
 }
 
+TEST(TarnwickProcess, HeadlessTakesSigusr1AsCheckNow) {
+    TempDir dir;
+    ChildProcess child({builtProgram("app/tarnwick"), "--headless", "--config-dir", dir.path(),
+                        "--tick-ms", "20"},
+                       dir.file("out"));
+    for (int i = 0; i < 500 && !std::ifstream(dir.file("tarnwick.log")).good(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(child.signal(SIGUSR1));
+    // The defaults leave polling off, so the check that was asked for is refused in the log.
+    bool refused = false;
+    for (int i = 0; i < 500 && !refused; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        refused = readFile(dir.file("tarnwick.log")).find(" POP Enable Error\n") !=
+                  std::string::npos;
+    }
+    EXPECT_TRUE(refused);
+    ASSERT_TRUE(child.signal(SIGTERM));
+    EXPECT_EQ(0, child.wait(20000));
+}
+
 TEST(TarnwickProcess, UnknownOptionGivesOneLineAndTheUsage) {
     std::string out;
     EXPECT_EQ(2, runCommand({builtProgram("app/tarnwick"), "--fast"}, 5000, &out));
