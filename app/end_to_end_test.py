@@ -153,7 +153,7 @@ class EndToEnd(unittest.TestCase):
                "stationinfo=c@x.example")
         self.assertEqual(0, s.run()[0])
         replies = s.replies()
-        self.assertEqual(3, len(replies))
+        self.assertEqual(4, len(replies))
         expected_error = ("Station ANMO:\r\nThere was an error processing your event file "
                           "request.\r\n\r\nError: {}\r\n")
         self.assertEqual("Event File Request Error", replies[0]["Subject"])
@@ -165,6 +165,10 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(body_of(replies[2]).startswith("Station Information: ANMO\r\n\r\n"))
         self.assertIn("Channel ID: BHZ", body_of(replies[2]))
         self.assertIn("Bad Request Line = 2 18 2003 14 30", s.log())
+        # The mail's sender hears of its refused line once the mail's last line is served.
+        self.assertEqual("someone@example.org", replies[3]["To"])
+        self.assertEqual(expected_error.format("Bad Request Line = eventfilerequest=2 18 2003 14 30"),
+                         body_of(replies[3]))
 
     def test_a_refusal_is_reported_to_the_requester(self):
         s = self.station(recorder_args=["--refuse", "No Data for that time"])

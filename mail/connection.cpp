@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -101,6 +102,7 @@ class connection {
 
     int open(const char* host, const char* service);
     int read_char(char* c);
+    int read_line(std::string& line, std::size_t maxKeep);
     int put_data(const char* data, std::size_t length);
     int put_buffered(const char* data, std::size_t length);
     int flush();
@@ -193,15 +195,15 @@ int connection::read_char(char* c) {
     return kGensockOk;
 }
 
-// Refills the receive buffer with one receive of up to 512 bytes, waiting up to the time
-// limit for data. On failure the buffer is left empty, so no old byte is handed out again.
+// Refills the receive buffer with one receive of up to 512 bytes. The receive is tried at
+// once; only when nothing is there yet is the socket waited for, up to the time limit. On
+// failure the buffer is left empty, so no old byte is handed out again.
 int connection::get_buffer() {
     readPosition_ = 0;
     receiveCount_ = 0;
     SteadyClock::time_point end = deadline();
+    bool waited = false;
     for (;;) {
-        if (waitFor(socket_, POLLIN, end) < 0)
-            setError("connection::get_buffer() unexpected error from select: %d", errno);
         ssize_t n = ::recv(socket_, receiveBuffer_, sizeof receiveBuffer_, 0);
         if (n > 0) {
             receiveCount_ = static_cast<std::uint32_t>(n);
@@ -211,13 +213,32 @@ int connection::get_buffer() {
             return kGensockConnectionLost;
         if (errno == EINTR)
             continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (msLeft(end) > 0)
-                continue;  // woken without data: wait out the rest of the time
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return kGensockConnectionLost;  // every other receive error ends the stream
+        if (waited && msLeft(end) == 0)
             return kGensockTimeout;
+        if (waitFor(socket_, POLLIN, end) < 0)
+            setError("connection::get_buffer() unexpected error from select: %d", errno);
+        waited = true;
+    }
+}
+
+int connection::read_line(std::string& line, std::size_t maxKeep) {
+    line.clear();
+    for (;;) {
+        if (readPosition_ >= receiveCount_) {
+            if (int r = get_buffer())
+                return r;
         }
-        // Every other receive error ends the stream as a lost connection.
-        return kGensockConnectionLost;
+        const char* begin = receiveBuffer_ + readPosition_;
+        std::size_t available = receiveCount_ - readPosition_;
+        const char* end = static_cast<const char*>(std::memchr(begin, '\n', available));
+        std::size_t run = end ? static_cast<std::size_t>(end - begin) : available;
+        if (line.size() < maxKeep)
+            line.append(begin, std::min(run, maxKeep - line.size()));
+        readPosition_ += static_cast<std::uint32_t>(run + (end ? 1 : 0));
+        if (end)
+            return kGensockOk;
     }
 }
 
@@ -326,6 +347,10 @@ int gensock_open(const char* host, const char* service, const ConnectionContext&
 
 int gensock_read_char(connection* conn, char* c) {
     return conn ? conn->read_char(c) : kGensockNoConnection;
+}
+
+int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep) {
+    return conn ? conn->read_line(*line, maxKeep) : kGensockNoConnection;
 }
 
 int gensock_put_data(connection* conn, const char* data, std::size_t length) {

@@ -46,6 +46,12 @@ int gensock_open(const char* host, const char* service, const ConnectionContext&
 // missing connection.
 int gensock_read_char(connection* conn, char* c);
 
+// The received bytes up to the next line feed, in *line (emptied first; the line feed is not
+// stored), read in runs from the receive buffer with the waits of gensock_read_char. Only the
+// first maxKeep bytes of the line are kept; the rest, up to its line feed, is read and
+// dropped. 4010 for a missing connection.
+int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep);
+
 // Sends all bytes now, unbuffered, at most 1024 per send. 4013 when the socket takes nothing
 // within the time limit, 4016 when it is not connected, 4002 with "put_data() unexpected
 // error from send(): %d" for any other send error; 4010 for a missing connection.

@@ -14,6 +14,7 @@ struct MailJob {
     FixedText<16384> body;  // lines ended by CR LF
     FixedText<256> smtpUser;
     FixedText<256> smtpPassword;
+    FixedText<256> inReplyTo;  // the request mail's Message-ID, no brackets; empty: none known
     FixedText<256> attachments[maxAttachments];
     int attachmentCount = 0;  // 0 to 16
     int smtpAuth = 0;         // non-zero: EHLO and AUTH LOGIN; 0: HELO

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/collected_line.h"
 #include "mail/mail_job.h"
 
 // The two mail dialogues as the request cycle and the resend queue see them, so their tests
@@ -11,10 +12,10 @@ class MailTransport {
 public:
     virtual ~MailTransport() = default;
 
-    // Reads every waiting message of the POP3 mailbox, keeps its request lines (lower-cased)
-    // in lines and deletes it. Returns 1 on success; 0 with the reason in error on failure,
+    // Reads every waiting message of the POP3 mailbox, keeps its request lines (lower-cased,
+    // each with its mail's sender and Message-ID) in lines and deletes it. Returns 1 on success; 0 with the reason in error on failure,
     // lines then holding what was collected before it.
-    virtual int readMailbox(std::vector<std::string>& lines, std::string& error) = 0;
+    virtual int readMailbox(std::vector<CollectedLine>& lines, std::string& error) = 0;
 
     // Composes the job's MIME message and delivers it through SMTP. Returns 1 when the server
     // accepted it; 0 with the reason in error otherwise (the failure is already logged).

@@ -12,10 +12,12 @@
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "mail/base64.h"
 #include "mail/mail_error.h"
+#include "mail/message_id.h"
 #include "mail/smtp_client.h"
 #include "settings/activity_log.h"
 
@@ -61,16 +63,42 @@ std::string attachmentHeaders(const std::string& name) {
         name.c_str(), name.c_str());
 }
 
-// The header block and the text part, up to where the first attachment part begins.
-std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffsetMinutes) {
+bool isAscii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// The lines that place a reply among the mail it answers, right after the To line: its own
+// Message-ID, the mark of an automatic reply, and the request mail's Message-ID when known.
+std::string replyHeaders(const MailJob& job, const std::string& messageId) {
+    std::string text = "Message-ID: " + messageId + "\r\n";
+    text += "Auto-Submitted: auto-replied\r\n";
+    if (!job.inReplyTo.empty()) {
+        text += format("In-Reply-To: <%s>\r\n", job.inReplyTo.c_str());
+        text += format("References: <%s>\r\n", job.inReplyTo.c_str());
+    }
+    return text;
+}
+
+// The header block and the text part, up to where the first attachment part begins. A body
+// with bytes beyond US-ASCII (a station name, a requester's line) is declared UTF-8, 8bit.
+std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffsetMinutes,
+                          const std::string& messageId) {
+    bool ascii = isAscii(job.body.view());
+    const char* textType = ascii ? "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
+                                 : "Content-Type: text/plain; charset=\"utf-8\"\r\n";
     std::string text = dateLine(time, utcOffsetMinutes);
     text += format("From: %s\r\n", job.from.c_str());
     text += format("Subject: %s\r\n", job.subject.c_str());
     text += format("To: %s\r\n", job.to.c_str());
+    text += replyHeaders(job, messageId);
     text += "MIME-Version: 1.0\r\n";
     if (job.attachmentCount <= 0) {
-        text += "Content-Type: text/plain; charset=\"us-ascii\"\r\n";
-        text += "Content-Transfer-Encoding: 7bit\r\n";
+        text += textType;
+        text +=
+            ascii ? "Content-Transfer-Encoding: 7bit\r\n" : "Content-Transfer-Encoding: 8bit\r\n";
         text += "X-Mailer: Tarnwick\r\n\r\n";
         text += job.body.view();
         return text;
@@ -80,7 +108,10 @@ std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffs
                    boundary);
     text += "X-Mailer: Tarnwick\r\n\r\n";
     text += separatorLine(boundary);
-    text += "Content-Type: text/plain; charset=\"us-ascii\"\r\n\r\n";
+    text += textType;
+    if (!ascii)
+        text += "Content-Transfer-Encoding: 8bit\r\n";
+    text += "\r\n";
     text += job.body.view();
     text += "\r\n\r\n";
     text += separatorLine(boundary);
@@ -247,7 +278,8 @@ int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string
                                                                 : job.attachmentCount;
     int boundary = boundaryNumber(time);
     try {
-        std::string start = headerAndBody(job, time, offset);
+        std::string start =
+            headerAndBody(job, time, offset, newMessageId(job.from.str(), clock.now()));
         // The exact final size, so that the attachments are encoded straight into place.
         text.reserve(start.size() + attachmentPartsSize(job, count, boundary));
         adviseLargePages(text);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "mail/base64.h"
@@ -16,6 +17,8 @@ const char kSinglePart[] =
     "From: Station ANMO <robot@anmo.example.org>\r\n"
     "Subject: Your Event File\r\n"
     "To: ann@example.org\r\n"
+    "Message-ID: <id>\r\n"
+    "Auto-Submitted: auto-replied\r\n"
     "MIME-Version: 1.0\r\n"
     "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
     "Content-Transfer-Encoding: 7bit\r\n"
@@ -28,6 +31,8 @@ const char kTwoParts[] =
     "From: Station ANMO <robot@anmo.example.org>\r\n"
     "Subject: Your Event File\r\n"
     "To: ann@example.org\r\n"
+    "Message-ID: <id>\r\n"
+    "Auto-Submitted: auto-replied\r\n"
     "MIME-Version: 1.0\r\n"
     "Content-Type: multipart/mixed; boundary=\"=====================_133075==_\"\r\n"
     "X-Mailer: Tarnwick\r\n"
@@ -91,7 +96,7 @@ TEST(MimeAttachmentName, TakesWhatFollowsTheLastSeparator) {
 
 TEST(MakeMimeMsg, SinglePartMessageAtAFixedTime) {
     TestMailContext env;
-    EXPECT_EQ(kSinglePart, compose(env, testJob("smtp")));
+    EXPECT_EQ(kSinglePart, withFixedMessageId(compose(env, testJob("smtp"))));
 }
 
 TEST(MakeMimeMsg, DateLineFollowsTheClocksZone) {
@@ -109,7 +114,7 @@ TEST(MakeMimeMsg, TwoAttachmentsEndWithSeparatorThenClosingBoundary) {
     job.attachments[0] = env.dir.file("x.mqx");
     job.attachments[1] = env.dir.file("y.mqx");
     job.attachmentCount = 2;
-    EXPECT_EQ(kTwoParts, compose(env, job));
+    EXPECT_EQ(kTwoParts, withFixedMessageId(compose(env, job)));
 }
 
 TEST(MakeMimeMsg, EmptyAttachmentGivesOneEmptyLine) {
@@ -245,4 +250,36 @@ TEST(SendMailJob, MissingAttachmentFailsTheJobWithoutConnecting) {
     EXPECT_EQ("02/19/03 07:05:09 MakeMimeMsg Error=" + expected + "\n", env.logFile());
     EXPECT_EQ(0, std::memcmp(&before, &job, sizeof job));
     EXPECT_EQ(0, env.statistics.bytesSent);
+}
+
+TEST(MakeMimeMsg, RepliesCarryTheirOwnMessageIdAndThreadUnderTheRequest) {
+    TestMailContext env;
+    MailJob job = testJob("smtp", "Station Z\xc3\xbcrich\r\n");
+    job.inReplyTo = "request-1@uni.example";
+    std::string first = compose(env, job);
+    std::string second = compose(env, job);
+    const std::regex header(
+        "To: ann@example.org\r\n"
+        "Message-ID: (<[!-;=?-~]+@anmo\\.example\\.org>)\r\n"
+        "Auto-Submitted: auto-replied\r\n"
+        "In-Reply-To: <request-1@uni\\.example>\r\n"
+        "References: <request-1@uni\\.example>\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: text/plain; charset=\"utf-8\"\r\n"
+        "Content-Transfer-Encoding: 8bit\r\n");
+    std::smatch a, b;
+    ASSERT_TRUE(std::regex_search(first, a, header)) << first;
+    ASSERT_TRUE(std::regex_search(second, b, header)) << second;
+    EXPECT_NE(a[1].str(), b[1].str());
+
+    // With attachments the text part says the same; a sender without a domain takes the host's.
+    writeFile(env.dir.file("x.mqx"), "abcd");
+    job.attachments[0] = env.dir.file("x.mqx");
+    job.attachmentCount = 1;
+    job.from = "robot";
+    std::string parts = compose(env, job);
+    EXPECT_NE(std::string::npos,
+              parts.find("Content-Type: text/plain; charset=\"utf-8\"\r\n"
+                         "Content-Transfer-Encoding: 8bit\r\n\r\nStation Z\xc3\xbcrich\r\n"));
+    EXPECT_TRUE(std::regex_search(parts, std::regex("\r\nMessage-ID: <[^@ ]+@[-.a-zA-Z0-9]+>\r\n")));
 }

@@ -3,7 +3,7 @@
 #include "mail/mime_composer.h"
 #include "mail/pop3_reader.h"
 
-int NetworkMailTransport::readMailbox(std::vector<std::string>& lines, std::string& error) {
+int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::string& error) {
     return ::readMailbox(context_, lines, error);
 }
 

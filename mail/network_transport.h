@@ -8,7 +8,7 @@ class NetworkMailTransport final : public MailTransport {
 public:
     explicit NetworkMailTransport(MailContext context) : context_(context) {}
 
-    int readMailbox(std::vector<std::string>& lines, std::string& error) override;
+    int readMailbox(std::vector<CollectedLine>& lines, std::string& error) override;
     int sendMailJob(const MailJob& job, std::string& error) override;
 
 private:

@@ -1,9 +1,13 @@
 #include "mail/pop3_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <string_view>
 
 #include "mail/connection.h"
+#include "mail/mime_reader.h"
+#include "mail/request_key.h"
 #include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/statistics.h"
@@ -19,15 +23,96 @@ constexpr std::size_t kMaxCommandChars = 253;
 // The caller's error text holds at most this many characters.
 constexpr std::size_t kMaxErrorChars = 255;
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+// A message is kept in memory up to this size for reading it as MIME; the rest of a larger
+// one is read and dropped.
+constexpr std::size_t kMaxMessageBytes = 64 << 20;
+
+// The text of a line as a reply or a plain message line counts it: every carriage return
+// dropped, ended by a zero byte, at most 1023 characters.
+std::string replyText(std::string_view raw) {
+    std::string text;
+    for (char c : raw) {
+        if (c == '\r')
+            continue;
+        if (c == '\0' || text.size() >= kMaxReplyChars)
+            break;
+        text.push_back(c);
+    }
+    return text;
 }
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
+// The lines of one message as they arrive. Every line is looked at as a plain mail line: the
+// end of the message, or a request line (lower-cased, kept). The header block says whether
+// the mail is MIME; the buffer keeps the header block, and for a MIME mail the whole mail
+// with dot stuffing undone, up to its size limit.
+class MessageLines {
+  public:
+    enum Step { kMore, kEnd };
+
+    explicit MessageLines(MessageBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
+
+    Step take(std::string_view raw) {
+        if (mayMatter(raw)) {
+            std::string text = replyText(raw);
+            if (text == ".")
+                return kEnd;
+            if (startsWithRequestKey(text))
+                plainLines_.push_back(toLowerAscii(std::move(text)));
+        }
+        if (inHeader_ || mime_)
+            keep(raw);
+        return kMore;
+    }
+
+    bool isMime() const { return mime_; }
+    std::vector<std::string>& plainLines() { return plainLines_; }
+
+  private:
+    // Only a line that begins, after carriage returns, with '.' or a key's first letter can
+    // end the message or be a request line.
+    static bool mayMatter(std::string_view raw) {
+        std::size_t i = raw.find_first_not_of('\r');
+        if (i == std::string_view::npos)
+            return false;
+        char c = raw[i];
+        return c == '.' || c == 'e' || c == 'E' || c == 's' || c == 'S';
+    }
+
+    void keep(std::string_view raw) {
+        if (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        if (inHeader_) {
+            if (raw.empty())
+                inHeader_ = false;
+            else if (startsWithIgnoringCase(raw, "mime-version:"))
+                mime_ = true;
+        }
+        if (!raw.empty() && raw.front() == '.')
+            raw.remove_prefix(1);
+        if (buffer_.size() + raw.size() < kMaxMessageBytes)
+            buffer_.appendLine(raw);
+    }
+
+    MessageBuffer& buffer_;
+    std::vector<std::string> plainLines_;
+    bool inHeader_ = true;
+    bool mime_ = false;
+};
 
 // One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
 // into the caller's error text, a later text replacing an earlier one.
 class Pop3Session {
   public:
-    Pop3Session(MailContext& ctx, std::vector<std::string>& lines, std::string& error)
+    Pop3Session(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error)
         : ctx_(ctx), lines_(lines), error_(error) {}
     ~Pop3Session() {
         if (conn_)
@@ -43,6 +128,8 @@ class Pop3Session {
     int failLogin();
     int readMessageCount();
     int getMessage(long long number);
+    void collectLines(MessageLines& message, int mail);
+    int readRawLine();
     int getPop3Line();
     int popSendLine(const std::string& command);
     void popQuit();
@@ -51,10 +138,12 @@ class Pop3Session {
     void setError(const std::string& text) { error_ = text.substr(0, kMaxErrorChars); }
 
     MailContext& ctx_;
-    std::vector<std::string>& lines_;
+    std::vector<CollectedLine>& lines_;
     std::string& error_;
     connection* conn_ = nullptr;
+    std::string line_;   // the last line received as it came, without its line feed
     std::string reply_;  // the last line received, without its line end
+    MessageBuffer message_;
     int messageCount_ = 0;
     bool countFromPass_ = false;
 };
@@ -161,17 +250,18 @@ int Pop3Session::getMessage(long long number) {
         ctx_.log.logMsg(true, "Bad RETR OK Get Message = %s", reply_.c_str());
         return 0;
     }
+    MessageLines message(message_);
     for (;;) {
-        if (!getPop3Line()) {
+        if (!readRawLine()) {
             ctx_.log.logMsg(true, "Bad getPop3Line return in getMessage");
+            // The whole lines of a plain mail are kept, as they would have been served.
+            for (std::string& line : message.plainLines()) lines_.emplace_back(std::move(line));
             return 0;
         }
-        reply_ = toLowerAscii(reply_);
-        if (reply_ == ".")
+        if (message.take(line_) == MessageLines::kEnd)
             break;
-        if (startsWith(reply_, "eventfilerequest=") || startsWith(reply_, "stationinfo="))
-            lines_.push_back(reply_);
     }
+    collectLines(message, static_cast<int>(number));
     popSendLine("DELE " + std::to_string(number));
     if (!getPop3Line()) {
         ctx_.log.logMsg(true, "Bad DELE +OK in Get Message");
@@ -185,28 +275,44 @@ int Pop3Session::getMessage(long long number) {
     return 1;
 }
 
-// Reads one line into reply_: a line feed ends it and is not kept, every carriage return is
-// dropped, a zero byte ends the text of the line, and only the first 1023 characters are
-// kept. Returns 0 with "POP Get Char Error" when a character could not be read.
-int Pop3Session::getPop3Line() {
-    reply_.clear();
-    bool full = false;
-    for (;;) {
-        char c = 0;
-        if (gensock_read_char(conn_, &c) != kGensockOk) {
-            setError("POP Get Char Error");
-            return 0;
-        }
-        if (c == '\n')
-            return 1;
-        if (c == '\r' || full)
-            continue;
-        if (c == '\0' || reply_.size() >= kMaxReplyChars) {
-            full = true;
-            continue;
-        }
-        reply_.push_back(c);
+// Keeps the request lines of a message read to its end, with its sender and Message-ID; an
+// automatic mail gives none.
+void Pop3Session::collectLines(MessageLines& message, int mail) {
+    MailReading reading = readMail(message_, message.isMime());
+    if (reading.automatic) {
+        std::string from = reading.from.empty() ? "<>" : reading.from;
+        ctx_.log.logMsg(true, "Automatic mail from %s not answered", from.c_str());
+        return;
     }
+    std::vector<std::string>& texts =
+        message.isMime() ? reading.requestLines : message.plainLines();
+    for (std::string& text : texts) {
+        CollectedLine line(std::move(text));
+        line.sender = reading.sender;
+        line.messageId = reading.messageId;
+        line.mail = mail;
+        lines_.push_back(std::move(line));
+    }
+}
+
+// Reads one line into line_ as it came, in runs, without its line feed. Returns 0 with "POP
+// Get Char Error" when it could not be read.
+int Pop3Session::readRawLine() {
+    if (gensock_read_line(conn_, &line_, kMaxMessageBytes + 1) != kGensockOk) {
+        setError("POP Get Char Error");
+        return 0;
+    }
+    return 1;
+}
+
+// Reads one reply line into reply_: a line feed ends it and is not kept, every carriage
+// return is dropped, a zero byte ends the text of the line, and only the first 1023
+// characters are kept. Returns 0 with "POP Get Char Error" when it could not be read.
+int Pop3Session::getPop3Line() {
+    if (!readRawLine())
+        return 0;
+    reply_ = replyText(line_);
+    return 1;
 }
 
 // Sends the command with CR LF. A failed send leaves "gensock_put_data %d" in error and
@@ -234,7 +340,15 @@ void Pop3Session::popQuit() {
 
 }  // namespace
 
-int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error) {
+int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error) {
     Pop3Session session(ctx, lines, error);
     return session.readMailbox();
+}
+
+int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error) {
+    std::vector<CollectedLine> collected;
+    int result = readMailbox(ctx, collected, error);
+    lines.clear();
+    for (CollectedLine& line : collected) lines.push_back(std::move(line.text));
+    return result;
 }

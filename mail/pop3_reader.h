@@ -3,12 +3,19 @@
 #include <string>
 #include <vector>
 
+#include "mail/collected_line.h"
 #include "mail/mail_context.h"
 
 // Runs one POP3 dialogue with the mailbox of the settings (popServer, "host" or "host:port",
 // port 110 by default; popUser; popPassword): logs in, retrieves every waiting message,
-// keeps each line that begins "eventfilerequest=" or "stationinfo=" (lower-cased, in the
-// order received), deletes every message once read to its end, and ends with QUIT.
+// keeps the request lines of each message (lower-cased, in the order received), deletes
+// every message once read to its end, and ends with QUIT.
+//
+// A mail without a MIME-Version header gives each of its lines that begins
+// "eventfilerequest=" or "stationinfo=", in any letter case. A MIME mail gives the request
+// lines of its readable text (see readMail). An automatic mail (a bounce, an auto-reply)
+// gives none: "Automatic mail from %s not answered" is logged. Each line carries the mail's
+// sender and Message-ID.
 //
 // Returns 1 when every message was read and deleted. Returns 0 on failure with the reason
 // in error ("POP Connect Error", "User Login Password Error", "POP Get Char Error", ...);
@@ -16,4 +23,7 @@
 // failure in the transaction state QUIT is still sent, so the messages already deleted are
 // gone; a failed login closes the connection without QUIT. Failures while reading messages
 // are also logged (to the file too). Every byte sent is added to ctx.statistics.bytesSent.
+int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error);
+
+// The same, keeping only the text of each line.
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error);

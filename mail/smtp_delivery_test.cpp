@@ -68,7 +68,7 @@ TEST(SmtpDelivery, MessageWithTwoAttachmentsArrivesAsComposed) {
     EXPECT_EQ("robot@anmo.example.org", m.mailFrom);
     EXPECT_THAT(m.rcptTos, ElementsAre("ann@example.org", "bob@example.org"));
     EXPECT_FALSE(m.authenticated);
-    EXPECT_EQ(composed, m.content);
+    EXPECT_EQ(withFixedMessageId(composed), withFixedMessageId(m.content));
     EXPECT_EQ(first, attachmentBytes(m.content, "ANMO.BHZ.mqx"));
     EXPECT_EQ(second, attachmentBytes(m.content, "ANMO.BHN.mqx"));
     EXPECT_GT(env.statistics.bytesSent, static_cast<std::int64_t>(composed.size()));
@@ -89,7 +89,7 @@ TEST(SmtpDelivery, AuthLoginWithTheRightPasswordIsAccepted) {
     EXPECT_TRUE(messages[0].authenticated);
     std::string composed;
     ASSERT_EQ(1, MakeMimeMsg(env.clock, job, composed, error));
-    EXPECT_EQ(composed, messages[0].content);
+    EXPECT_EQ(withFixedMessageId(composed), withFixedMessageId(messages[0].content));
 }
 
 TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {

@@ -32,6 +32,16 @@ struct TestMailContext {
 };
 
 // A job from the robot to ann, through server, with the given body and no attachments.
+// The text with the value of its Message-ID line, new for every message, replaced by "<id>".
+inline std::string withFixedMessageId(std::string text) {
+    std::size_t start = text.find("\r\nMessage-ID: ");
+    if (start == std::string::npos)
+        return text;
+    start += 14;
+    std::size_t end = text.find("\r\n", start);
+    return text.replace(start, end - start, "<id>");
+}
+
 inline MailJob testJob(const std::string& server, const std::string& body = "Hello.\r\n") {
     MailJob job;
     job.to = "ann@example.org";

@@ -21,6 +21,7 @@ struct EventFileRequest {
     int length = 0;
     int rate = 0;
     FixedText<256> replyTo;
+    FixedText<256> requestMessageId;  // the request mail's Message-ID, for the replies' threading
     FixedText<16> channels[maxChannels];
     FixedText<256> requestFile;       // the request file written last
     FixedText<256> responseFiles[2];  // expected from the first and second system; empty: not asked

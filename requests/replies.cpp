@@ -44,23 +44,40 @@ int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFor
     return 0;
 }
 
+std::string Replies::errorReportBody(const std::vector<std::string>& errorTexts) const {
+    std::string body = format("Station %s:\r\n", settings_.stationName.c_str()) +
+                       "There was an error processing your event file request.\r\n\r\n";
+    for (const std::string& text : errorTexts) body += "Error: " + text + "\r\n";
+    return body;
+}
+
 void Replies::sendErrorReport(const std::string& errorText) {
     MailJob job;
     fillCommonHeader(job, settings_, request_);
     job.subject = "Event File Request Error";
-    job.body = format("Station %s:\r\n", settings_.stationName.c_str()) +
-               "There was an error processing your event file request.\r\n\r\nError: " +
-               errorText + "\r\n";
+    job.body = errorReportBody({errorText});
+    sendOrQueue(job, false, "Send Error Report Error = %s");
+}
+
+void Replies::sendBadLinesReport(const std::string& sender, const std::string& messageId,
+                                 const std::vector<std::string>& lines) {
+    MailJob job;
+    fillCommonHeader(job, settings_, request_);
+    job.to = sender;
+    job.inReplyTo = messageId;
+    job.subject = "Event File Request Error";
+    std::vector<std::string> errors;
+    for (const std::string& line : lines) errors.push_back("Bad Request Line = " + line);
+    job.body = errorReportBody(errors);
     sendOrQueue(job, false, "Send Error Report Error = %s");
 }
 
 void Replies::sendEventFiles(MailJob& job) {
     bool one = job.attachmentCount == 1;
     job.subject = one ? "Your Event File" : "Your Event Files";
-    std::string body =
-        format(one ? "Here is your event file from the %s station.\r\n"
-                   : "Here are your event files from the %s station.\r\n",
-               settings_.stationName.c_str());
+    std::string body = format(one ? "Here is your event file from the %s station.\r\n"
+                                  : "Here are your event files from the %s station.\r\n",
+                              settings_.stationName.c_str());
     bool headingWritten = false;
     int count = request_.channelCount < 0 ? 0 : request_.channelCount;
     for (int i = 0; i < count && i < EventFileRequest::maxChannels; ++i) {
@@ -107,8 +124,8 @@ void appendSystemInfo(std::string& body, const RecorderSystem& system) {
                 members += ' ';
             members += volume.memberChannels[m].view();
         }
-        body += "Dataset Volume: " + volume.name.str() + "\r\n    Channels: " + members +
-                "\r\n\r\n";
+        body +=
+            "Dataset Volume: " + volume.name.str() + "\r\n    Channels: " + members + "\r\n\r\n";
     }
     int slots = system.numberChannels;
     if (slots > RecorderSystem::maxChannels)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "requests/reply_sender.h"
 
@@ -16,10 +17,9 @@ struct Statistics;
 // The three replies to a requester: error report, event files, station information. Each is
 // sent at once; one that cannot be sent is logged and handed to the resend queue.
 class Replies final : public ReplySender {
-public:
-    Replies(const MailerSettings& settings, const EventFileRequest& request,
-            Statistics& statistics, ActivityLog& log, MailTransport& transport,
-            ResendQueue& queue);
+  public:
+    Replies(const MailerSettings& settings, const EventFileRequest& request, Statistics& statistics,
+            ActivityLog& log, MailTransport& transport, ResendQueue& queue);
 
     // "Event File Request Error" with the text, to the request's reply address.
     void sendErrorReport(const std::string& errorText) override;
@@ -31,7 +31,15 @@ public:
     // "Station Information" with a section per configured recorder system.
     void sendStationInfo();
 
-private:
+    // "Event File Request Error" to the sender of a mail whose request lines were refused,
+    // one "Error: Bad Request Line = %s" line for each, threaded under the mail.
+    void sendBadLinesReport(const std::string& sender, const std::string& messageId,
+                            const std::vector<std::string>& lines);
+
+  private:
+    // The error report's body with one "Error: " line for each text.
+    std::string errorReportBody(const std::vector<std::string>& errorTexts) const;
+
     // Sends the job; on failure logs the entry and queues the job. Returns the send's result.
     int sendOrQueue(const MailJob& job, bool toFile, const char* failureFormat);
 

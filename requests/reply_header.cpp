@@ -8,6 +8,7 @@ void fillCommonHeader(MailJob& job, const MailerSettings& settings,
                       const EventFileRequest& request) {
     job = MailJob{};
     job.to = request.replyTo.view();
+    job.inReplyTo = request.requestMessageId.view();
     job.from = settings.fromUser.view();
     job.smtpServer = settings.smtpServer.view();
     job.smtpAuth = settings.smtpAuth;

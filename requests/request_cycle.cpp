@@ -26,8 +26,7 @@ bool afterPrefix(const std::string& line, const char* prefix, std::string& rest)
 
 }  // namespace
 
-RequestCycle::RequestCycle(RequestContext context, Statistics& statistics,
-                           MailTransport& transport)
+RequestCycle::RequestCycle(RequestContext context, Statistics& statistics, MailTransport& transport)
     : context_(context),
       statistics_(statistics),
       transport_(transport),
@@ -36,6 +35,7 @@ RequestCycle::RequestCycle(RequestContext context, Statistics& statistics,
 
 void RequestCycle::reset() {
     requestLines_.clear();
+    refused_ = RefusedLines{};
     checkNowRequested_ = false;
     linesPending_ = 0;
     nextLineIndex_ = 0;
@@ -161,30 +161,55 @@ void RequestCycle::responseWaitStep() {
 }
 
 void RequestCycle::dispatchStep() {
-    std::string line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
+    CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
+    if (line.mail != refused_.mail)
+        answerRefusedLines();
     responseCountdown_ = 0;
     // The parsers see the whole line, so they can refuse one that is too long.
     std::string rest;
-    if (afterPrefix(line, kFileRequestPrefix, rest)) {
-        dispatchFileRequest(rest);
-    } else if (afterPrefix(line, kInfoRequestPrefix, rest)) {
+    bool usable = true;
+    if (afterPrefix(line.text, kFileRequestPrefix, rest)) {
+        usable = dispatchFileRequest(rest, line.messageId);
+    } else if (afterPrefix(line.text, kInfoRequestPrefix, rest)) {
         context_.log.logMsg(false, "Info Req: %s", rest.c_str());
-        if (parseInfoRequest(rest, currentRequest_, context_.log))
+        usable = parseInfoRequest(rest, currentRequest_, context_.log) != 0;
+        if (usable) {
+            currentRequest_.requestMessageId = line.messageId;
             replies_.sendStationInfo();
+        }
     }
-    if (--linesPending_ == 0 && responseCountdown_ == 0)
-        setCheckNowEnabled(true);
+    if (!usable) {
+        refused_.mail = line.mail;
+        refused_.sender = line.sender;
+        refused_.messageId = line.messageId;
+        refused_.lines.push_back(line.text);
+    }
+    if (--linesPending_ == 0) {
+        answerRefusedLines();
+        if (responseCountdown_ == 0)
+            setCheckNowEnabled(true);
+    }
 }
 
-void RequestCycle::dispatchFileRequest(const std::string& rest) {
+// A mail with refused lines gets one error report to its sender, when it has one.
+void RequestCycle::answerRefusedLines() {
+    if (!refused_.lines.empty() && !refused_.sender.empty())
+        replies_.sendBadLinesReport(refused_.sender, refused_.messageId, refused_.lines);
+    refused_ = RefusedLines{};
+}
+
+bool RequestCycle::dispatchFileRequest(const std::string& rest, const std::string& messageId) {
     context_.log.logMsg(false, "File Req: %s", rest.c_str());
-    if (!parseFileRequest(rest, currentRequest_, context_.log))
-        return;
+    ParseOutcome outcome = parseFileRequestLine(rest, currentRequest_, context_.log);
+    if (outcome != ParseOutcome::kUsable)
+        return outcome != ParseOutcome::kBadLine;
+    currentRequest_.requestMessageId = messageId;
     std::string error;
     if (submitFileRequest(context_, currentRequest_, bothSystems_, error)) {
         responseCountdown_ = responseWaitTicks;
-        return;
+        return true;
     }
     context_.log.logMsg(true, "%s", error.c_str());
     replies_.sendErrorReport(error);
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/collected_line.h"
 #include "mail/mail_job.h"
 #include "requests/event_file_request.h"
 #include "requests/replies.h"
@@ -19,7 +20,7 @@ struct Statistics;
 // user asked for, or, when idle, run the periodic mail check or pace the resend queue. A
 // request line is served to its end before the next one is taken.
 class RequestCycle {
-public:
+  public:
     static constexpr int responseWaitTicks = 90;
     static constexpr int resendIdleTicks = 120;
     static constexpr int resendNextTicks = 30;
@@ -64,10 +65,12 @@ public:
     int resendCountdown() const { return resendCountdown_; }
     std::int64_t lastCheckTime() const { return lastCheckTime_; }
 
-private:
+  private:
     void responseWaitStep();
     void dispatchStep();
-    void dispatchFileRequest(const std::string& rest);
+    // Returns false when the line was refused as a bad line.
+    bool dispatchFileRequest(const std::string& rest, const std::string& messageId);
+    void answerRefusedLines();
     void idleStep(std::int64_t now);
     void pollResendQueue();
     bool responsesArrived() const;
@@ -79,7 +82,17 @@ private:
     ResendQueue queue_;
     CheckNowControl* checkNowControl_ = nullptr;
 
-    std::vector<std::string> requestLines_;
+    // The refused lines of the mail being dispatched, answered together once its last line
+    // has been taken.
+    struct RefusedLines {
+        int mail = 0;
+        std::string sender;
+        std::string messageId;
+        std::vector<std::string> lines;
+    };
+
+    std::vector<CollectedLine> requestLines_;
+    RefusedLines refused_;
     int linesPending_ = 0;
     int nextLineIndex_ = 0;
     int responseCountdown_ = 0;

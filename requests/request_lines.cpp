@@ -69,12 +69,13 @@ void appendToList(std::string& list, const std::string& id) {
 
 }  // namespace
 
-int parseFileRequest(const std::string& text, EventFileRequest& request, ActivityLog& log) {
+ParseOutcome parseFileRequestLine(const std::string& text, EventFileRequest& request,
+                                  ActivityLog& log) {
     request = EventFileRequest{};
     RequestItems items;
     if (!fitsLine(text, kFileRequestPrefix) || scanRequestItems(text, items) < 9) {
         log.logMsg(true, "Bad Request Line = %s", text.c_str());
-        return 0;
+        return ParseOutcome::kBadLine;
     }
     int* fields[] = {&request.month,  &request.day,    &request.year, &request.hour,
                      &request.minute, &request.length, &request.rate};
@@ -83,13 +84,17 @@ int parseFileRequest(const std::string& text, EventFileRequest& request, Activit
     cutAtLineEnd(request.replyTo);
     std::vector<std::string> pieces = splitChannelList(items.channelList);
     if (pieces.empty())
-        return 0;
+        return ParseOutcome::kNoChannels;
     if (!piecesFitRecord(pieces)) {
         log.logMsg(true, "Bad Request Line = %s", text.c_str());
-        return 0;
+        return ParseOutcome::kBadLine;
     }
     for (const std::string& piece : pieces) request.channels[request.channelCount++] = piece;
-    return 1;
+    return ParseOutcome::kUsable;
+}
+
+int parseFileRequest(const std::string& text, EventFileRequest& request, ActivityLog& log) {
+    return parseFileRequestLine(text, request, log) == ParseOutcome::kUsable;
 }
 
 int parseInfoRequest(const std::string& text, EventFileRequest& request, ActivityLog& log) {

@@ -17,11 +17,21 @@ inline constexpr std::size_t kMaxRequestLineChars = 255;
 inline constexpr const char* kFileRequestPrefix = "eventfilerequest=";
 inline constexpr const char* kInfoRequestPrefix = "stationinfo=";
 
+// What became of a request line's parse.
+enum class ParseOutcome {
+    kUsable,      // the record is filled
+    kBadLine,     // refused as "Bad Request Line"
+    kNoChannels,  // an event-file request whose channel list holds no ID: dropped silently
+};
+
 // Sets the record to zero and fills it from the nine items of an event-file request.
-// Returns 1 when the record is usable. Returns 0 with "Bad Request Line = %s" (file) when
-// fewer than nine items convert, when the line is longer than 255 characters, or when the
-// channel list holds more than 16 IDs or an ID longer than 15 characters; returns 0 without
-// an entry when the channel list holds no ID at all.
+// kBadLine, with "Bad Request Line = %s" (file), when fewer than nine items convert, when the
+// line is longer than 255 characters, or when the channel list holds more than 16 IDs or an
+// ID longer than 15 characters; kNoChannels, without an entry, when the list holds no ID.
+ParseOutcome parseFileRequestLine(const std::string& text, EventFileRequest& request,
+                                  ActivityLog& log);
+
+// The same as 1 for a usable record, 0 otherwise.
 int parseFileRequest(const std::string& text, EventFileRequest& request, ActivityLog& log);
 
 // Sets the record to zero and takes the reply address of a station-information request.

@@ -10,7 +10,7 @@
 // unless results are queued in sendResults (front first) or failSends is set.
 class FakeTransport final : public MailTransport {
 public:
-    int readMailbox(std::vector<std::string>& lines, std::string& error) override {
+    int readMailbox(std::vector<CollectedLine>& lines, std::string& error) override {
         ++reads;
         lines = mailbox;
         mailbox.clear();
@@ -34,7 +34,7 @@ public:
         return 1;
     }
 
-    std::vector<std::string> mailbox;
+    std::vector<CollectedLine> mailbox;
     int readResult = 1;
     std::string readError = "POP Connect Error";
     int reads = 0;

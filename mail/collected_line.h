@@ -1,0 +1,24 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+// One request line taken from a mail, with what its replies need to know of that mail.
+struct CollectedLine {
+    CollectedLine() = default;
+    CollectedLine(std::string line) : text(std::move(line)) {}
+    CollectedLine(const char* line) : text(line) {}
+
+    std::string text;       // lower-cased, beginning with its key
+    std::string sender;     // the mail's Reply-To address, else its From address; may be empty
+    std::string messageId;  // the mail's Message-ID without angle brackets; may be empty
+    int mail = 0;           // which mail of the check it came from, counted from 1
+
+    friend bool operator==(const CollectedLine& line, std::string_view text) {
+        return line.text == text;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const CollectedLine& line) {
+        return out << line.text;
+    }
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef struct _GByteArray GByteArray;
+
+// The bytes of one mail as the mailbox reader takes them in: lines ended by "\n", dot
+// stuffing undone. Grows in place and keeps its room when cleared, so one buffer serves a
+// whole mailbox.
+class MessageBuffer {
+  public:
+    MessageBuffer();
+    ~MessageBuffer();
+    MessageBuffer(const MessageBuffer&) = delete;
+    MessageBuffer& operator=(const MessageBuffer&) = delete;
+
+    // Appends the line and a line feed.
+    void appendLine(std::string_view line);
+    void clear();
+    std::size_t size() const;
+    GByteArray* bytes() const { return bytes_; }
+
+  private:
+    GByteArray* bytes_;
+};
+
+// What one mail tells the robot.
+struct MailReading {
+    std::vector<std::string> requestLines;  // lower-cased, in the order of the text
+    std::string sender;      // the Reply-To address, else the From address; "" when none
+    std::string from;        // the From address; "" when none
+    std::string messageId;   // without angle brackets; "" when none or unusable
+    bool automatic = false;  // a bounce, an auto-reply, a list mail: never answered
+};
+
+// Reads the mail's header block for the sender, the Message-ID and the signs of an
+// automatic mail. With asMime the whole mail is read as MIME as well: its parts are walked
+// (nested, up to a bounded depth and number), in multipart/alternative only the text/plain
+// alternative is read when there is one, else the HTML one; text parts are decoded by their
+// transfer encoding and charset, format=flowed is joined, HTML becomes text lines, a
+// forwarded message is read the same way; attachments and other parts are skipped. Every
+// text line that begins with a request key, after blanks before it, is a request line. Broken
+// MIME gives what can be read: a mail in which no text part could be found (no boundary,
+// nesting too deep) is read line by line as a mail without MIME.
+MailReading readMail(const MessageBuffer& message, bool asMime);
