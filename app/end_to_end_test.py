@@ -6,6 +6,7 @@ Usage: end_to_end_test.py BUILD_DIR [unittest options]
 """
 
 import email
+import email.message
 import email.policy
 import os
 import shutil
@@ -144,6 +145,26 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual("Here is your event file from the ANMO station.\r\n\r\nErrors:\r\n"
                          "Sensor channel XYZ not found\r\n", body_of(reply))
         self.assertEqual(["0302181430.bhz.mqx"], list(attachments_of(reply)))
+
+    def test_a_quoted_printable_request_is_served_and_a_bounce_is_not(self):
+        s = self.station()
+        request = email.message.EmailMessage()
+        request["From"] = "Alice <alice@uni.example>"
+        request["Message-ID"] = "<request-1@uni.example>"
+        request.set_content("Hello,\n\n" + REQUEST.format(channels="bhz", reply="alice@uni.example")
+                            + "\n", cte="quoted-printable")
+        s.dovecot.deliver(request.as_string())
+        with open(os.path.join(os.path.dirname(__file__), "..", "mail", "testdata",
+                               "bounce.eml")) as bounce:
+            s.dovecot.deliver(bounce.read())
+        code, out = s.run()
+        self.assertEqual(0, code, out)
+        [reply] = s.replies()
+        self.assertEqual(["alice@uni.example"], s.smtp.messages[0]["to"])
+        self.assertEqual(["0302181430.bhz.mqx"], list(attachments_of(reply)))
+        self.assertEqual("<request-1@uni.example>", reply["In-Reply-To"])
+        self.assertEqual("auto-replied", reply["Auto-Submitted"])
+        self.assertIn("Automatic mail from MAILER-DAEMON@mx.example not answered", out)
 
     def test_error_reports_and_station_information(self):
         s = self.station()

@@ -195,6 +195,40 @@ TEST_F(RequestCycleTest, RefusedRequestsGetAnErrorReportAndBadLinesNone) {
               Entries(file.end() - 3, file.end()));
 }
 
+// A mail's refused lines are answered together to its sender, threaded under it, once the
+// mail's last line is taken; a mail without a sender gets no such reply.
+TEST_F(RequestCycleTest, RefusedLinesAreAnsweredOncePerMailToItsSender) {
+    start();
+    auto line = [](const char* text, int mail, const char* sender) {
+        CollectedLine collected(text);
+        collected.mail = mail;
+        collected.sender = sender;
+        collected.messageId = "m" + std::to_string(mail) + "@uni.example";
+        return collected;
+    };
+    transport.mailbox = {line("eventfilerequest=2 18", 1, "ann@uni.example"),
+                         line("stationinfo=ann@uni.example", 1, "ann@uni.example"),
+                         line("stationinfo=", 1, "ann@uni.example"),
+                         line("stationinfo=", 2, ""),
+                         line("eventfilerequest=x", 3, "bob@obs.example")};
+    app->requestCheckNow();
+    tick(6);
+    ASSERT_EQ(3u, transport.sent.size());
+    EXPECT_EQ("Station Information", transport.sent[0].subject);
+    EXPECT_EQ("m1@uni.example", transport.sent[0].inReplyTo);
+    const MailJob& ann = transport.sent[1];
+    EXPECT_EQ("ann@uni.example", ann.to);
+    EXPECT_EQ("m1@uni.example", ann.inReplyTo);
+    EXPECT_EQ("Event File Request Error", ann.subject);
+    EXPECT_EQ(
+        "Station ANMO:\r\nThere was an error processing your event file request.\r\n\r\n"
+        "Error: Bad Request Line = eventfilerequest=2 18\r\n"
+        "Error: Bad Request Line = stationinfo=\r\n",
+        ann.body);
+    EXPECT_EQ("bob@obs.example", transport.sent[2].to);
+    EXPECT_EQ("m3@uni.example", transport.sent[2].inReplyTo);
+}
+
 TEST_F(RequestCycleTest, HundredsOfLinesAreServedOnePerTick) {
     start();
     for (int i = 0; i < 300; ++i)
