@@ -10,6 +10,7 @@ Usage: demo.py BUILD_DIR
 """
 
 import email
+import email.message
 import email.policy
 import os
 import shutil
@@ -30,12 +31,27 @@ def request_mail(sender, lines):
             f"Please send the data.\n{body}\nThanks.\n")
 
 
+def client_mail(sender, line):
+    """A request as desktop mail clients send it: quoted-printable text with an HTML twin."""
+    msg = email.message.EmailMessage()
+    msg["From"] = sender
+    msg["To"] = "station@anmo.example"
+    msg["Subject"] = "data request"
+    msg["Message-ID"] = "<demo-request-1@uni.example>"
+    msg.set_content(f"Please send the data.\n\n{line}\n\nThanks.\n", cte="quoted-printable")
+    msg.add_alternative(f"<p>Please send the data.</p><p>{line}</p><p>Thanks.</p>\n",
+                        subtype="html", cte="quoted-printable")
+    return msg.as_string()
+
+
 def show_replies(messages):
     print(f"\n=== {len(messages)} replies received by the SMTP server ===")
     for m in messages:
         msg = email.message_from_bytes(m["content"], policy=email.policy.default)
         print(f"\n--- to {', '.join(m['to'])} (envelope from {m['from']})")
         print(f"Subject: {msg['Subject']}")
+        if msg["In-Reply-To"]:
+            print(f"In-Reply-To: {msg['In-Reply-To']}")
         for part in msg.walk():
             if part.is_multipart():
                 continue
@@ -44,7 +60,7 @@ def show_replies(messages):
                 size = len(part.get_payload(decode=True))
                 print(f"  attachment {name}: {size} bytes")
             else:
-                text = part.get_payload(decode=True).decode("ascii", "replace")
+                text = part.get_payload(decode=True).decode("utf-8", "replace")
                 for line in text.rstrip("\r\n").split("\r\n"):
                     print(f"  | {line}")
 
@@ -80,8 +96,8 @@ def main():
                     f"FromUser=ANMO Station Robot <robot@anmo.example>\n"
                     f"TempDir={temp}/\nMornakDir={mornak}/\nMornakReq={requests}/\n")
 
-        dovecot.deliver(request_mail("alice@uni.example", [
-            "eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn alice@uni.example"]))
+        dovecot.deliver(client_mail("Alice <alice@uni.example>",
+                                    "eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn alice@uni.example"))
         dovecot.deliver(request_mail("bob@obs.example", [
             "EventFileRequest=2 18 2003 14 31 5 100 bhz,xyz bob@obs.example"]))
         dovecot.deliver(request_mail("carol@net.example", [
@@ -89,6 +105,9 @@ def main():
         dovecot.deliver(request_mail("dave@lab.example", [
             "eventfilerequest=2 18 2003 dave@lab.example",
             "eventfilerequest=2 18 2003 14 30 5 20 lhz dave@lab.example"]))
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mail",
+                               "testdata", "bounce.eml")) as bounce:
+            dovecot.deliver(bounce.read())
 
         print("=== tarnwick --once (activity list) ===")
         start = time.monotonic()
