@@ -1,7 +1,6 @@
 #include "mail/pop3_reader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <string_view>
 
@@ -39,15 +38,6 @@ std::string replyText(std::string_view raw) {
         text.push_back(c);
     }
     return text;
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
 }
 
 // The lines of one message as they arrive. Every line is looked at as a plain mail line: the

@@ -2,23 +2,6 @@
 
 #include "settings/text_routines.h"
 
-namespace {
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view key) {
-    if (text.size() < key.size())
-        return false;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != key[i])
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool startsWithRequestKey(std::string_view text) {
     return startsWithIgnoringCase(text, kFileRequestKey) ||
            startsWithIgnoringCase(text, kInfoRequestKey);

@@ -103,6 +103,19 @@ std::string toLowerAscii(std::string text) {
     return text;
 }
 
+bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix) {
+    if (text.size() < lowerPrefix.size())
+        return false;
+    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != lowerPrefix[i])
+            return false;
+    }
+    return true;
+}
+
 bool equalsIgnoreCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
 }

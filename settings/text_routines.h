@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Small text and path routines shared by the settings, the recorder configuration and the
 // mail reader.
@@ -40,6 +41,10 @@ int parseInteger(const char* text);
 // Upper- and lower-case conversions of ASCII letters only.
 std::string toUpperAscii(std::string text);
 std::string toLowerAscii(std::string text);
+
+// True when the text begins with the prefix, ignoring the case of the text's ASCII letters;
+// the prefix is written in lower case.
+bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix);
 
 // True when the texts are equal ignoring the case of ASCII letters.
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
