@@ -1,5 +1,7 @@
 #include "mail/connection.h"
 
+#include "mail/tls_session.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -15,6 +17,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -86,6 +89,22 @@ int resolveHost(const char* host, in_addr* address) {
     return kGensockOk;
 }
 
+// A TLS read or write as recv() and send() give it: bytes, 0 for a closed session, or -1
+// with errno EAGAIN (and the events to wait for) or EPIPE for a broken session.
+ssize_t fromTransfer(const TlsSession::Transfer& transfer, short& waitEvents) {
+    if (transfer.bytes > 0)
+        return transfer.bytes;
+    if (transfer.closed)
+        return 0;
+    if (transfer.failed) {
+        errno = EPIPE;
+        return -1;
+    }
+    waitEvents = transfer.waitFor;
+    errno = EAGAIN;
+    return -1;
+}
+
 }  // namespace
 
 // One open TCP client stream: a 512-byte receive buffer handed out byte by byte and a
@@ -101,6 +120,7 @@ class connection {
     connection& operator=(const connection&) = delete;
 
     int open(const char* host, const char* service);
+    int start_tls(const std::string& host);
     int read_char(char* c);
     int read_line(std::string& line, std::size_t maxKeep);
     int put_data(const char* data, std::size_t length);
@@ -110,6 +130,10 @@ class connection {
     bool closeSocket();
 
   private:
+    // One receive or send on the socket, through TLS once it is on: like recv() and send(),
+    // with errno EAGAIN and the events to wait for in waitEvents when nothing could move.
+    ssize_t receiveSome(char* buffer, std::size_t size, short& waitEvents);
+    ssize_t sendSome(const char* data, std::size_t size, short& waitEvents);
     int get_buffer();
     int connectTo(const sockaddr_in& address);
     void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -125,6 +149,7 @@ class connection {
     std::uint32_t sendCount_ = 0;
     std::uint32_t receiveCount_ = 0;
     bool noDelay_ = false;  // small segments go out at once (set by the first flush)
+    std::unique_ptr<TlsSession> tls_;
 };
 
 void connection::setError(const char* format, ...) {
@@ -139,6 +164,10 @@ void connection::setError(const char* format, ...) {
 }
 
 bool connection::closeSocket() {
+    if (tls_) {
+        tls_->close();
+        tls_.reset();
+    }
     if (socket_ < 0)
         return true;
     int r = ::close(socket_);
@@ -186,6 +215,35 @@ int connection::connectTo(const sockaddr_in& address) {
     return kGensockConnectError;
 }
 
+int connection::start_tls(const std::string& host) {
+    if (readPosition_ < receiveCount_) {
+        // Bytes that came before the handshake cannot be told from an attacker's.
+        setError("TLS handshake with %s failed: data came before it", host.c_str());
+        return kGensockTlsFailed;
+    }
+    std::string error;
+    bool timedOut = false;
+    tls_ = TlsSession::start(socket_, host, deadline(), error, timedOut);
+    if (tls_)
+        return kGensockOk;
+    setError("%s", error.c_str());
+    return timedOut ? kGensockTimeout : kGensockTlsFailed;
+}
+
+ssize_t connection::receiveSome(char* buffer, std::size_t size, short& waitEvents) {
+    waitEvents = POLLIN;
+    if (!tls_)
+        return ::recv(socket_, buffer, size, 0);
+    return fromTransfer(tls_->read(buffer, size), waitEvents);
+}
+
+ssize_t connection::sendSome(const char* data, std::size_t size, short& waitEvents) {
+    waitEvents = POLLOUT;
+    if (!tls_)
+        return ::send(socket_, data, size, MSG_NOSIGNAL);
+    return fromTransfer(tls_->write(data, size), waitEvents);
+}
+
 int connection::read_char(char* c) {
     if (readPosition_ >= receiveCount_) {
         if (int r = get_buffer())
@@ -204,7 +262,8 @@ int connection::get_buffer() {
     SteadyClock::time_point end = deadline();
     bool waited = false;
     for (;;) {
-        ssize_t n = ::recv(socket_, receiveBuffer_, sizeof receiveBuffer_, 0);
+        short events = 0;
+        ssize_t n = receiveSome(receiveBuffer_, sizeof receiveBuffer_, events);
         if (n > 0) {
             receiveCount_ = static_cast<std::uint32_t>(n);
             return kGensockOk;
@@ -217,7 +276,7 @@ int connection::get_buffer() {
             return kGensockConnectionLost;  // every other receive error ends the stream
         if (waited && msLeft(end) == 0)
             return kGensockTimeout;
-        if (waitFor(socket_, POLLIN, end) < 0)
+        if (waitFor(socket_, events, end) < 0)
             setError("connection::get_buffer() unexpected error from select: %d", errno);
         waited = true;
     }
@@ -252,7 +311,8 @@ int connection::put_data(const char* data, std::size_t length) {
     SteadyClock::time_point end{};
     while (length > 0) {
         std::size_t chunk = length < kMaxSendChunk ? length : kMaxSendChunk;
-        ssize_t n = ::send(socket_, data, chunk, MSG_NOSIGNAL);
+        short events = 0;
+        ssize_t n = sendSome(data, chunk, events);
         if (n < 0) {
             int error = errno;
             if (error == EINTR)
@@ -264,7 +324,7 @@ int connection::put_data(const char* data, std::size_t length) {
                 }
                 // A socket still not writable when the time is up has taken nothing for
                 // that long; a failed wait leaves the decision to the next send.
-                int ready = waitFor(socket_, POLLOUT, end);
+                int ready = waitFor(socket_, events, end);
                 if (ready == 0 || (ready < 0 && msLeft(end) == 0))
                     return kGensockTimeout;
                 continue;
@@ -343,6 +403,10 @@ int gensock_open(const char* host, const char* service, const ConnectionContext&
     }
     *out = conn;
     return kGensockOk;
+}
+
+int gensock_start_tls(connection* conn, const std::string& host) {
+    return conn ? conn->start_tls(host) : kGensockNoConnection;
 }
 
 int gensock_read_char(connection* conn, char* c) {

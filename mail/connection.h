@@ -8,20 +8,21 @@
 enum : int {
     kGensockOk = 0,
     kGensockNoMemory = 4001,
-    kGensockSendError = 4002,      // unexpected send error (text left)
+    kGensockSendError = 4002,  // unexpected send error (text left)
     kGensockCreateFailed = 4003,
     kGensockVersionNotSupported = 4004,
     kGensockStartupInvalid = 4005,
     kGensockNetworkNotReady = 4006,
     kGensockHostNotFound = 4007,
     kGensockNoSocket = 4008,
-    kGensockNoConnection = 4010,   // the operation got a missing connection
+    kGensockNoConnection = 4010,  // the operation got a missing connection
     kGensockCloseFailed = 4012,
-    kGensockTimeout = 4013,        // nothing arrived within the time limit
+    kGensockTimeout = 4013,  // nothing arrived within the time limit
     kGensockServiceNotFound = 4014,
-    kGensockConnectError = 4015,   // unexpected connect error (text left)
-    kGensockConnectionLost = 4016, // peer closed, or network or connection lost
+    kGensockConnectError = 4015,    // unexpected connect error (text left)
+    kGensockConnectionLost = 4016,  // peer closed, or network or connection lost
     kGensockRefused = 4017,
+    kGensockTlsFailed = 4018,  // the TLS handshake failed (text left)
 };
 
 class connection;
@@ -41,6 +42,13 @@ struct ConnectionContext {
 // the code and stores nullptr.
 int gensock_open(const char* host, const char* service, const ConnectionContext& context,
                  connection** out);
+
+// Turns the open connection into a TLS one: the handshake with host, whose certificate must be
+// trusted and name host (or its address). Every read and write after it goes through TLS.
+// 4018 with "TLS certificate of HOST not trusted: ..." or "TLS handshake with HOST failed:
+// ..." in the error text, 4013 with "TLS handshake with HOST timed out". 4010 for a missing
+// connection.
+int gensock_start_tls(connection* conn, const std::string& host);
 
 // The next received byte in *c, waiting up to the time limit for more data. 4010 for a
 // missing connection.

@@ -17,6 +17,9 @@ public:
     // lines then holding what was collected before it.
     virtual int readMailbox(std::vector<CollectedLine>& lines, std::string& error) = 0;
 
+    // What the POP3 server itself said when it refused the last login; "" when it did not.
+    virtual std::string popServerSaid() const { return {}; }
+
     // Composes the job's MIME message and delivers it through SMTP. Returns 1 when the server
     // accepted it; 0 with the reason in error otherwise (the failure is already logged).
     virtual int sendMailJob(const MailJob& job, std::string& error) = 0;

@@ -4,7 +4,7 @@
 #include "mail/pop3_reader.h"
 
 int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::string& error) {
-    return ::readMailbox(context_, lines, error);
+    return ::readMailbox(context_, lines, error, &popServerSaid_);
 }
 
 int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {

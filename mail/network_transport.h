@@ -10,7 +10,9 @@ public:
 
     int readMailbox(std::vector<CollectedLine>& lines, std::string& error) override;
     int sendMailJob(const MailJob& job, std::string& error) override;
+    std::string popServerSaid() const override { return popServerSaid_; }
 
 private:
     MailContext context_;
+    std::string popServerSaid_;
 };

@@ -7,6 +7,7 @@
 #include "mail/connection.h"
 #include "mail/mime_reader.h"
 #include "mail/request_key.h"
+#include "mail/server_address.h"
 #include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/statistics.h"
@@ -104,6 +105,11 @@ class Pop3Session {
   public:
     Pop3Session(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error)
         : ctx_(ctx), lines_(lines), error_(error) {}
+
+    // The server's own words on a refused login, the password never among them; "" if none.
+    std::string serverSaid() const {
+        return withoutSecret(serverSaid_, ctx_.settings.popPassword.str());
+    }
     ~Pop3Session() {
         if (conn_)
             gensock_release(conn_);
@@ -115,6 +121,8 @@ class Pop3Session {
 
   private:
     int popLogin();
+    int startTls(const std::string& host);
+    int refused();
     int failLogin();
     int readMessageCount();
     int getMessage(long long number);
@@ -134,6 +142,7 @@ class Pop3Session {
     std::string line_;   // the last line received as it came, without its line feed
     std::string reply_;  // the last line received, without its line end
     MessageBuffer message_;
+    std::string serverSaid_;
     int messageCount_ = 0;
     bool countFromPass_ = false;
 };
@@ -164,21 +173,30 @@ int Pop3Session::readMailbox() {
 // message count is known when the PASS reply told it. On failure the connection is closed
 // without QUIT and error holds the reason.
 int Pop3Session::popLogin() {
-    std::string host, service;
-    splitServerAndPort(ctx_.settings.popServer.str(), "110", host, service);
+    ServerAddress server;
+    if (!parseServerSetting(ctx_.settings.popServer.str(), kPopServerForms, server)) {
+        setError(
+            "POP Connect Error: unknown server form (host, host:port, pop3s://host or "
+            "pop3+starttls://host)");
+        return 0;
+    }
     ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs};
-    if (gensock_open(host.c_str(), service.c_str(), context, &conn_) != kGensockOk) {
+    if (gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_) != kGensockOk) {
         setError("POP Connect Error");
         return 0;
     }
+    if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk)
+        return failLogin();
     if (!getPop3Line()) {
         setError("Login Error");
         return failLogin();
     }
     if (!replyIsOk()) {
         setError("Bad First +OK Login Error");
-        return failLogin();
+        return refused();
     }
+    if (server.tls == TlsMode::kStartTls && !startTls(server.host))
+        return failLogin();
     if (!popSendLine("USER " + ctx_.settings.popUser.str())) {
         setError("POP User Name Too Long");
         return failLogin();
@@ -187,7 +205,7 @@ int Pop3Session::popLogin() {
         return failLogin();
     if (!replyIsOk()) {
         setError("User Login Error");
-        return failLogin();
+        return refused();
     }
     if (!popSendLine("PASS " + ctx_.settings.popPassword.str())) {
         setError("POP Password Too Long");
@@ -197,7 +215,7 @@ int Pop3Session::popLogin() {
         return failLogin();
     if (!replyIsOk()) {
         setError("User Login Password Error");
-        return failLogin();
+        return refused();
     }
     // "+OK ann has 2 messages (320 octets)": the count starts four characters after "has".
     std::size_t has = reply_.find("has");
@@ -207,6 +225,26 @@ int Pop3Session::popLogin() {
         countFromPass_ = true;
     }
     return 1;
+}
+
+// Asks for TLS with STLS and runs the handshake. Returns 0 with the reason in error when the
+// server does not offer it or the handshake fails; nothing else has been sent then.
+int Pop3Session::startTls(const std::string& host) {
+    popSendLine("STLS");
+    if (!getPop3Line())
+        return 0;
+    if (!replyIsOk()) {
+        setError("POP server " + host + " does not offer STLS: no password sent");
+        serverSaid_ = reply_;
+        return 0;
+    }
+    return gensock_start_tls(conn_, host) == kGensockOk;
+}
+
+// A failed login on the server's negative reply, which is kept for the operator.
+int Pop3Session::refused() {
+    serverSaid_ = reply_;
+    return failLogin();
 }
 
 // Closes the connection of a failed login; the login's error text stays.
@@ -330,9 +368,13 @@ void Pop3Session::popQuit() {
 
 }  // namespace
 
-int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error) {
+int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
+                std::string* serverSaid) {
     Pop3Session session(ctx, lines, error);
-    return session.readMailbox();
+    int result = session.readMailbox();
+    if (serverSaid)
+        *serverSaid = session.serverSaid();
+    return result;
 }
 
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error) {

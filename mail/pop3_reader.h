@@ -23,7 +23,14 @@
 // failure in the transaction state QUIT is still sent, so the messages already deleted are
 // gone; a failed login closes the connection without QUIT. Failures while reading messages
 // are also logged (to the file too). Every byte sent is added to ctx.statistics.bytesSent.
-int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error);
+//
+// The server setting may ask for TLS: "pop3s://host[:port]" (port 995) from the first byte,
+// "pop3+starttls://host[:port]" (port 110) with STLS after the greeting, required. A
+// certificate that is not trusted or does not name the host, or a server that does not offer
+// STLS, ends the dialogue before the user name is sent. When the server refused the login
+// with a reply of its own, serverSaid (if given) receives that reply.
+int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
+                std::string* serverSaid = nullptr);
 
 // The same, keeping only the text of each line.
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error);

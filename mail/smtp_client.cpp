@@ -16,6 +16,7 @@
 #include "mail/mail_error.h"
 #include "settings/activity_log.h"
 #include "settings/statistics.h"
+#include "settings/text_routines.h"
 
 namespace {
 
@@ -159,15 +160,28 @@ std::string buildRecipientList(const std::string& to) {
 }
 
 int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost) {
-    std::string host, service;
-    splitServerAndPort(job.smtpServer.str(), "25", host, service);
+    ServerAddress server;
+    if (!parseServerSetting(job.smtpServer.str(), kSmtpServerForms, server)) {
+        setMailError(dialogue.error,
+                     "Can't connect to %s: unknown server form (host, host:port, smtps://host or "
+                     "smtp+starttls://host)",
+                     job.smtpServer.c_str());
+        return 0;
+    }
+    dialogue.tls = server.tls;
+    dialogue.host = server.host;
     connection* conn = nullptr;
-    if (gensock_open(host.c_str(), service.c_str(), dialogue.connectionContext, &conn) != 0 ||
+    if (gensock_open(server.host.c_str(), server.service.c_str(), dialogue.connectionContext,
+                     &conn) != 0 ||
         !conn) {
         setMailError(dialogue.error, "Can't connect to %s", job.smtpServer.c_str());
         return 0;
     }
     dialogue.conn = conn;
+    if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn, server.host) != 0) {
+        releaseConnection(dialogue);
+        return 0;
+    }
     char name[257] = {};
     if (gethostname(name, 256) != 0) {
         setMailError(dialogue.error, "Can't get local host name");
@@ -194,7 +208,93 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
     va_end(args);
     dialogue.error = text;
     dialogue.context.log.logMsg(true, "SMTP Error: %s", text);
+    const std::string& reply = dialogue.replyLine;
+    if (dialogue.tls != TlsMode::kPlain && !reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
+        std::string said =
+            withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password);
+        dialogue.context.log.logMsg(true, "SMTP server said: %s", said.c_str());
+    }
     quitAndRelease(dialogue);
+}
+
+int smtpEhlo(SmtpDialogue& dialogue, const std::string& localHost) {
+    sendCommand(dialogue, formatCommand("EHLO %s\r\n", localHost));
+    dialogue.extensions.clear();
+    do {
+        if (readLine(dialogue) != 0)
+            return 1;
+        std::string keyword = dialogue.replyLine.size() > 4 ? dialogue.replyLine.substr(4) : "";
+        keyword.erase(keyword.find_last_not_of("\r\n") + 1);
+        dialogue.extensions.push_back(toUpperAscii(keyword));
+    } while (dialogue.replyLine.size() > 3 && dialogue.replyLine[3] == '-');
+    return replyCode(dialogue.replyLine);
+}
+
+bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
+    for (const std::string& line : dialogue.extensions) {
+        if (line == keyword)
+            return true;
+        if (line.compare(0, 5, "AUTH ") == 0 && keyword.compare(0, 5, "AUTH ") == 0 &&
+            (" " + line.substr(5) + " ").find(" " + keyword.substr(5) + " ") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::string& localHost) {
+    int code = smtpEhlo(dialogue, localHost);
+    if (code != 250 && dialogue.tls == TlsMode::kImplicit && !job.smtpAuth) {
+        sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
+        code = smtpReadReply(dialogue);
+    }
+    if (code != 250) {
+        smtpFail(dialogue, "SMTP server error");
+        return 0;
+    }
+    if (dialogue.tls != TlsMode::kStartTls)
+        return 1;
+    if (!smtpOffers(dialogue, "STARTTLS")) {
+        smtpFail(dialogue, "SMTP server %s does not offer STARTTLS: no password sent",
+                 dialogue.host.c_str());
+        return 0;
+    }
+    sendCommand(dialogue, "STARTTLS\r\n");
+    if (smtpReadReply(dialogue) != 220) {
+        smtpFail(dialogue, "SMTP server %s refused STARTTLS: no password sent",
+                 dialogue.host.c_str());
+        return 0;
+    }
+    if (gensock_start_tls(dialogue.conn, dialogue.host) != 0) {
+        dialogue.context.log.logMsg(true, "SMTP Error: %s", dialogue.error.c_str());
+        releaseConnection(dialogue);
+        return 0;
+    }
+    if (smtpEhlo(dialogue, localHost) != 250) {
+        smtpFail(dialogue, "SMTP server error");
+        return 0;
+    }
+    return 1;
+}
+
+int smtpAuthenticate(SmtpDialogue& dialogue, const MailJob& job) {
+    if (dialogue.tls != TlsMode::kPlain && !smtpOffers(dialogue, "AUTH LOGIN") &&
+        smtpOffers(dialogue, "AUTH PLAIN"))
+        return smtpAuthPlain(dialogue, job);
+    return smtpAuthLogin(dialogue, job);
+}
+
+int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job) {
+    std::string credentials =
+        std::string(1, '\0') + job.smtpUser.str() + '\0' + job.smtpPassword.str();
+    Base64Coder coder;
+    coder.encode(reinterpret_cast<const unsigned char*>(credentials.data()), credentials.size());
+    sendCommand(dialogue,
+                "AUTH PLAIN " + std::string(coder.encodedData(), coder.encodedLength()) + "\r\n");
+    if (smtpReadReply(dialogue) != 235) {
+        smtpFail(dialogue, "Bad authentication response from mail server");
+        return 0;
+    }
+    return 1;
 }
 
 int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
@@ -234,18 +334,24 @@ int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& 
     std::string sender = from.substr(open + 1, close - open - 1);
 
     std::string localHost;
+    dialogue.password = job.smtpPassword.str();
     if (!smtpConnect(dialogue, job, localHost))
         return 0;
     if (smtpReadReply(dialogue) != 220) {
         smtpFail(dialogue, "SMTP server error");
         return 0;
     }
-    sendCommand(dialogue, formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
-    if (smtpReadReply(dialogue) != 250) {
-        smtpFail(dialogue, "SMTP server error");
+    if (dialogue.tls == TlsMode::kPlain) {
+        sendCommand(dialogue,
+                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
+        if (smtpReadReply(dialogue) != 250) {
+            smtpFail(dialogue, "SMTP server error");
+            return 0;
+        }
+    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
         return 0;
     }
-    if (job.smtpAuth && !smtpAuthLogin(dialogue, job))
+    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
         return 0;
     sendCommand(dialogue, formatCommand("MAIL From:<%s>\r\n", sender));
     if (smtpReadReply(dialogue) != 250) {

@@ -2,9 +2,12 @@
 
 #include <string>
 
+#include <vector>
+
 #include "mail/connection.h"
 #include "mail/mail_context.h"
 #include "mail/mail_job.h"
+#include "mail/server_address.h"
 
 // The SMTP side of the robot: one dialogue per message, on a connection to the job's
 // smtpServer (port 25 unless it carries ":port"), greeting with HELO, or with EHLO and
@@ -20,8 +23,12 @@ struct SmtpDialogue {
     MailContext& context;
     std::string& error;
     ConnectionContext connectionContext;
-    connection* conn = nullptr;  // open from smtpConnect to the one release
-    std::string replyLine;       // with its line end; longer lines are cut to maxReplyChars
+    connection* conn = nullptr;     // open from smtpConnect to the one release
+    std::string replyLine;          // with its line end; longer lines are cut to maxReplyChars
+    TlsMode tls = TlsMode::kPlain;  // how the server is reached (smtpConnect)
+    std::string host;               // the server's host name or address
+    std::vector<std::string> extensions;  // the keywords of the last EHLO reply, upper case
+    std::string password;                 // never shown: masked in what the server said
 };
 
 // Delivers the finished message text of job. Returns 1 when the server accepted it (250 after
@@ -35,8 +42,9 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
 std::string buildRecipientList(const std::string& to);
 
 // Opens the connection to the job's smtpServer and reads the local host name into localHost.
-// Returns 1; or 0 with "Can't connect to %s" (nothing opened) or "Can't get local host name"
-// (the connection released) in the error text. Logs nothing.
+// An "smtps://" server is spoken to through TLS from the first byte. Returns 1; or 0 with
+// "Can't connect to %s" (nothing opened), "Can't get local host name" or the TLS failure (the
+// connection released) in the error text. Logs nothing.
 int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost);
 
 // Reads one reply, following continuation lines (fourth character "-") to the last line,
@@ -45,17 +53,42 @@ int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHo
 int smtpReadReply(SmtpDialogue& dialogue);
 
 // Checks the sender address, connects, greets, authenticates when asked, and announces the
-// sender, every recipient of the list and DATA. Returns 1 ready for the message text; 0 with
-// the error text set and the connection, if one was opened, released.
+// sender, every recipient of the list and DATA. With TLS ("smtps://", "smtp+starttls://") the
+// greeting is EHLO (HELO only when it is refused and no login is asked for); an
+// "smtp+starttls://" server must offer STARTTLS, and EHLO is sent again over TLS. The login is
+// AUTH LOGIN, or AUTH PLAIN when the server offers PLAIN but not LOGIN. Returns 1 ready for the
+// message text; 0 with the error text set and the connection, if one was opened, released.
 int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& recipients);
+
+// Sends EHLO and reads its reply, keeping the keywords of its lines in extensions. Returns the
+// reply's code, or 1 when a read failed.
+int smtpEhlo(SmtpDialogue& dialogue, const std::string& localHost);
+
+// True when the last EHLO reply named the keyword ("STARTTLS"), or, for "AUTH X", offered
+// the mechanism X.
+bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword);
+
+// The greeting of a TLS dialogue, after the 220: EHLO (HELO only when EHLO is refused on an
+// "smtps://" server and no login is asked for); for "smtp+starttls://" STARTTLS, required,
+// the handshake and EHLO again. Returns 1; or 0 after smtpFail or the TLS failure.
+int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::string& localHost);
+
+// Logs in: AUTH PLAIN on a TLS dialogue whose server offers PLAIN but not LOGIN, else AUTH
+// LOGIN.
+int smtpAuthenticate(SmtpDialogue& dialogue, const MailJob& job);
+
+// AUTH PLAIN with the job's user name and password in one line. Returns 1 on 235; 0 after
+// smtpFail "Bad authentication response from mail server".
+int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job);
 
 // AUTH LOGIN with the job's user name and password after a 250 to EHLO. Returns 1 on 235; 0
 // after smtpFail "Bad authentication response from mail server".
 int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job);
 
 // Ends a dialogue on a wrong reply: the formatted message (cut to 255 characters) becomes the
-// error text and the entry "SMTP Error: %s" goes to the list and the file; then "QUIT" is
-// sent without waiting for its reply and the connection is released.
+// error text and the entry "SMTP Error: %s" goes to the list and the file; with TLS the
+// server's own reply follows as "SMTP server said: %s". Then "QUIT" is sent without waiting
+// for its reply and the connection is released.
 void smtpFail(SmtpDialogue& dialogue, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 

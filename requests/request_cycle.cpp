@@ -77,6 +77,9 @@ void RequestCycle::checkMail(bool verbose) {
     } else {
         ++statistics_.badPopLogins;
         log.logMsg(true, "POP Error: %s", error.c_str());
+        std::string said = transport_.popServerSaid();
+        if (!said.empty())
+            log.logMsg(true, "POP server said: %s", said.c_str());
         mailCheckFailed_ = true;
     }
     // Lines collected before a failure are served like any others.

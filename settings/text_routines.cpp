@@ -116,6 +116,15 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix)
     return true;
 }
 
+std::string withoutSecret(std::string text, const std::string& secret) {
+    if (secret.empty())
+        return text;
+    for (std::size_t at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at + 3))
+        text.replace(at, secret.size(), "***");
+    return text;
+}
+
 bool equalsIgnoreCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
 }

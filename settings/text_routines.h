@@ -46,5 +46,8 @@ std::string toLowerAscii(std::string text);
 // the prefix is written in lower case.
 bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix);
 
+// The text with every occurrence of the secret (a password) replaced by "***".
+std::string withoutSecret(std::string text, const std::string& secret);
+
 // True when the texts are equal ignoring the case of ASCII letters.
 bool equalsIgnoreCase(const std::string& a, const std::string& b);

@@ -15,12 +15,37 @@
 #include <filesystem>
 #include <thread>
 #include <utility>
-
-#include "testing/scripted_server.h"
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Where the relay in front of a Dovecot with TLS connects from: not Dovecot's own address.
+constexpr const char* kRelaySource = "127.0.0.2";
+
+// As many different loopback ports as asked for, free a moment ago (bound together, then closed).
+std::vector<int> freeLoopbackPorts(int count) {
+    std::vector<int> fds, ports;
+    for (int n = 0; n < count; ++n) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        int port = 0;
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        fds.push_back(fd);
+        ports.push_back(port);
+    }
+    for (int fd : fds) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return ports;
+}
 
 std::string lastLines(const std::string& text, std::size_t count) {
     std::size_t at = text.size();
@@ -44,6 +69,11 @@ DovecotServer::DovecotServer(std::string user, std::string password)
 
 DovecotServer::~DovecotServer() {
     stop();
+}
+
+void DovecotServer::enableTls(const std::string& certFile, const std::string& keyFile) {
+    certFile_ = certFile;
+    keyFile_ = keyFile;
 }
 
 std::string DovecotServer::address() const {
@@ -81,7 +111,12 @@ void DovecotServer::writeConfig() {
     std::string config = readFile(std::string(TARNWICK_SOURCE_DIR) + "/testing/dovecot.conf.in");
     const std::pair<std::string, std::string> values[] = {
         {"DIR", d},
-        {"PORT", std::to_string(port_)},
+        {"PORT", std::to_string(ownPort_)},
+        {"TLS_PORT", std::to_string(ownTlsPort_)},
+        {"SSL", tls() ? "yes" : "no"},
+        {"SSL_CERT", tls() ? "<" + certFile_ : ""},
+        {"SSL_KEY", tls() ? "<" + keyFile_ : ""},
+        {"DISABLE_PLAINTEXT_AUTH", tls() ? "yes" : "no"},
         {"LOGIN_USER", loginUser},
         {"INTERNAL_USER", internalUser},
         {"INTERNAL_GROUP", internalGroup},
@@ -97,7 +132,14 @@ void DovecotServer::writeConfig() {
 }
 
 bool DovecotServer::start(std::string* why) {
-    port_ = freeLoopbackPort();
+    std::vector<int> ports = freeLoopbackPorts(tls() ? 4 : 1);
+    port_ = ownPort_ = ports[0];
+    tlsPort_ = ownTlsPort_ = 0;
+    if (tls()) {
+        ownPort_ = ports[1];
+        tlsPort_ = ports[2];
+        ownTlsPort_ = ports[3];
+    }
     writeConfig();
     // Dovecot's own users must reach the sockets and the mailbox under the directory.
     chmod(dir_.path().c_str(), 0755);
@@ -110,16 +152,26 @@ bool DovecotServer::start(std::string* why) {
     process_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{programPath(), "-F", "-c", dir_.file("dovecot.conf")},
         dir_.file("dovecot.out"));
+    if (tls()) {
+        relay_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                "/usr/bin/python3", std::string(TARNWICK_SOURCE_DIR) + "/testing/tcp_relay.py",
+                "--source", kRelaySource, std::to_string(port_) + ":" + std::to_string(ownPort_),
+                std::to_string(tlsPort_) + ":" + std::to_string(ownTlsPort_)},
+            dir_.file("relay.out"));
+    }
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < end) {
         if (greets())
             return true;
         if (process_->wait(0) != -1)
             break;  // it ended: a configuration or permission problem
+        if (relay_ && relay_->wait(0) != -1)
+            break;  // a port was taken, or no Python
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::string log;
-    for (const char* name : {"dovecot.out", "dovecot.log"}) {
+    for (const char* name : {"dovecot.out", "dovecot.log", "relay.out"}) {
         if (fs::exists(dir_.file(name)))
             log += readFile(dir_.file(name));
     }
@@ -152,10 +204,15 @@ bool DovecotServer::greets() const {
 }
 
 void DovecotServer::stop() {
+    if (relay_) {
+        if (relay_->signal(SIGTERM) && relay_->wait(5000) == -1)
+            ADD_FAILURE() << "the relay in front of dovecot did not end within 5 s of SIGTERM";
+        relay_.reset();  // kills it if need be
+    }
     if (!process_)
         return;
-    process_->signal(SIGTERM);
-    if (process_->wait(10000) == -1)
+    // A server that has ended already (and been reaped by start()) is not waited for.
+    if (process_->signal(SIGTERM) && process_->wait(10000) == -1)
         ADD_FAILURE() << "dovecot did not end within 10 s of SIGTERM";
     process_.reset();
 }

@@ -9,6 +9,10 @@
 // A real Dovecot POP3 server of its own, run in the foreground from a configuration in a
 // temporary directory and listening on a free loopback port, with one mailbox (Maildir)
 // and a plain-text password. Stopped by SIGTERM to its PID.
+//
+// With TLS, Dovecot would count every loopback client as secure (both ends 127.0.0.1) and let
+// it log in without TLS; so the ports a client then sees belong to testing/tcp_relay.py, which
+// passes each connection on to Dovecot from 127.0.0.2.
 class DovecotServer {
   public:
     // The path of the dovecot program, or "" when it is not installed.
@@ -19,6 +23,12 @@ class DovecotServer {
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
+    // Serves TLS with this certificate (PEM files): STLS on port(), and POP3S (TLS from the
+    // first byte) on tlsPort(). Plain-text logins are then refused on a connection that is not
+    // secure yet ("-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS)
+    // connections."). Called before start().
+    void enableTls(const std::string& certFile, const std::string& keyFile);
+
     // Writes the configuration and starts the server; true once it greets on its port.
     // On failure the reason is in *why (with the end of Dovecot's log).
     bool start(std::string* why);
@@ -26,6 +36,7 @@ class DovecotServer {
     void stop();
 
     int port() const { return port_; }
+    int tlsPort() const { return tlsPort_; }  // 0 unless TLS is enabled
     // "127.0.0.1:port", as a server setting.
     std::string address() const;
     const std::string& user() const { return user_; }
@@ -42,13 +53,20 @@ class DovecotServer {
     std::string maildir() const;
     void giveToMailUser(const std::string& path) const;
     bool greets() const;
+    bool tls() const { return !certFile_.empty(); }
 
     TempDir dir_;
     std::string user_;
     std::string password_;
-    int port_ = 0;
+    std::string certFile_;
+    std::string keyFile_;
+    int port_ = 0;  // where clients connect
+    int tlsPort_ = 0;
+    int ownPort_ = 0;  // where Dovecot listens: port_ and tlsPort_ unless there is a relay
+    int ownTlsPort_ = 0;
     unsigned mailUid_ = 0;
     unsigned mailGid_ = 0;
     int delivered_ = 0;
     std::unique_ptr<ChildProcess> process_;
+    std::unique_ptr<ChildProcess> relay_;
 };

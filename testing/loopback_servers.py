@@ -1,7 +1,8 @@
 """Real mail servers on loopback for the end-to-end tests and the demo.
 
 Dovecot serves POP3 from a Maildir of its own; aiosmtpd runs in this process and keeps every
-message it accepts. Both listen on free ports of 127.0.0.1 only.
+message it accepts. Both listen on free ports of 127.0.0.1 only, and either can serve TLS with
+a certificate given as (certificate file, key file).
 """
 
 import grp
@@ -12,12 +13,15 @@ import signal
 import socket
 import string
 import subprocess
+import sys
 import time
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP
 
-from smtp_sink import Authenticator
+from smtp_sink import Authenticator, controller_options
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 SMTP.AuthLoginUsernameChallenge = "Username:"
 SMTP.AuthLoginPasswordChallenge = "Password:"
@@ -27,6 +31,18 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def free_ports(count):
+    """As many different ports as asked for, free a moment ago (bound together, then closed)."""
+    sockets = [socket.socket() for _ in range(count)]
+    try:
+        for s in sockets:
+            s.bind(("127.0.0.1", 0))
+        return [s.getsockname()[1] for s in sockets]
+    finally:
+        for s in sockets:
+            s.close()
 
 
 def wait_for_port(port, what, timeout=10.0):
@@ -41,12 +57,23 @@ def wait_for_port(port, what, timeout=10.0):
 
 
 class Dovecot:
-    """A POP3 server of its own, in the foreground, with one Maildir user."""
+    """A POP3 server of its own, in the foreground, with one Maildir user.
 
-    def __init__(self, root, user="station", password="pop-secret"):
+    With tls=(certificate file, key file) it offers STLS on port and speaks POP3S on tls_port,
+    and refuses plain-text logins before TLS. Dovecot would count a client on loopback as
+    secure (its address is Dovecot's own), so clients then reach it through tcp_relay.py,
+    which connects on from 127.0.0.2. Without tls, tls_port is 0.
+    """
+
+    def __init__(self, root, user="station", password="pop-secret", tls=None):
         os.makedirs(root, exist_ok=True)
         self.root, self.user, self.password = root, user, password
-        self.port = free_port()
+        self.relay = None
+        if tls:
+            self.port, own_port, self.tls_port, own_tls_port = free_ports(4)
+        else:
+            self.port = own_port = free_port()
+            self.tls_port = own_tls_port = 0
         if os.getuid() == 0:
             account = pwd.getpwnam("dovecot")
             login_user, internal_user, internal_group = "dovenull", "dovecot", "dovecot"
@@ -61,12 +88,15 @@ class Dovecot:
         with open(os.path.join(root, "users"), "w") as f:
             f.write(f"{user}:{{PLAIN}}{password}\n")
         conf = os.path.join(root, "dovecot.conf")
-        template = os.path.join(os.path.dirname(os.path.abspath(__file__)), "dovecot.conf.in")
+        template = os.path.join(HERE, "dovecot.conf.in")
         with open(template) as f:
             text = string.Template(f.read()).substitute(
-                DIR=root + "/", PORT=self.port, LOGIN_USER=login_user,
-                INTERNAL_USER=internal_user, INTERNAL_GROUP=internal_group,
-                UID=self.uid, GID=self.gid)
+                DIR=root + "/", PORT=own_port, TLS_PORT=own_tls_port,
+                SSL="yes" if tls else "no",
+                SSL_CERT="<" + tls[0] if tls else "", SSL_KEY="<" + tls[1] if tls else "",
+                DISABLE_PLAINTEXT_AUTH="yes" if tls else "no",
+                LOGIN_USER=login_user, INTERNAL_USER=internal_user,
+                INTERNAL_GROUP=internal_group, UID=self.uid, GID=self.gid)
         with open(conf, "w") as f:
             f.write(text)
         subprocess.run(["chown", "-R", f"{self.uid}:{self.gid}", os.path.join(root, "home")],
@@ -74,7 +104,17 @@ class Dovecot:
         program = shutil.which("dovecot") or "/usr/sbin/dovecot"
         self.proc = subprocess.Popen([program, "-F", "-c", conf], start_new_session=True,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for_port(self.port, "Dovecot")
+        try:
+            wait_for_port(own_port, "Dovecot")
+            if tls:
+                self.relay = subprocess.Popen(
+                    [sys.executable, os.path.join(HERE, "tcp_relay.py"), "--source",
+                     "127.0.0.2", f"{self.port}:{own_port}", f"{self.tls_port}:{own_tls_port}"],
+                    stdout=subprocess.DEVNULL)
+                wait_for_port(self.port, "the relay in front of Dovecot")
+        except RuntimeError:
+            self.stop()
+            raise
         self.count = 0
 
     def deliver(self, text):
@@ -92,6 +132,13 @@ class Dovecot:
             len(os.listdir(os.path.join(self.maildir, "cur")))
 
     def stop(self):
+        if self.relay:
+            self.relay.terminate()
+            try:
+                self.relay.wait(5)
+            except subprocess.TimeoutExpired:
+                self.relay.kill()
+                self.relay.wait()
         self.proc.terminate()
         try:
             self.proc.wait(5)
@@ -115,15 +162,20 @@ class _Saver:
 
 
 class SmtpServer:
-    """aiosmtpd in this process. With login set, AUTH LOGIN is offered (and required)."""
+    """aiosmtpd in this process. With login=(user, password), AUTH LOGIN and PLAIN are offered
+    (and required). tls_mode "starttls" offers STARTTLS and requires it before MAIL and AUTH;
+    "smtps" speaks TLS from the first byte; either needs tls=(certificate file, key file).
+    auth_plain_only leaves AUTH LOGIN out."""
 
-    def __init__(self, port=None, login=None):
+    def __init__(self, port=None, login=None, tls_mode=None, tls=None, auth_plain_only=False):
         self.port = port or free_port()
         self.messages = []
         kwargs = {}
         if login:
             kwargs = dict(authenticator=Authenticator(*login), auth_require_tls=False,
                           auth_required=True)
+        cert, key = tls or (None, None)
+        kwargs.update(controller_options(tls_mode, cert, key, auth_plain_only))
         self.controller = Controller(_Saver(self.messages), hostname="127.0.0.1",
                                      port=self.port, **kwargs)
         self.controller.start()

@@ -93,6 +93,12 @@ bool SmtpServerFixture::startOn(int port) {
     }
     if (options_.authRequired)
         argv.push_back("--auth-required");
+    if (options_.tlsMode != Tls::kNone) {
+        argv.insert(argv.end(), {"--tls", options_.tlsMode == Tls::kSmtps ? "smtps" : "starttls",
+                                 "--cert", options_.certFile, "--key", options_.keyFile});
+    }
+    if (options_.plainAuthOnly)
+        argv.push_back("--auth-plain-only");
     child_ = std::make_unique<ChildProcess>(argv, dir_.file("server.out"));
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < end) {

@@ -16,14 +16,25 @@ struct ReceivedMessage {
 };
 
 // A real SMTP server for tests (aiosmtpd through testing/smtp_sink.py) on a free loopback
-// port, with AUTH LOGIN offered without TLS and prompts "Username:" and "Password:". It keeps
-// every message it accepts; the destructor stops it by its PID.
+// port, with AUTH LOGIN (prompts "Username:" and "Password:") and AUTH PLAIN, offered without
+// TLS unless a TLS mode is chosen. It keeps every message it accepts; the destructor stops it
+// by its PID.
 class SmtpServerFixture {
   public:
+    enum class Tls {
+        kNone,      // plain text only; AUTH offered without TLS
+        kStartTls,  // STARTTLS offered and required before MAIL and AUTH; AUTH offered after it
+        kSmtps,     // TLS from the first byte
+    };
+
     struct Options {
-        std::string user;  // the one account AUTH LOGIN accepts; empty: none
+        std::string user;  // the one account AUTH accepts; empty: none
         std::string password;
         bool authRequired = false;  // MAIL before a successful AUTH gets 530
+        Tls tlsMode = Tls::kNone;
+        std::string certFile;  // the server's certificate and key (PEM), for a TLS mode
+        std::string keyFile;
+        bool plainAuthOnly = false;  // AUTH PLAIN offered, AUTH LOGIN not
     };
 
     explicit SmtpServerFixture(Options options);

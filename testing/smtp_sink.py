@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""An SMTP server for tests: aiosmtpd on a loopback port, AUTH LOGIN allowed without TLS.
+"""An SMTP server for tests: aiosmtpd on a loopback port, AUTH LOGIN and PLAIN allowed without
+TLS unless a TLS mode is chosen.
 
 Every accepted message is saved in the output directory as NNNN.eml (the message as the
 server received it: CR LF line ends, dot-unstuffed) and then NNNN.meta, written under a
@@ -8,13 +9,19 @@ The .meta file has one "key=value" line each for mail_from, every rcpt_to, and
 authenticated (0 or 1). When the server listens, the file "ready" appears in the directory.
 SIGTERM and SIGINT stop it.
 
+--tls starttls offers STARTTLS and requires it before MAIL and AUTH (AUTH is offered only
+after it); --tls smtps speaks TLS from the first byte. Both need --cert and --key (PEM files).
+--auth-plain-only offers AUTH PLAIN and not AUTH LOGIN.
+
 Run with Debian's interpreter: /usr/bin/python3 smtp_sink.py --port P --dir D
-    [--user U --password W] [--auth-required]
+    [--user U --password W] [--auth-required] [--tls starttls|smtps --cert C --key K]
+    [--auth-plain-only]
 """
 
 import argparse
 import os
 import signal
+import ssl
 import threading
 
 from aiosmtpd.controller import Controller
@@ -60,6 +67,26 @@ class Authenticator:
         return AuthResult(success=False, handled=False)
 
 
+def controller_options(tls=None, cert=None, key=None, auth_plain_only=False):
+    """The Controller's keyword arguments for a TLS mode (None, "starttls" or "smtps") with the
+    certificate and key files, and for offering AUTH PLAIN alone. They go after the others:
+    they set auth_require_tls for a TLS mode."""
+    options = {}
+    if tls is not None:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(cert, key)
+        if tls == "starttls":
+            options = dict(tls_context=context, require_starttls=True, auth_require_tls=True)
+        elif tls == "smtps":
+            # aiosmtpd counts only STARTTLS as TLS when it decides whether AUTH may go ahead.
+            options = dict(ssl_context=context, auth_require_tls=False)
+        else:
+            raise ValueError(f"unknown TLS mode {tls!r}")
+    if auth_plain_only:
+        options["auth_exclude_mechanism"] = ["LOGIN"]
+    return options
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -67,13 +94,19 @@ def main():
     parser.add_argument("--user")
     parser.add_argument("--password")
     parser.add_argument("--auth-required", action="store_true")
+    parser.add_argument("--tls", choices=("starttls", "smtps"))
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--auth-plain-only", action="store_true")
     args = parser.parse_args()
 
     SMTP.AuthLoginUsernameChallenge = "Username:"
     SMTP.AuthLoginPasswordChallenge = "Password:"
+    options = dict(authenticator=Authenticator(args.user, args.password),
+                   auth_require_tls=False, auth_required=args.auth_required)
+    options.update(controller_options(args.tls, args.cert, args.key, args.auth_plain_only))
     controller = Controller(SavingHandler(args.dir), hostname="127.0.0.1", port=args.port,
-                            authenticator=Authenticator(args.user, args.password),
-                            auth_require_tls=False, auth_required=args.auth_required)
+                            **options)
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     signal.signal(signal.SIGINT, lambda *_: stop.set())

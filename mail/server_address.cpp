@@ -1,0 +1,28 @@
+#include "mail/server_address.h"
+
+#include "mail/connection.h"
+#include "settings/text_routines.h"
+
+bool parseServerSetting(const std::string& setting, const ServerForms& forms, ServerAddress& out) {
+    out = ServerAddress{};
+    std::size_t mark = setting.find("://");
+    if (mark == std::string::npos) {
+        splitServerAndPort(setting, forms.plainPort, out.host, out.service);
+        return true;
+    }
+    std::string scheme = toLowerAscii(setting.substr(0, mark));
+    std::string rest = setting.substr(mark + 3);
+    while (!rest.empty() && rest.back() == '/') rest.pop_back();
+    if (scheme == forms.tlsScheme) {
+        out.tls = TlsMode::kImplicit;
+        splitServerAndPort(rest, forms.tlsPort, out.host, out.service);
+        return true;
+    }
+    if (scheme == forms.startTlsScheme) {
+        out.tls = TlsMode::kStartTls;
+        splitServerAndPort(rest, forms.startTlsPort, out.host, out.service);
+        return true;
+    }
+    splitServerAndPort(rest, forms.plainPort, out.host, out.service);
+    return false;
+}

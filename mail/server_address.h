@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+// How a mail server is reached.
+enum class TlsMode {
+    kPlain,     // no TLS
+    kImplicit,  // TLS from the first byte
+    kStartTls,  // plain at first, then upgraded, and the upgrade is required
+};
+
+// The forms a server setting may take for one protocol.
+struct ServerForms {
+    const char* tlsScheme;       // "pop3s": TLS from the first byte
+    const char* startTlsScheme;  // "pop3+starttls"
+    const char* plainPort;
+    const char* tlsPort;
+    const char* startTlsPort;
+};
+
+inline constexpr ServerForms kPopServerForms{"pop3s", "pop3+starttls", "110", "995", "110"};
+inline constexpr ServerForms kSmtpServerForms{"smtps", "smtp+starttls", "25", "465", "587"};
+
+struct ServerAddress {
+    std::string host;
+    std::string service;
+    TlsMode tls = TlsMode::kPlain;
+};
+
+// Reads a server setting: "host" or "host:port" (plain, as ever), "SCHEME://host[:port]" with
+// the protocol's TLS or STARTTLS scheme (in any letter case), each with its own default port.
+// Returns false, the address then as good as plain, for any other "...://".
+bool parseServerSetting(const std::string& setting, const ServerForms& forms, ServerAddress& out);

@@ -1,0 +1,169 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "mail/mime_composer.h"
+#include "mail/pop3_reader.h"
+#include "mail/server_address.h"
+#include "mail/test_mail_context.h"
+#include "testing/dovecot_fixture.h"
+#include "testing/smtp_server_fixture.h"
+#include "testing/test_certificates.h"
+
+// Both dialogues over TLS against the real Dovecot and aiosmtpd, with a certificate authority
+// made for the test and trusted through SSL_CERT_FILE.
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+namespace {
+
+TEST(ServerSetting, ChoosesTheConnectionAndItsDefaultPort) {
+    struct Case {
+        const char* setting;
+        const ServerForms& forms;
+        bool known;
+        const char* host;
+        const char* service;
+        TlsMode tls;
+    } cases[] = {
+        {"mail.example.org", kPopServerForms, true, "mail.example.org", "110", TlsMode::kPlain},
+        {"10.0.0.1:1110", kPopServerForms, true, "10.0.0.1", "1110", TlsMode::kPlain},
+        {"pop3s://mail.example.org", kPopServerForms, true, "mail.example.org", "995",
+         TlsMode::kImplicit},
+        {"POP3+STARTTLS://mail.example.org:2110/", kPopServerForms, true, "mail.example.org",
+         "2110", TlsMode::kStartTls},
+        {"smtps://smtp.example.org", kSmtpServerForms, true, "smtp.example.org", "465",
+         TlsMode::kImplicit},
+        {"smtp+starttls://smtp.example.org", kSmtpServerForms, true, "smtp.example.org", "587",
+         TlsMode::kStartTls},
+        {"smtps://smtp.example.org", kPopServerForms, false, "smtp.example.org", "110",
+         TlsMode::kPlain},
+    };
+    for (const Case& c : cases) {
+        ServerAddress address;
+        EXPECT_EQ(c.known, parseServerSetting(c.setting, c.forms, address)) << c.setting;
+        EXPECT_EQ(c.host, address.host) << c.setting;
+        EXPECT_EQ(c.service, address.service) << c.setting;
+        EXPECT_EQ(c.tls, address.tls) << c.setting;
+    }
+}
+
+class TlsDialogueTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(makeTestCertificates(certificateDir.path(), &certificates, &why)) << why;
+        trust(certificates.caFile);
+    }
+    void TearDown() override { unsetenv("SSL_CERT_FILE"); }
+
+    static void trust(const std::string& caFile) { setenv("SSL_CERT_FILE", caFile.c_str(), 1); }
+
+    // A Dovecot serving STLS and POP3S with the given certificate, holding one request mail.
+    bool startDovecot(const std::string& cert, const std::string& key) {
+        if (DovecotServer::programPath().empty())
+            return false;
+        dovecot.enableTls(cert, key);
+        std::string why;
+        EXPECT_TRUE(dovecot.start(&why)) << why;
+        dovecot.deliver("From: ann@example.org\r\n\r\nstationinfo=ann@example.org\r\n");
+        env.settings.popUser = dovecot.user();
+        env.settings.popPassword = dovecot.password();
+        return true;
+    }
+
+    int readFrom(const std::string& server) {
+        env.settings.popServer = server;
+        return readMailbox(env.context, lines, error, &serverSaid);
+    }
+
+    TempDir certificateDir;
+    TestCertificates certificates;
+    TestMailContext env;
+    DovecotServer dovecot{"station", "s3cret"};
+    std::vector<CollectedLine> lines;
+    std::string error, serverSaid;
+};
+
+TEST_F(TlsDialogueTest, PopOverStlsAndPop3sCollectsTheRequest) {
+    if (!startDovecot(certificates.serverCert, certificates.serverKey))
+        GTEST_SKIP() << "dovecot is not installed";
+    // Without TLS the server refuses the login in words of its own.
+    EXPECT_EQ(0, readFrom(dovecot.address()));
+    EXPECT_EQ("User Login Error", error);
+    EXPECT_THAT(serverSaid, HasSubstr("Plaintext authentication disallowed"));
+
+    std::string port = std::to_string(dovecot.port());
+    EXPECT_EQ(1, readFrom("pop3+starttls://localhost:" + port)) << error;
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("stationinfo=ann@example.org", lines[0].text);
+
+    dovecot.deliver("From: bob@example.org\r\n\r\nstationinfo=bob@example.org\r\n");
+    EXPECT_EQ(1, readFrom("pop3s://127.0.0.1:" + std::to_string(dovecot.tlsPort()))) << error;
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("stationinfo=bob@example.org", lines[0].text);
+}
+
+TEST_F(TlsDialogueTest, UntrustedOrMisnamedCertificatesAreRefusedBeforeTheLogin) {
+    if (!startDovecot(certificates.otherHostCert, certificates.otherHostKey))
+        GTEST_SKIP() << "dovecot is not installed";
+    std::string tlsPort = std::to_string(dovecot.tlsPort());
+    EXPECT_EQ(0, readFrom("pop3s://localhost:" + tlsPort));
+    EXPECT_EQ(
+        "TLS certificate of localhost not trusted: hostname mismatch (it names "
+        "mail.other.example)",
+        error);
+    trust(certificates.untrustedCaFile);
+    EXPECT_EQ(0, readFrom("pop3+starttls://localhost:" + std::to_string(dovecot.port())));
+    EXPECT_EQ("TLS certificate of localhost not trusted: unable to get local issuer certificate",
+              error);
+    EXPECT_THAT(serverSaid, IsEmpty());
+    EXPECT_EQ(1, dovecot.messageCount());  // the mail stays on the server
+}
+
+TEST_F(TlsDialogueTest, SmtpOverStartTlsAndSmtpsLogsIn) {
+    SmtpServerFixture::Options options{"robot", "s3cret", true};
+    options.certFile = certificates.serverCert;
+    options.keyFile = certificates.serverKey;
+    options.tlsMode = SmtpServerFixture::Tls::kStartTls;
+    SmtpServerFixture startTls(options);
+    options.tlsMode = SmtpServerFixture::Tls::kSmtps;
+    options.plainAuthOnly = true;
+    SmtpServerFixture smtps(options);
+    ASSERT_TRUE(startTls.start()) << startTls.output();
+    ASSERT_TRUE(smtps.start()) << smtps.output();
+    for (auto [server, setting] : {std::pair{&startTls, "smtp+starttls://localhost:"},
+                                   std::pair{&smtps, "smtps://localhost:"}}) {
+        MailJob job = testJob(setting + std::to_string(server->port()));
+        job.smtpAuth = 1;
+        job.smtpUser = "robot";
+        job.smtpPassword = "s3cret";
+        std::string sendError;
+        EXPECT_EQ(1, sendMailJob(env.context, job, sendError)) << setting << sendError;
+        auto messages = server->messages(1);
+        ASSERT_EQ(1u, messages.size()) << setting;
+        EXPECT_TRUE(messages[0].authenticated) << setting;
+    }
+}
+
+TEST_F(TlsDialogueTest, NoStartTlsOfferAndASilentHandshakeEndTheDialogue) {
+    SmtpServerFixture plain(SmtpServerFixture::Options{"robot", "s3cret", false});
+    ASSERT_TRUE(plain.start()) << plain.output();
+    MailJob job = testJob("smtp+starttls://127.0.0.1:" + std::to_string(plain.port()));
+    job.smtpAuth = 1;
+    job.smtpUser = "robot";
+    job.smtpPassword = "s3cret";
+    std::string sendError;
+    EXPECT_EQ(0, sendMailJob(env.context, job, sendError));
+    EXPECT_EQ("SMTP server 127.0.0.1 does not offer STARTTLS: no password sent", sendError);
+    EXPECT_THAT(plain.messages(0), IsEmpty());
+
+    env.context.timeoutMs = 300;
+    IdlePort silent;
+    EXPECT_EQ(0, readFrom("pop3s://" + silent.address()));
+    EXPECT_EQ("TLS handshake with 127.0.0.1 timed out", error);
+}
+
+}  // namespace
