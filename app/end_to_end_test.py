@@ -50,16 +50,49 @@ def attachments_of(msg):
             for part in msg.walk() if part.get_filename()}
 
 
+def make_certificates(directory):
+    """A CA of the test's own and a certificate it signed for localhost: (ca, cert, key)."""
+    ca, ca_key = os.path.join(directory, "ca.pem"), os.path.join(directory, "ca.key")
+    cert, key = os.path.join(directory, "server.pem"), os.path.join(directory, "server.key")
+    request = os.path.join(directory, "server.csr")
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    openssl = ["openssl", "req", *ec]
+    subprocess.run([*openssl, "-x509", "-days", "2", "-subj", "/CN=Test CA", "-keyout", ca_key,
+                    "-out", ca], check=True, capture_output=True)
+    subprocess.run([*openssl, "-subj", "/CN=localhost", "-keyout", key, "-out", request],
+                   check=True, capture_output=True)
+    extensions = os.path.join(directory, "server.ext")
+    with open(extensions, "w") as f:
+        f.write("subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n")
+    subprocess.run(["openssl", "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key,
+                    "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", cert],
+                   check=True, capture_output=True)
+    os.chmod(key, 0o644)
+    return ca, cert, key
+
+
 class Station:
     """A station in a temp dir: mailbox, recorder, settings, and a way to run the robot."""
 
-    def __init__(self, smtp_login=None, smtp_port=None, start_smtp=True, recorder_args=()):
+    def __init__(self, smtp_login=None, smtp_port=None, start_smtp=True, recorder_args=(),
+                 tls=False):
         self.root = tempfile.mkdtemp(prefix="tarnwick-e2e-")
         os.chmod(self.root, 0o755)
-        self.dovecot = Dovecot(os.path.join(self.root, "pop"))
+        self.environment = dict(os.environ)
+        pem = None
+        if tls:
+            ca, cert, key = make_certificates(self.root)
+            self.environment["SSL_CERT_FILE"] = ca
+            pem = (cert, key)
+        self.dovecot = Dovecot(os.path.join(self.root, "pop"), tls=pem)
         self.smtp_port = smtp_port or free_port()
         self.smtp_login = smtp_login
-        self.smtp = SmtpServer(self.smtp_port, smtp_login) if start_smtp else None
+        self.smtp = (SmtpServer(self.smtp_port, smtp_login, tls_mode="starttls" if tls else None,
+                                tls=pem) if start_smtp else None)
+        pop_server = f"pop3s://localhost:{self.dovecot.tls_port}" if tls else \
+            f"127.0.0.1:{self.dovecot.port}"
+        smtp_server = f"smtp+starttls://localhost:{self.smtp_port}" if tls else \
+            f"127.0.0.1:{self.smtp_port}"
         self.mornak = os.path.join(self.root, "mornak")
         self.requests = os.path.join(self.root, "req")
         self.temp = os.path.join(self.root, "tmp")
@@ -77,10 +110,10 @@ class Station:
             auth = (f"SmtpAuth=1\nSmtpUser={smtp_login[0]}\n"
                     f"SmtpKeyStr={smtp_login[1].encode().hex()}\n")
         with open(os.path.join(self.config, "tarnwick.ini"), "w") as f:
-            f.write(f"StationName={STATION}\nPopServer=127.0.0.1:{self.dovecot.port}\n"
+            f.write(f"StationName={STATION}\nPopServer={pop_server}\n"
                     f"PopUser={self.dovecot.user}\n"
                     f"PopKeyStr={self.dovecot.password.encode().hex()}\nPopCheckTime=30\n"
-                    f"SmtpServer=127.0.0.1:{self.smtp_port}\n{auth}"
+                    f"SmtpServer={smtp_server}\n{auth}"
                     f"FromUser=ANMO Robot <robot@anmo.example>\n"
                     f"TempDir={self.temp}/\nMornakDir={self.mornak}/\n"
                     f"MornakReq={self.requests}/\n")
@@ -93,7 +126,7 @@ class Station:
         """Runs tarnwick --once; returns (exit code, stdout)."""
         done = subprocess.run([TARNWICK, "--once", "--config-dir", self.config,
                                "--tick-ms", TICK_MS], capture_output=True, text=True,
-                              errors="replace", timeout=timeout)
+                              errors="replace", timeout=timeout, env=self.environment)
         return done.returncode, done.stdout
 
     def log(self):
@@ -165,6 +198,16 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual("<request-1@uni.example>", reply["In-Reply-To"])
         self.assertEqual("auto-replied", reply["Auto-Submitted"])
         self.assertIn("Automatic mail from MAILER-DAEMON@mx.example not answered", out)
+
+    def test_a_request_is_served_over_tls_with_logins_on_both_sides(self):
+        s = self.station(tls=True, smtp_login=("robot", "smtp-secret"))
+        s.mail(REQUEST.format(channels="bhz", reply="alice@uni.example"))
+        code, out = s.run()
+        self.assertEqual(0, code, out)
+        self.assertEqual(0, s.dovecot.waiting())
+        [reply] = s.replies()
+        self.assertTrue(s.smtp.messages[0]["authenticated"])
+        self.assertEqual(["0302181430.bhz.mqx"], list(attachments_of(reply)))
 
     def test_error_reports_and_station_information(self):
         s = self.station()
