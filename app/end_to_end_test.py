@@ -278,8 +278,13 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(2, code, out)
         log = s.log()
         self.assertEqual(4, sum(line.startswith("Resend Error = ") for line in log))
-        self.assertEqual("Can't resend event files", log[-1])
-        self.assertEqual(["0302181430.bhz.mqx"], os.listdir(s.temp))
+        self.assertEqual("Can't resend event files", log[-2])
+        undelivered = os.path.join(s.config, "spool", "undelivered")
+        [folder] = os.listdir(undelivered)
+        self.assertEqual(f"Reply to a@x.example not delivered: its files are in "
+                         f"{undelivered}/{folder}/", log[-1])
+        self.assertEqual(["0302181430.bhz.mqx"], os.listdir(os.path.join(undelivered, folder)))
+        self.assertEqual([], os.listdir(s.temp))
 
     def test_auth_login_to_the_smtp_server(self):
         s = self.station(smtp_login=("robot", "smtp-secret"))

@@ -15,15 +15,15 @@ MailTransport& chooseTransport(MailTransport* given, std::unique_ptr<MailTranspo
 
 }  // namespace
 
-MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transport,
-                     int timeoutMs)
+MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transport, int timeoutMs)
     : clock_(clock),
       configDir_(std::move(configDir)),
       log_(clock, configDir_ + kLogFileName),
-      cycle_(RequestContext{settings_, log_, clock},
-             statistics_,
+      spool_(configDir_, log_),
+      cycle_(RequestContext{settings_, log_, clock}, statistics_,
              chooseTransport(transport, ownTransport_,
-                             MailContext{settings_, log_, statistics_, clock, timeoutMs})) {}
+                             MailContext{settings_, log_, statistics_, clock, timeoutMs}),
+             spool_) {}
 
 MailerApp::~MailerApp() = default;
 
@@ -37,9 +37,13 @@ void MailerApp::startUp() {
     // incomplete one always starts with it off.
     settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
     cycle_.reset();
+    spool_.open();
+    cycle_.resume();
 }
 
-void MailerApp::loadRecorderSystems() { ::loadRecorderSystems(settings_, log_); }
+void MailerApp::loadRecorderSystems() {
+    ::loadRecorderSystems(settings_, log_);
+}
 
 int MailerApp::exitCode() const {
     if (cycle_.droppedReplies() > 0)

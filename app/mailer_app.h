@@ -9,6 +9,7 @@
 #include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/statistics.h"
+#include "spool/spool.h"
 
 class Clock;
 
@@ -16,7 +17,7 @@ class Clock;
 // transport and the request cycle (with its resend queue) of one run, and hands references to
 // them down. The desktop window and the headless runner drive it.
 class MailerApp {
-public:
+  public:
     // configDir holds "tarnwick.ini" and "tarnwick.log"; it ends in '/' or is empty (names
     // then stand alone, relative to the working directory). Without a transport the app talks
     // to the real POP3 and SMTP servers; timeoutMs is their wait for every read and write.
@@ -29,8 +30,8 @@ public:
 
     // The start of a run: counters zeroed, settings reset and loaded (the file is created when
     // missing), "Program Startup..." logged, the recorder configurations read, polling forced
-    // on when the settings are complete and off when not, the resend queue emptied. Checks no
-    // mail.
+    // on when the settings are complete and off when not, the spool opened and what an earlier
+    // run left there taken up (its lines first, its unsent replies queued). Checks no mail.
     void startUp();
 
     // One tick of the one-second timer.
@@ -66,12 +67,13 @@ public:
     const std::string& configDir() const { return configDir_; }
     std::string settingsPath() const { return configDir_ + kSettingsFileName; }
 
-private:
+  private:
     Clock& clock_;
     std::string configDir_;
     MailerSettings settings_;
     ActivityLog log_;
     Statistics statistics_;
     std::unique_ptr<MailTransport> ownTransport_;
+    Spool spool_;
     RequestCycle cycle_;
 };

@@ -47,5 +47,8 @@ TEST(MailerAppStartUp, GoesOnInADirectoryItCannotWrite) {
     app.startUp();
     EXPECT_EQ(2, app.settings().popCheckTime);
     EXPECT_EQ(0, app.settings().popEnable);
-    EXPECT_EQ(1u, app.log().entries().size());
+    // Without a spool no mail would be deleted: the operator is told at once.
+    ASSERT_EQ(2u, app.log().entries().size());
+    EXPECT_EQ("02/19 07:05:09 Spool Error: cannot use /proc/no-such-dir/spool/",
+              app.log().entries()[1]);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mail/collected_line.h"
+#include "mail/line_keeper.h"
 #include "mail/mail_job.h"
 
 // The two mail dialogues as the request cycle and the resend queue see them, so their tests
@@ -15,7 +16,10 @@ public:
     // Reads every waiting message of the POP3 mailbox, keeps its request lines (lower-cased,
     // each with its mail's sender and Message-ID) in lines and deletes it. Returns 1 on success; 0 with the reason in error on failure,
     // lines then holding what was collected before it.
-    virtual int readMailbox(std::vector<CollectedLine>& lines, std::string& error) = 0;
+    // With a keeper, the lines are kept there before the server deletes their messages; when
+    // they cannot be, the messages stay on the server and the result is 0.
+    virtual int readMailbox(std::vector<CollectedLine>& lines, std::string& error,
+                            LineKeeper* keeper) = 0;
 
     // What the POP3 server itself said when it refused the last login; "" when it did not.
     virtual std::string popServerSaid() const { return {}; }

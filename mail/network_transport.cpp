@@ -3,8 +3,9 @@
 #include "mail/mime_composer.h"
 #include "mail/pop3_reader.h"
 
-int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::string& error) {
-    return ::readMailbox(context_, lines, error, &popServerSaid_);
+int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::string& error,
+                                      LineKeeper* keeper) {
+    return ::readMailbox(context_, lines, error, &popServerSaid_, keeper);
 }
 
 int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {

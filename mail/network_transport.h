@@ -8,7 +8,8 @@ class NetworkMailTransport final : public MailTransport {
 public:
     explicit NetworkMailTransport(MailContext context) : context_(context) {}
 
-    int readMailbox(std::vector<CollectedLine>& lines, std::string& error) override;
+    int readMailbox(std::vector<CollectedLine>& lines, std::string& error,
+                    LineKeeper* keeper) override;
     int sendMailJob(const MailJob& job, std::string& error) override;
     std::string popServerSaid() const override { return popServerSaid_; }
 

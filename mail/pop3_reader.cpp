@@ -103,8 +103,9 @@ class MessageLines {
 // into the caller's error text, a later text replacing an earlier one.
 class Pop3Session {
   public:
-    Pop3Session(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error)
-        : ctx_(ctx), lines_(lines), error_(error) {}
+    Pop3Session(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
+                LineKeeper* keeper)
+        : ctx_(ctx), lines_(lines), error_(error), keeper_(keeper) {}
 
     // The server's own words on a refused login, the password never among them; "" if none.
     std::string serverSaid() const {
@@ -130,7 +131,7 @@ class Pop3Session {
     int readRawLine();
     int getPop3Line();
     int popSendLine(const std::string& command);
-    void popQuit();
+    bool popQuit();
 
     bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
     void setError(const std::string& text) { error_ = text.substr(0, kMaxErrorChars); }
@@ -138,6 +139,7 @@ class Pop3Session {
     MailContext& ctx_;
     std::vector<CollectedLine>& lines_;
     std::string& error_;
+    LineKeeper* keeper_;
     connection* conn_ = nullptr;
     std::string line_;   // the last line received as it came, without its line feed
     std::string reply_;  // the last line received, without its line end
@@ -165,7 +167,8 @@ int Pop3Session::readMailbox() {
             break;
         }
     }
-    popQuit();
+    if (!popQuit())
+        result = 0;
     return result;
 }
 
@@ -358,19 +361,28 @@ int Pop3Session::popSendLine(const std::string& command) {
 
 // Sends QUIT, reads one reply without looking at it, and closes the connection. A failed
 // read or close replaces the error text, never the result of the dialogue.
-void Pop3Session::popQuit() {
+bool Pop3Session::popQuit() {
+    if (keeper_ && !lines_.empty() && !keeper_->keepLines(lines_)) {
+        // Without QUIT the server deletes nothing: the mail is read again next time.
+        setError("Spool Error: the request lines could not be kept; the mail stays on the server");
+        lines_.clear();
+        gensock_release(conn_);
+        conn_ = nullptr;
+        return false;
+    }
     popSendLine("QUIT");
     getPop3Line();
     if (gensock_release(conn_) != kGensockOk)
         setError("POP Close Error");
     conn_ = nullptr;
+    return true;
 }
 
 }  // namespace
 
 int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
-                std::string* serverSaid) {
-    Pop3Session session(ctx, lines, error);
+                std::string* serverSaid, LineKeeper* keeper) {
+    Pop3Session session(ctx, lines, error, keeper);
     int result = session.readMailbox();
     if (serverSaid)
         *serverSaid = session.serverSaid();
@@ -379,7 +391,7 @@ int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string
 
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error) {
     std::vector<CollectedLine> collected;
-    int result = readMailbox(ctx, collected, error);
+    int result = readMailbox(ctx, collected, error, nullptr, nullptr);
     lines.clear();
     for (CollectedLine& line : collected) lines.push_back(std::move(line.text));
     return result;

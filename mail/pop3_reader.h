@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mail/collected_line.h"
+#include "mail/line_keeper.h"
 #include "mail/mail_context.h"
 
 // Runs one POP3 dialogue with the mailbox of the settings (popServer, "host" or "host:port",
@@ -29,8 +30,12 @@
 // certificate that is not trusted or does not name the host, or a server that does not offer
 // STLS, ends the dialogue before the user name is sent. When the server refused the login
 // with a reply of its own, serverSaid (if given) receives that reply.
+//
+// With a keeper, the lines collected are handed to it before QUIT lets the server delete
+// their messages; when it cannot keep them, the session ends without QUIT, lines is emptied
+// and the result is 0 with "Spool Error: ..." in error.
 int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
-                std::string* serverSaid = nullptr);
+                std::string* serverSaid = nullptr, LineKeeper* keeper = nullptr);
 
 // The same, keeping only the text of each line.
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error);

@@ -61,7 +61,7 @@ TEST_F(RepliesTest, AFailedErrorReportIsShownInTheListOnlyAndQueued) {
     EXPECT_EQ(1u, app->cycle().resendQueue().size());
 }
 
-TEST_F(RepliesTest, FilesOfAFailedReplyStayAndCountAsSent) {
+TEST_F(RepliesTest, FilesOfAFailedReplyGoWithItsQueuedJobAndCountAsSent) {
     start();
     transport.failSends = true;
     transport.mailbox = {fileRequestLine("bhz,bhn")};
@@ -69,8 +69,12 @@ TEST_F(RepliesTest, FilesOfAFailedReplyStayAndCountAsSent) {
     tick(2);
     answer("done", {"bhz", "bhn"});
     tick();
-    EXPECT_TRUE(fileExists(eventFile("bhz")));
-    EXPECT_TRUE(fileExists(eventFile("bhn")));
+    const MailJob& queued = app->cycle().resendQueue().job(0);
+    ASSERT_EQ(2, queued.attachmentCount);
+    EXPECT_EQ(dir.file("spool/queue/000000000002/0302181430.bhz.mqx"), queued.attachments[0]);
+    EXPECT_TRUE(fileExists(queued.attachments[0].str()));
+    EXPECT_TRUE(fileExists(queued.attachments[1].str()));
+    EXPECT_FALSE(fileExists(eventFile("bhz")));
     EXPECT_EQ(2, app->statistics().eventFilesSent);
     EXPECT_EQ("Send File Error = Can't connect to smtp.example", fileEntries().back());
 }

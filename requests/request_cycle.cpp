@@ -11,6 +11,7 @@
 #include "settings/mailer_settings.h"
 #include "settings/statistics.h"
 #include "settings/text_routines.h"
+#include "spool/spool.h"
 
 namespace {
 
@@ -26,11 +27,13 @@ bool afterPrefix(const std::string& line, const char* prefix, std::string& rest)
 
 }  // namespace
 
-RequestCycle::RequestCycle(RequestContext context, Statistics& statistics, MailTransport& transport)
+RequestCycle::RequestCycle(RequestContext context, Statistics& statistics, MailTransport& transport,
+                           Spool& spool)
     : context_(context),
       statistics_(statistics),
       transport_(transport),
-      queue_(transport, context.log),
+      spool_(spool),
+      queue_(transport, context.log, &spool),
       replies_(context.settings, currentRequest_, statistics, context.log, transport, queue_) {}
 
 void RequestCycle::reset() {
@@ -44,6 +47,21 @@ void RequestCycle::reset() {
     queue_.clear();
     resendCountdown_ = resendIdleTicks;
     mailCheckFailed_ = false;
+    currentLineId_.clear();
+}
+
+void RequestCycle::resume() {
+    requestLines_ = spool_.loadLines();
+    int replies = queue_.resume();
+    int lines = static_cast<int>(requestLines_.size());
+    linesPending_ = lines;
+    nextLineIndex_ = 0;
+    if (lines + replies > 0)
+        context_.log.logMsg(true, "Resuming %d requests and %d unsent replies", lines, replies);
+}
+
+void RequestCycle::lineDone(const std::string& spoolId) {
+    spool_.removeLine(spoolId);
 }
 
 void RequestCycle::setCheckNowEnabled(bool enabled) {
@@ -72,7 +90,7 @@ void RequestCycle::checkMail(bool verbose) {
     setCheckNowEnabled(false);
     ++statistics_.popLoginAttempts;
     std::string error;
-    if (transport_.readMailbox(requestLines_, error)) {
+    if (transport_.readMailbox(requestLines_, error, &spool_)) {
         ++statistics_.goodPopLogins;
     } else {
         ++statistics_.badPopLogins;
@@ -149,6 +167,7 @@ void RequestCycle::responseWaitStep() {
     if (responsesArrived()) {
         processResponses(context_, currentRequest_, bothSystems_, eventFileJob_, replies_);
         responseCountdown_ = 0;
+        lineDone(currentLineId_);
         if (linesPending_ == 0)
             setCheckNowEnabled(true);
         return;
@@ -157,6 +176,7 @@ void RequestCycle::responseWaitStep() {
         return;
     context_.log.logMsg(true, "No response from datalogger");
     replies_.sendErrorReport("No response from datalogger");
+    lineDone(currentLineId_);
     // With both systems asked this is the second system's file, written last.
     ::unlink(currentRequest_.requestFile.c_str());
     if (linesPending_ == 0)
@@ -165,7 +185,8 @@ void RequestCycle::responseWaitStep() {
 
 void RequestCycle::dispatchStep() {
     CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
-    if (line.mail != refused_.mail)
+    if (line.mail != refused_.mail || line.sender != refused_.sender ||
+        line.messageId != refused_.messageId)
         answerRefusedLines();
     responseCountdown_ = 0;
     // The parsers see the whole line, so they can refuse one that is too long.
@@ -186,6 +207,11 @@ void RequestCycle::dispatchStep() {
         refused_.sender = line.sender;
         refused_.messageId = line.messageId;
         refused_.lines.push_back(line.text);
+        refused_.spoolIds.push_back(line.spoolId);
+    } else if (responseCountdown_ != 0) {
+        currentLineId_ = line.spoolId;
+    } else {
+        lineDone(line.spoolId);
     }
     if (--linesPending_ == 0) {
         answerRefusedLines();
@@ -198,6 +224,7 @@ void RequestCycle::dispatchStep() {
 void RequestCycle::answerRefusedLines() {
     if (!refused_.lines.empty() && !refused_.sender.empty())
         replies_.sendBadLinesReport(refused_.sender, refused_.messageId, refused_.lines);
+    for (const std::string& id : refused_.spoolIds) lineDone(id);
     refused_ = RefusedLines{};
 }
 

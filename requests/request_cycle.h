@@ -13,12 +13,15 @@
 
 class CheckNowControl;
 class MailTransport;
+class Spool;
 struct Statistics;
 
 // The tick's work. Each tick does exactly one thing, by priority: watch for the recorder's
 // answer to the request in progress, dispatch the next collected request line, run a check the
 // user asked for, or, when idle, run the periodic mail check or pace the resend queue. A
-// request line is served to its end before the next one is taken.
+// request line is served to its end before the next one is taken. Every line taken from the
+// mailbox stays in the spool until it is done: its reply sent, queued or given up, its error
+// reported, or it was refused.
 class RequestCycle {
   public:
     static constexpr int responseWaitTicks = 90;
@@ -26,7 +29,8 @@ class RequestCycle {
     static constexpr int resendNextTicks = 30;
     static constexpr int resendFailedTicks = 300;
 
-    RequestCycle(RequestContext context, Statistics& statistics, MailTransport& transport);
+    RequestCycle(RequestContext context, Statistics& statistics, MailTransport& transport,
+                 Spool& spool);
 
     RequestCycle(const RequestCycle&) = delete;
     RequestCycle& operator=(const RequestCycle&) = delete;
@@ -34,6 +38,10 @@ class RequestCycle {
     // The state of a new run: nothing pending, the queue empty, the first resend look 120
     // ticks away.
     void reset();
+
+    // Takes up what an earlier run left in the spool: its lines are served first, its unsent
+    // replies queued. Logs "Resuming %d requests and %d unsent replies" when there are any.
+    void resume();
 
     // One tick of the one-second timer.
     void onTick();
@@ -71,6 +79,8 @@ class RequestCycle {
     // Returns false when the line was refused as a bad line.
     bool dispatchFileRequest(const std::string& rest, const std::string& messageId);
     void answerRefusedLines();
+    // The line is done: it leaves the spool.
+    void lineDone(const std::string& spoolId);
     void idleStep(std::int64_t now);
     void pollResendQueue();
     bool responsesArrived() const;
@@ -79,6 +89,7 @@ class RequestCycle {
     RequestContext context_;
     Statistics& statistics_;
     MailTransport& transport_;
+    Spool& spool_;
     ResendQueue queue_;
     CheckNowControl* checkNowControl_ = nullptr;
 
@@ -89,6 +100,7 @@ class RequestCycle {
         std::string sender;
         std::string messageId;
         std::vector<std::string> lines;
+        std::vector<std::string> spoolIds;
     };
 
     std::vector<CollectedLine> requestLines_;
@@ -101,6 +113,7 @@ class RequestCycle {
     std::int64_t lastCheckTime_ = 0;
     int resendCountdown_ = resendIdleTicks;
     EventFileRequest currentRequest_;
+    std::string currentLineId_;  // the spool entry of the request awaiting its response
     MailJob eventFileJob_;
     Replies replies_;
     bool mailCheckFailed_ = false;

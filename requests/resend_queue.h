@@ -3,21 +3,25 @@
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <string>
 
 #include "mail/mail_job.h"
 
 class ActivityLog;
 class MailTransport;
+class Spool;
 
-// Replies that could not be sent, kept in memory and sent again oldest first, one job per
-// resend opportunity. A job is given up at its fifth opportunity; its files stay on disk.
-// The queue is empty at every start and dropped at exit.
+// Replies that could not be sent, sent again oldest first, one job per resend opportunity. A
+// job is given up at its fifth opportunity. With a spool every queued job lives there too,
+// with the event files it owns and its try count, so it survives a restart; a job given up or
+// refused by a full queue leaves its files in the spool's undelivered/ folder. Without one the
+// queue lives in memory only and the files of a job that is dropped stay where they were.
 class ResendQueue {
-public:
+  public:
     static constexpr std::size_t maxJobs = 10;
     static constexpr int maxTries = 5;
 
-    ResendQueue(MailTransport& transport, ActivityLog& log);
+    ResendQueue(MailTransport& transport, ActivityLog& log, Spool* spool = nullptr);
 
     // Keeps a copy of the job, tries included, at the tail. With 10 jobs queued the new one is
     // dropped with "Too many files queued".
@@ -28,6 +32,9 @@ public:
     // or given up with "Can't resend event files".
     int resendNext();
 
+    // Takes up the jobs an earlier run left in the spool, behind those queued; returns how many.
+    int resume();
+
     std::size_t size() const { return jobs_.size(); }
     bool empty() const { return jobs_.empty(); }
     void clear() { jobs_.clear(); }
@@ -35,11 +42,19 @@ public:
     // Jobs dropped in this run: given up, or refused by a full queue.
     int droppedJobs() const { return droppedJobs_; }
 
-    const MailJob& job(std::size_t index) const { return *jobs_[index]; }
+    const MailJob& job(std::size_t index) const { return jobs_[index]->job; }
 
-private:
+  private:
+    struct QueuedJob {
+        MailJob job;
+        std::string spoolId;  // "" when it lives in memory only
+    };
+
+    void drop(QueuedJob& queued);
+
     MailTransport& transport_;
     ActivityLog& log_;
-    std::deque<std::unique_ptr<MailJob>> jobs_;
+    Spool* spool_;
+    std::deque<std::unique_ptr<QueuedJob>> jobs_;
     int droppedJobs_ = 0;
 };

@@ -48,13 +48,17 @@ TEST_F(ResendQueueTest, AFailingJobIsTriedFourMoreTimes300TicksApartThenGivenUp)
     tickToOpportunity();
     EXPECT_EQ(4, queue().job(0).tries);
     EXPECT_EQ(5u, transport.attempts.size());  // the first send and four resends
-    // The fifth opportunity gives the job up without sending; its file stays.
+    // The fifth opportunity gives the job up without sending; its file is set aside.
     for (int i = 0; i < 300 && !queue().empty(); ++i)
         tick();
     EXPECT_TRUE(queue().empty());
     EXPECT_EQ(5u, transport.attempts.size());
-    EXPECT_EQ("Can't resend event files", fileEntries().back());
-    EXPECT_TRUE(fileExists(eventFile("bhz")));
+    Entries file = fileEntries();
+    EXPECT_EQ("Can't resend event files", file[file.size() - 2]);
+    std::string undelivered = dir.file("spool/undelivered/000000000002/");
+    EXPECT_EQ("Reply to a@b.example not delivered: its files are in " + undelivered, file.back());
+    EXPECT_TRUE(fileExists(undelivered + "0302181430.bhz.mqx"));
+    EXPECT_FALSE(fileExists(eventFile("bhz")));
     EXPECT_EQ(2, app->exitCode());
 }
 

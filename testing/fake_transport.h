@@ -9,10 +9,18 @@
 // A mailbox and an SMTP server in memory. The mailbox hands out its lines once; sends succeed
 // unless results are queued in sendResults (front first) or failSends is set.
 class FakeTransport final : public MailTransport {
-public:
-    int readMailbox(std::vector<CollectedLine>& lines, std::string& error) override {
+  public:
+    // The mailbox is emptied only when its lines could be kept, as a server deletes messages
+    // only on QUIT.
+    int readMailbox(std::vector<CollectedLine>& lines, std::string& error,
+                    LineKeeper* keeper) override {
         ++reads;
         lines = mailbox;
+        if (keeper && !lines.empty() && !keeper->keepLines(lines)) {
+            lines.clear();
+            error = "Spool Error";
+            return 0;
+        }
         mailbox.clear();
         if (!readResult)
             error = readError;

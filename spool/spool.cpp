@@ -1,0 +1,403 @@
+#include "spool/spool.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+#include "settings/activity_log.h"
+#include "settings/mailer_settings.h"
+#include "spool/durable_file.h"
+
+namespace {
+
+constexpr const char* kLineHeader = "tarnwick spool line 1";
+constexpr const char* kJobHeader = "tarnwick spool job 1";
+constexpr const char* kBodyMark = "body:";
+constexpr std::size_t kMaxEntryBytes = 1 << 20;
+
+bool readEntry(const std::string& path, std::string& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              static_cast<std::size_t>(st.st_size) <= kMaxEntryBytes;
+    text.clear();
+    char buffer[8192];
+    while (ok) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        ok = text.size() <= kMaxEntryBytes;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// A value on one line of an entry: line ends become blanks.
+std::string oneLine(std::string value) {
+    std::replace(value.begin(), value.end(), '\n', ' ');
+    std::replace(value.begin(), value.end(), '\r', ' ');
+    return value;
+}
+
+// Splits "key=value" lines up to the end or up to the body mark; returns false for a line that
+// is neither. rest receives what follows the body mark.
+bool splitFields(const std::string& text, const char* header,
+                 std::vector<std::pair<std::string, std::string>>& fields, std::string* rest) {
+    std::size_t at = 0;
+    bool first = true;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            return false;
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (first) {
+            if (line != header)
+                return false;
+            first = false;
+            continue;
+        }
+        if (rest && line == kBodyMark) {
+            *rest = text.substr(at);
+            return true;
+        }
+        std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return false;
+        fields.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+    }
+    return !first && !rest;
+}
+
+bool parseCount(const std::string& text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::atoi(text.c_str());
+    return value >= low && value <= high;
+}
+
+std::string lineText(const CollectedLine& line) {
+    return std::string(kLineHeader) + "\ntext=" + oneLine(line.text) +
+           "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) + "\n";
+}
+
+bool parseLine(const std::string& text, CollectedLine& line) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (!splitFields(text, kLineHeader, fields, nullptr))
+        return false;
+    bool hasText = false;
+    for (auto& [key, value] : fields) {
+        if (key == "text") {
+            line.text = value;
+            hasText = !value.empty();
+        } else if (key == "sender") {
+            line.sender = value;
+        } else if (key == "message-id") {
+            line.messageId = value;
+        } else {
+            return false;
+        }
+    }
+    return hasText;
+}
+
+std::string baseName(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isEntryName(const std::string& name) {
+    return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+}
+
+void removeTree(const std::string& dir) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d) {
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..")
+                ::unlink((dir + name).c_str());
+        }
+        ::closedir(d);
+    }
+    ::rmdir(dir.c_str());
+    syncDir(dirOf(dir.substr(0, dir.size() - 1)));
+}
+
+}  // namespace
+
+std::string jobText(const MailJob& job) {
+    std::string text = std::string(kJobHeader) + "\n";
+    auto field = [&text](const char* key, const std::string& value) {
+        text += key;
+        text += '=';
+        text += oneLine(value);
+        text += '\n';
+    };
+    field("to", job.to.str());
+    field("from", job.from.str());
+    field("smtp-server", job.smtpServer.str());
+    field("smtp-auth", std::to_string(job.smtpAuth != 0));
+    field("smtp-user", job.smtpUser.str());
+    field("smtp-password", encodeKeyStr(job.smtpPassword.str()));
+    field("subject", job.subject.str());
+    field("in-reply-to", job.inReplyTo.str());
+    field("tries", std::to_string(job.tries));
+    for (int i = 0; i < job.attachmentCount && i < MailJob::maxAttachments; ++i)
+        field("attachment", baseName(job.attachments[i].str()));
+    text += kBodyMark;
+    text += '\n';
+    text += job.body.view();
+    return text;
+}
+
+bool parseJob(const std::string& text, const std::string& folder, MailJob& job) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string body;
+    if (!splitFields(text, kJobHeader, fields, &body))
+        return false;
+    job = MailJob{};
+    for (auto& [key, value] : fields) {
+        if (key == "to") {
+            job.to = value;
+        } else if (key == "from") {
+            job.from = value;
+        } else if (key == "smtp-server") {
+            job.smtpServer = value;
+        } else if (key == "smtp-auth") {
+            if (!parseCount(value, 0, 1, job.smtpAuth))
+                return false;
+        } else if (key == "smtp-user") {
+            job.smtpUser = value;
+        } else if (key == "smtp-password") {
+            job.smtpPassword = decodeKeyStr(value);
+        } else if (key == "subject") {
+            job.subject = value;
+        } else if (key == "in-reply-to") {
+            job.inReplyTo = value;
+        } else if (key == "tries") {
+            if (!parseCount(value, 0, 1000, job.tries))
+                return false;
+        } else if (key == "attachment") {
+            if (job.attachmentCount >= MailJob::maxAttachments || value.empty() ||
+                value.find('/') != std::string::npos || value[0] == '.')
+                return false;
+            job.attachments[job.attachmentCount++] = folder + value;
+        } else {
+            return false;
+        }
+    }
+    job.body = body;
+    return !job.to.empty();
+}
+
+Spool::Spool(std::string configDir, ActivityLog& log)
+    : dir_(std::move(configDir) + "spool/"), log_(log) {}
+
+bool Spool::open() {
+    usable_ = makePrivateDir(dir_);
+    for (const char* folder : {"lines/", "queue/", "undelivered/", "bad/"})
+        usable_ = usable_ && makePrivateDir(dir_ + folder);
+    if (!usable_) {
+        log_.logMsg(true, "Spool Error: cannot use %s", dir_.c_str());
+        return false;
+    }
+    for (const char* folder : {"lines/", "queue/", "undelivered/"})
+        for (const std::string& name : entries(folder))
+            lastId_ = std::max<std::uint64_t>(lastId_, std::strtoull(name.c_str(), nullptr, 10));
+    return true;
+}
+
+std::vector<std::string> Spool::entries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir((dir_ + folder).c_str());
+    if (!d)
+        return names;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Spool::nextId() {
+    char id[32];
+    std::snprintf(id, sizeof id, "%012" PRIu64, ++lastId_);
+    return id;
+}
+
+void Spool::moveToBad(const std::string& path, const std::string& name) {
+    std::string target = dir_ + "bad/" + name;
+    for (int n = 1; ::access(target.c_str(), F_OK) == 0; ++n)
+        target = dir_ + "bad/" + name + "." + std::to_string(n);
+    if (::rename(path.c_str(), target.c_str()) == 0) {
+        syncDir(dir_ + "bad/");
+        log_.logMsg(true, "Spool entry %s cannot be read: moved to %s", path.c_str(),
+                    target.c_str());
+    } else {
+        log_.logMsg(true, "Spool entry %s cannot be read", path.c_str());
+    }
+}
+
+bool Spool::keepLines(std::vector<CollectedLine>& lines) {
+    if (!usable_)
+        return false;
+    std::string error;
+    for (CollectedLine& line : lines) {
+        if (!line.spoolId.empty())
+            continue;
+        std::string id = nextId();
+        if (!writeDurably(dir_ + "lines/", id, lineText(line), error)) {
+            log_.logMsg(true, "Spool Error: %s", error.c_str());
+            for (CollectedLine& kept : lines) {
+                if (!kept.spoolId.empty())
+                    removeLine(kept.spoolId);
+                kept.spoolId.clear();
+            }
+            return false;
+        }
+        line.spoolId = id;
+    }
+    return true;
+}
+
+void Spool::removeLine(const std::string& id) {
+    if (id.empty() || !usable_)
+        return;
+    ::unlink((dir_ + "lines/" + id).c_str());
+    syncDir(dir_ + "lines/");
+}
+
+std::vector<CollectedLine> Spool::loadLines() {
+    std::vector<CollectedLine> lines;
+    if (!usable_)
+        return lines;
+    for (const std::string& name : entries("lines/")) {
+        std::string path = dir_ + "lines/" + name;
+        std::string text;
+        CollectedLine line;
+        if (name[0] == '.') {
+            ::unlink(path.c_str());  // a temporary file whose line was never kept
+            continue;
+        }
+        if (!isEntryName(name) || !readEntry(path, text) || !parseLine(text, line)) {
+            moveToBad(path, "line-" + name);
+            continue;
+        }
+        line.spoolId = name;
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::string Spool::keepJob(MailJob& job) {
+    if (!usable_)
+        return {};
+    std::string id = nextId();
+    std::string building = dir_ + "queue/." + id + "/";
+    std::string folder = dir_ + "queue/" + id + "/";
+    std::string error;
+    if (::mkdir(building.c_str(), 0700) != 0) {
+        log_.logMsg(true, "Spool Error: cannot create %s", building.c_str());
+        return {};
+    }
+    MailJob kept = job;
+    int count = std::min(job.attachmentCount, MailJob::maxAttachments);
+    int moved = 0;
+    bool ok = true;
+    for (; ok && moved < count; ++moved) {
+        std::string name = baseName(job.attachments[moved].str());
+        ok = moveDurably(job.attachments[moved].str(), building + name, error);
+        kept.attachments[moved] = folder + name;
+        if (!ok)
+            break;
+    }
+    if (ok)
+        ok = writeDurably(building, "job", jobText(kept), error);
+    if (ok && (::rename(building.c_str(), folder.c_str()) != 0 || !syncDir(dir_ + "queue/"))) {
+        error = "cannot rename " + building;
+        ok = false;
+    }
+    if (!ok) {
+        // The files go back where they were, so the reply can still be sent from memory.
+        for (int i = 0; i < moved; ++i) {
+            std::string name = baseName(job.attachments[i].str());
+            std::string ignored;
+            moveDurably(building + name, job.attachments[i].str(), ignored);
+        }
+        removeTree(building);
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
+        return {};
+    }
+    job = kept;
+    return id;
+}
+
+bool Spool::saveJob(const std::string& id, const MailJob& job) {
+    std::string error;
+    if (id.empty() || !usable_)
+        return false;
+    if (!writeDurably(dir_ + "queue/" + id + "/", "job", jobText(job), error)) {
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Spool::removeJob(const std::string& id) {
+    if (!id.empty() && usable_)
+        removeTree(dir_ + "queue/" + id + "/");
+}
+
+void Spool::keepUndelivered(const std::string& id, const MailJob& job) {
+    if (id.empty() || !usable_)
+        return;
+    std::string folder = dir_ + "queue/" + id + "/";
+    std::string target = dir_ + "undelivered/" + id + "/";
+    ::unlink((folder + "job").c_str());  // it holds the SMTP password
+    if (job.attachmentCount == 0) {
+        removeTree(folder);
+        return;
+    }
+    if (::rename(folder.c_str(), target.c_str()) != 0) {
+        log_.logMsg(true, "Spool Error: cannot move %s", folder.c_str());
+        return;
+    }
+    syncDir(dir_ + "undelivered/");
+    syncDir(dir_ + "queue/");
+    log_.logMsg(true, "Reply to %s not delivered: its files are in %s", job.to.c_str(),
+                target.c_str());
+}
+
+std::vector<std::pair<std::string, MailJob>> Spool::loadJobs() {
+    std::vector<std::pair<std::string, MailJob>> jobs;
+    if (!usable_)
+        return jobs;
+    for (const std::string& name : entries("queue/")) {
+        std::string folder = dir_ + "queue/" + name + "/";
+        std::string text;
+        MailJob job;
+        if (!isEntryName(name) || !readEntry(folder + "job", text) ||
+            !parseJob(text, folder, job)) {
+            moveToBad(dir_ + "queue/" + name, "job-" + (name[0] == '.' ? name.substr(1) : name));
+            continue;
+        }
+        jobs.emplace_back(name, job);
+    }
+    return jobs;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mail/collected_line.h"
+#include "mail/line_keeper.h"
+#include "mail/mail_job.h"
+
+class ActivityLog;
+
+// The robot's durable memory, a folder beside the settings (<config-dir>/spool/, mode 0700):
+//   lines/NNN        a request line taken from the mailbox and not yet done, with the sender
+//                    and Message-ID of its mail
+//   queue/NNN/       an unsent reply: the file "job" (its addresses, subject, body, account and
+//                    try count) and the event files it owns
+//   undelivered/NNN/ the event files of a reply that was given up
+//   bad/             entries that could not be read, kept for the operator
+// Every entry is written to a temporary name, synced, renamed and its folder synced, so a crash
+// leaves either the whole entry or none. Entries are named by a growing number, so they come
+// back in the order they were made.
+class Spool final : public LineKeeper {
+  public:
+    Spool(std::string configDir, ActivityLog& log);
+
+    // Creates the folders that are missing. False, with an entry, when the spool cannot be
+    // used; every other call then fails too.
+    bool open();
+    const std::string& dir() const { return dir_; }
+
+    // Writes each line (setting its spoolId) and makes them durable. False, with an entry,
+    // when one could not be written; the lines written are then removed again.
+    bool keepLines(std::vector<CollectedLine>& lines) override;
+    // The line is done: its entry goes.
+    void removeLine(const std::string& id);
+    // The lines left by an earlier run, oldest first. Unreadable entries go to bad/.
+    std::vector<CollectedLine> loadLines();
+
+    // Keeps an unsent reply: its event files move into the job's folder (the job's paths then
+    // name them there) and the job is written. Returns the job's id; "" with an entry when it
+    // could not be kept (the job and its files are then as they were).
+    std::string keepJob(MailJob& job);
+    // Writes the job's try count again.
+    bool saveJob(const std::string& id, const MailJob& job);
+    // The reply was sent: its folder and files go.
+    void removeJob(const std::string& id);
+    // The reply was given up: its files move to undelivered/, with an entry naming them.
+    void keepUndelivered(const std::string& id, const MailJob& job);
+    // The replies left by an earlier run, oldest first. Unreadable entries go to bad/.
+    std::vector<std::pair<std::string, MailJob>> loadJobs();
+
+  private:
+    std::string nextId();
+    void moveToBad(const std::string& path, const std::string& name);
+    std::vector<std::string> entries(const std::string& folder);
+
+    std::string dir_;
+    ActivityLog& log_;
+    bool usable_ = false;
+    std::uint64_t lastId_ = 0;
+};
+
+// The text of a job entry and back; false for a text that is not one.
+std::string jobText(const MailJob& job);
+bool parseJob(const std::string& text, const std::string& folder, MailJob& job);
