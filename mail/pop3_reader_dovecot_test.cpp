@@ -73,3 +73,33 @@ TEST_F(Pop3ReaderDovecotTest, AWrongPasswordLeavesTheMailboxAlone) {
     EXPECT_EQ(1, dovecot.messageCount());
     EXPECT_THAT(log.entries(), IsEmpty());
 }
+
+// The lines are kept before QUIT commits the deletions; lines that cannot be kept leave their
+// mail on the server.
+TEST_F(Pop3ReaderDovecotTest, LinesAreKeptBeforeTheMailboxLetsTheirMailGo) {
+    struct Keeper : LineKeeper {
+        bool keepLines(std::vector<CollectedLine>& kept) override {
+            seenOnServer = dovecot->messageCount();
+            for (CollectedLine& line : kept) line.spoolId = "kept";
+            return works;
+        }
+        DovecotServer* dovecot = nullptr;
+        bool works = false;
+        int seenOnServer = -1;
+    } keeper;
+    keeper.dovecot = &dovecot;
+    dovecot.deliver("From: ann@example.org\n\nstationinfo=ann@example.org\n");
+    std::vector<CollectedLine> collected;
+    EXPECT_EQ(0, readMailbox(context, collected, error, nullptr, &keeper));
+    EXPECT_EQ("Spool Error: the request lines could not be kept; the mail stays on the server",
+              error);
+    EXPECT_THAT(collected, IsEmpty());
+    EXPECT_EQ(1, dovecot.messageCount());
+
+    keeper.works = true;
+    EXPECT_EQ(1, readMailbox(context, collected, error, nullptr, &keeper));
+    EXPECT_EQ(1, keeper.seenOnServer);  // still there while the lines were kept
+    ASSERT_EQ(1u, collected.size());
+    EXPECT_EQ("kept", collected[0].spoolId);
+    EXPECT_EQ(0, dovecot.messageCount());
+}

@@ -1,1 +1,90 @@
+#include "spool/spool.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "settings/activity_log.h"
+#include "settings/text_routines.h"
+#include "testing/fake_clock.h"
+#include "testing/temp_dir.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    writeFile(dir.file("0302181430.bhz.mqx"), "event data");
+    MailJob job;
+    job.to = "a@b.example";
+    job.from = "ANMO Robot <robot@anmo>";
+    job.smtpServer = "smtps://smtp.example";
+    job.smtpAuth = 1;
+    job.smtpUser = "robot";
+    job.smtpPassword = "pass=word\n";
+    job.subject = "Your Event File";
+    job.body = "Here is your event file.\r\n\r\nbody:\r\nto=x\r\n";
+    job.inReplyTo = "request-1@b.example";
+    job.attachments[0] = dir.file("0302181430.bhz.mqx");
+    job.attachmentCount = 1;
+    std::string id;
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        id = spool.keepJob(job);
+        ASSERT_FALSE(id.empty());
+        EXPECT_FALSE(fileExists(dir.file("0302181430.bhz.mqx")));
+        job.tries = 3;
+        EXPECT_TRUE(spool.saveJob(id, job));
+    }
+    struct stat st;
+    ASSERT_EQ(0, stat(dir.file("spool").c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    auto jobs = spool.loadJobs();
+    ASSERT_EQ(1u, jobs.size());
+    const MailJob& back = jobs[0].second;
+    EXPECT_EQ(id, jobs[0].first);
+    EXPECT_EQ(jobText(job), jobText(back));
+    EXPECT_EQ("pass=word\n", back.smtpPassword.str());
+    EXPECT_EQ(job.body.str(), back.body.str());
+    EXPECT_EQ(dir.file("spool/queue/" + id + "/0302181430.bhz.mqx"), back.attachments[0]);
+    EXPECT_EQ("event data", readFile(back.attachments[0].str()));
+
+    spool.keepUndelivered(id, back);
+    std::string undelivered = dir.file("spool/undelivered/" + id + "/");
+    EXPECT_EQ("event data", readFile(undelivered + "0302181430.bhz.mqx"));
+    EXPECT_FALSE(fileExists(undelivered + "job"));  // it held the password
+    EXPECT_TRUE(spool.loadJobs().empty());
+}
+
+TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    ASSERT_TRUE(Spool(dir.path(), log).open());
+    ASSERT_EQ(0, mkdir(dir.file("spool/queue/000000000050").c_str(), 0700));
+    writeFile(dir.file("spool/queue/000000000050/job"), "tarnwick spool job 1\nto=a\n");
+    ASSERT_EQ(0, mkdir(dir.file("spool/queue/.000000000060").c_str(), 0700));
+    writeFile(dir.file("spool/lines/000000000070"), "tarnwick spool line 2\ntext=x\n");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    EXPECT_TRUE(spool.loadJobs().empty());
+    EXPECT_TRUE(spool.loadLines().empty());
+    EXPECT_TRUE(fileExists(dir.file("spool/bad/job-000000000050/job")));
+    EXPECT_TRUE(fileExists(dir.file("spool/bad/line-000000000070")));
+    ASSERT_EQ(3u, log.entries().size());
+    EXPECT_THAT(log.entries()[0], HasSubstr("queue/.000000000060 cannot be read: moved to"));
+
+    // New entries are numbered past every old one.
+    std::vector<CollectedLine> lines = {"stationinfo=a@b.example"};
+    ASSERT_TRUE(spool.keepLines(lines));
+    EXPECT_EQ("000000000071", lines[0].spoolId);
+}
+
+}  // namespace
