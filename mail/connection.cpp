@@ -122,7 +122,7 @@ class connection {
     int open(const char* host, const char* service);
     int start_tls(const std::string& host);
     int read_char(char* c);
-    int read_line(std::string& line, std::size_t maxKeep);
+    int read_line(std::string& line, std::size_t maxKeep, bool wholeLineInTime);
     int put_data(const char* data, std::size_t length);
     int put_buffered(const char* data, std::size_t length);
     int flush();
@@ -134,7 +134,7 @@ class connection {
     // with errno EAGAIN and the events to wait for in waitEvents when nothing could move.
     ssize_t receiveSome(char* buffer, std::size_t size, short& waitEvents);
     ssize_t sendSome(const char* data, std::size_t size, short& waitEvents);
-    int get_buffer();
+    int get_buffer(SteadyClock::time_point end);
     int connectTo(const sockaddr_in& address);
     void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
     SteadyClock::time_point deadline() const {
@@ -184,18 +184,14 @@ int connection::open(const char* host, const char* service) {
     address.sin_port = htons(port);
     if (int r = resolveHost(host, &address.sin_addr))
         return r;
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (socket_ < 0)
         return kGensockNoSocket;
-    if (int r = connectTo(address))
-        return r;
-    int flags = fcntl(socket_, F_GETFL, 0);
-    fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
-    return kGensockOk;
+    return connectTo(address);
 }
 
-// Connects in blocking mode. A connect that a signal interrupted goes on in the background;
-// it is then waited for up to the time limit.
+// Connects the non-blocking socket, waiting for the connection up to the time limit; one that
+// does not complete within it fails as an unexpected connect error.
 int connection::connectTo(const sockaddr_in& address) {
     int r = ::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     int error = r == 0 ? 0 : errno;
@@ -246,7 +242,7 @@ ssize_t connection::sendSome(const char* data, std::size_t size, short& waitEven
 
 int connection::read_char(char* c) {
     if (readPosition_ >= receiveCount_) {
-        if (int r = get_buffer())
+        if (int r = get_buffer(deadline()))
             return r;
     }
     *c = receiveBuffer_[readPosition_++];
@@ -256,10 +252,9 @@ int connection::read_char(char* c) {
 // Refills the receive buffer with one receive of up to 512 bytes. The receive is tried at
 // once; only when nothing is there yet is the socket waited for, up to the time limit. On
 // failure the buffer is left empty, so no old byte is handed out again.
-int connection::get_buffer() {
+int connection::get_buffer(SteadyClock::time_point end) {
     readPosition_ = 0;
     receiveCount_ = 0;
-    SteadyClock::time_point end = deadline();
     bool waited = false;
     for (;;) {
         short events = 0;
@@ -282,11 +277,12 @@ int connection::get_buffer() {
     }
 }
 
-int connection::read_line(std::string& line, std::size_t maxKeep) {
+int connection::read_line(std::string& line, std::size_t maxKeep, bool wholeLineInTime) {
     line.clear();
+    SteadyClock::time_point lineEnd = deadline();
     for (;;) {
         if (readPosition_ >= receiveCount_) {
-            if (int r = get_buffer())
+            if (int r = get_buffer(wholeLineInTime ? lineEnd : deadline()))
                 return r;
         }
         const char* begin = receiveBuffer_ + readPosition_;
@@ -413,8 +409,9 @@ int gensock_read_char(connection* conn, char* c) {
     return conn ? conn->read_char(c) : kGensockNoConnection;
 }
 
-int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep) {
-    return conn ? conn->read_line(*line, maxKeep) : kGensockNoConnection;
+int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
+                      bool wholeLineInTime) {
+    return conn ? conn->read_line(*line, maxKeep, wholeLineInTime) : kGensockNoConnection;
 }
 
 int gensock_put_data(connection* conn, const char* data, std::size_t length) {

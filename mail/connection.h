@@ -55,10 +55,12 @@ int gensock_start_tls(connection* conn, const std::string& host);
 int gensock_read_char(connection* conn, char* c);
 
 // The received bytes up to the next line feed, in *line (emptied first; the line feed is not
-// stored), read in runs from the receive buffer with the waits of gensock_read_char. Only the
-// first maxKeep bytes of the line are kept; the rest, up to its line feed, is read and
-// dropped. 4010 for a missing connection.
-int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep);
+// stored), read in runs from the receive buffer. Only the first maxKeep bytes of the line are
+// kept; the rest, up to its line feed, is read and dropped. With wholeLineInTime the whole
+// line must arrive within the time limit (a server's reply); without, each block must (a long
+// message line). 4013 when it does not, 4010 for a missing connection.
+int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
+                      bool wholeLineInTime);
 
 // Sends all bytes now, unbuffered, at most 1024 per send. 4013 when the socket takes nothing
 // within the time limit, 4016 when it is not connected, 4002 with "put_data() unexpected

@@ -20,6 +20,7 @@
 #include "mail/message_id.h"
 #include "mail/smtp_client.h"
 #include "settings/activity_log.h"
+#include "settings/text_routines.h"
 
 namespace {
 
@@ -241,15 +242,19 @@ int addAttachment(const std::string& path, bool last, int boundary, std::string&
     std::string name = attachmentName(path);
     text += attachmentHeaders(name);
 
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openRegularFile(path);  // a link or a FIFO at the name is never attached
+    struct stat st;
+    if (fd < 0 && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        setMailError(error, "error reading file %s", path.c_str());
+        return 0;
+    }
     if (fd < 0) {
         setMailError(error, "Error Opening %s File", path.c_str());
         return 0;
     }
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    struct stat st;
     int ok;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
         setMailError(error, "error reading file %s", path.c_str());
         ok = 0;
     } else {

@@ -1,6 +1,7 @@
 #include "mail/pop3_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <string_view>
 
@@ -27,18 +28,31 @@ constexpr std::size_t kMaxErrorChars = 255;
 // one is read and dropped.
 constexpr std::size_t kMaxMessageBytes = 64 << 20;
 
-// The text of a line as a reply or a plain message line counts it: every carriage return
-// dropped, ended by a zero byte, at most 1023 characters.
+// The text of a line as a reply or a plain message line counts it: the carriage return of
+// its CR LF dropped (any other one is a character of the line), a zero byte read as a blank,
+// at most 1023 characters.
 std::string replyText(std::string_view raw) {
-    std::string text;
-    for (char c : raw) {
-        if (c == '\r')
-            continue;
-        if (c == '\0' || text.size() >= kMaxReplyChars)
-            break;
-        text.push_back(c);
-    }
+    if (!raw.empty() && raw.back() == '\r')
+        raw.remove_suffix(1);
+    std::string text(raw.substr(0, kMaxReplyChars));
+    std::replace(text.begin(), text.end(), '\0', ' ');
     return text;
+}
+
+// The message count of a positive PASS reply: the number after the word "has" ("+OK ann has
+// 2 messages"), the first "has" that a number follows. False when there is none.
+bool countAfterHas(const std::string& reply, int& count) {
+    for (std::size_t has = reply.find("has"); has != std::string::npos;
+         has = reply.find("has", has + 1)) {
+        bool word = has == 0 || reply[has - 1] == ' ';
+        std::size_t digits = reply.find_first_not_of(' ', has + 3);
+        if (word && digits > has + 3 && digits < reply.size() &&
+            std::isdigit(static_cast<unsigned char>(reply[digits]))) {
+            count = parseLeadingInt(reply.c_str() + has + 3);
+            return true;
+        }
+    }
+    return false;
 }
 
 // The lines of one message as they arrive. Every line is looked at as a plain mail line: the
@@ -68,13 +82,12 @@ class MessageLines {
     std::vector<std::string>& plainLines() { return plainLines_; }
 
   private:
-    // Only a line that begins, after carriage returns, with '.' or a key's first letter can
-    // end the message or be a request line.
+    // Only a line that begins with '.' or a key's first letter can end the message or be a
+    // request line.
     static bool mayMatter(std::string_view raw) {
-        std::size_t i = raw.find_first_not_of('\r');
-        if (i == std::string_view::npos)
+        if (raw.empty())
             return false;
-        char c = raw[i];
+        char c = raw[0];
         return c == '.' || c == 'e' || c == 'E' || c == 's' || c == 'S';
     }
 
@@ -128,7 +141,7 @@ class Pop3Session {
     int readMessageCount();
     int getMessage(long long number);
     void collectLines(MessageLines& message, int mail);
-    int readRawLine();
+    int readRawLine(bool wholeLineInTime);
     int getPop3Line();
     int popSendLine(const std::string& command);
     bool popQuit();
@@ -220,13 +233,7 @@ int Pop3Session::popLogin() {
         setError("User Login Password Error");
         return refused();
     }
-    // "+OK ann has 2 messages (320 octets)": the count starts four characters after "has".
-    std::size_t has = reply_.find("has");
-    if (has != std::string::npos) {
-        std::size_t from = std::min(has + 4, reply_.size());
-        messageCount_ = parseLeadingInt(reply_.c_str() + from);
-        countFromPass_ = true;
-    }
+    countFromPass_ = countAfterHas(reply_, messageCount_);
     return 1;
 }
 
@@ -257,14 +264,20 @@ int Pop3Session::failLogin() {
     return 0;
 }
 
-// Asks with STAT. The reply is not tested for "+OK": its text after the first three
-// characters gives the count, 0 when it starts with no digits.
+// Asks with STAT: "+OK 3 4200" gives a count of 3. Any other answer is an error, never an
+// empty mailbox.
 int Pop3Session::readMessageCount() {
     popSendLine("STAT");
     if (!getPop3Line())
         return 0;
-    std::size_t from = std::min<std::size_t>(3, reply_.size());
-    messageCount_ = parseLeadingInt(reply_.c_str() + from);
+    std::size_t digits = reply_.find_first_not_of(' ', 3);
+    if (!replyIsOk() || digits == 3 || digits == std::string::npos ||
+        !std::isdigit(static_cast<unsigned char>(reply_[digits]))) {
+        setError("Bad STAT Reply");
+        ctx_.log.logMsg(true, "Bad STAT Reply = %s", reply_.c_str());
+        return 0;
+    }
+    messageCount_ = parseLeadingInt(reply_.c_str() + 3);
     return 1;
 }
 
@@ -283,7 +296,7 @@ int Pop3Session::getMessage(long long number) {
     }
     MessageLines message(message_);
     for (;;) {
-        if (!readRawLine()) {
+        if (!readRawLine(false)) {
             ctx_.log.logMsg(true, "Bad getPop3Line return in getMessage");
             // The whole lines of a plain mail are kept, as they would have been served.
             for (std::string& line : message.plainLines()) lines_.emplace_back(std::move(line));
@@ -326,21 +339,21 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
     }
 }
 
-// Reads one line into line_ as it came, in runs, without its line feed. Returns 0 with "POP
-// Get Char Error" when it could not be read.
-int Pop3Session::readRawLine() {
-    if (gensock_read_line(conn_, &line_, kMaxMessageBytes + 1) != kGensockOk) {
+// Reads one line into line_ as it came, in runs, without its line feed: a reply line must
+// arrive whole within the time limit, a message line block by block. Returns 0 with "POP Get
+// Char Error" when it could not be read.
+int Pop3Session::readRawLine(bool wholeLineInTime) {
+    if (gensock_read_line(conn_, &line_, kMaxMessageBytes + 1, wholeLineInTime) != kGensockOk) {
         setError("POP Get Char Error");
         return 0;
     }
     return 1;
 }
 
-// Reads one reply line into reply_: a line feed ends it and is not kept, every carriage
-// return is dropped, a zero byte ends the text of the line, and only the first 1023
-// characters are kept. Returns 0 with "POP Get Char Error" when it could not be read.
+// Reads one reply line into reply_ as replyText gives it. Returns 0 with "POP Get Char Error"
+// when it could not be read whole within the time limit.
 int Pop3Session::getPop3Line() {
-    if (!readRawLine())
+    if (!readRawLine(true))
         return 0;
     reply_ = replyText(line_);
     return 1;

@@ -127,22 +127,36 @@ TEST_F(Pop3ReaderTest, WithoutACountInThePassReplyStatGivesIt) {
                                    "stationinfo=user3@example.org"));
 }
 
-TEST_F(Pop3ReaderTest, ANegativeStatReplyCountsNoMessages) {
-    ScriptedServer server;
-    login(server, "+OK Logged in.");
-    server.expectLine("STAT").sendLine("-ERR 5 not now").expectLine("QUIT").sendLine("+OK");
-    EXPECT_EQ(1, readFrom(server));  // "R 5" starts with no digit after three characters
-    EXPECT_THAT(server.failures(), IsEmpty());
-    EXPECT_THAT(lines, IsEmpty());
-    EXPECT_EQ("", error);
+// A negative or junk STAT answer is an error, never an empty mailbox.
+TEST_F(Pop3ReaderTest, ANegativeOrJunkStatReplyIsAnError) {
+    for (const char* answer : {"-ERR 5 not now", "+OK", "+OKjunk 3"}) {
+        ScriptedServer server;
+        login(server, "+OK Logged in.");
+        server.expectLine("STAT").sendLine(answer).expectLine("QUIT").sendLine("+OK");
+        EXPECT_EQ(0, readFrom(server)) << answer;
+        EXPECT_THAT(server.failures(), IsEmpty());
+        EXPECT_EQ("Bad STAT Reply", error);
+        EXPECT_EQ("02/19 07:05:09 Bad STAT Reply = " + std::string(answer), log.entries().back());
+    }
 }
 
-TEST_F(Pop3ReaderTest, HasAtTheEndOfThePassReplyCountsNoMessages) {
-    ScriptedServer server;
-    login(server, "+OK has");
-    server.expectLine("QUIT").sendLine("+OK");
-    EXPECT_EQ(1, readFrom(server));
-    EXPECT_THAT(server.failures(), IsEmpty());
+// The count is the number after the word "has"; without one the mailbox is asked with STAT.
+TEST_F(Pop3ReaderTest, TheCountFollowsTheWordHas) {
+    struct Case {
+        const char* pass;
+        const char* stat;  // nullptr: no STAT expected
+    } cases[] = {{"+OK shasta has 0 visible messages", nullptr},
+                 {"+OK has", "+OK 0 0"},
+                 {"+OK hash has no count", "+OK 0 0"}};
+    for (const Case& c : cases) {
+        ScriptedServer server;
+        login(server, c.pass);
+        if (c.stat)
+            server.expectLine("STAT").sendLine(c.stat);
+        server.expectLine("QUIT").sendLine("+OK");
+        EXPECT_EQ(1, readFrom(server)) << c.pass;
+        EXPECT_THAT(server.failures(), IsEmpty()) << c.pass;
+    }
 }
 
 TEST_F(Pop3ReaderTest, AHugeCountIsEndedByTheServerThatRunsOutOfMessages) {
@@ -211,8 +225,9 @@ TEST_F(Pop3ReaderTest, CarriageReturnsBareLineFeedsZeroBytesAndLongLinesAreHandl
     EXPECT_EQ(1, readFrom(server));
     EXPECT_THAT(server.failures(), IsEmpty());
     std::string cut = "stationinfo=" + std::string(1023 - 12, 'a');
-    EXPECT_THAT(lines, ElementsAre("stationinfo=ab@c", "stationinfo=bare@lf", "stationinfo=zero",
-                                   cut, "stationinfo=after@long"));
+    // Only the CR of a CR LF ends a line; a zero byte counts as a blank.
+    EXPECT_THAT(lines, ElementsAre("stationinfo=a\rb@c\r", "stationinfo=bare@lf",
+                                   "stationinfo=zero junk", cut, "stationinfo=after@long"));
 }
 
 TEST_F(Pop3ReaderTest, ALongReplyLineIsCutBeforeItIsLogged) {

@@ -40,20 +40,17 @@ void quitAndRelease(SmtpDialogue& dialogue) {
     releaseConnection(dialogue);
 }
 
-// Reads one line into replyLine, up to and including its line feed. Returns 0, or the
+// Reads one line into replyLine, up to and including its line feed (the first 1023 bytes of a
+// longer line). The whole line must arrive within the time limit. Returns 0, or the
 // connection's result when a read failed.
 int readLine(SmtpDialogue& dialogue) {
-    dialogue.replyLine.clear();
-    for (;;) {
-        char c = 0;
-        int result = gensock_read_char(dialogue.conn, &c);
-        if (result != 0)
-            return result;
-        if (dialogue.replyLine.size() < SmtpDialogue::maxReplyChars)
-            dialogue.replyLine += c;
-        if (c == '\n')
-            return 0;
-    }
+    std::string& line = dialogue.replyLine;
+    int result = gensock_read_line(dialogue.conn, &line, SmtpDialogue::maxReplyChars, true);
+    if (result != 0)
+        return result;
+    if (line.size() < SmtpDialogue::maxReplyChars)
+        line += '\n';
+    return 0;
 }
 
 // The number at the start of the line: leading white space and a sign allowed, 0 for none.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "mail/mail_job.h"
@@ -31,13 +32,23 @@ std::string tempDirWithSlash(MailerSettings& settings) {
     return dir;
 }
 
+// Creates the file new: whatever lies at the name (a left-over, a link planted there) is
+// removed, never followed or written through.
+int createNew(const std::string& name) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(name.c_str(), flags, 0644);
+    if (fd < 0 && errno == EEXIST && ::unlink(name.c_str()) == 0)
+        fd = ::open(name.c_str(), flags, 0644);
+    return fd;
+}
+
 // Writes the line under a hidden temporary name beside finalName and renames it into place.
 // Logs the failure entry and returns false when that cannot be done; no file is left then.
 bool writeWhole(ActivityLog& log, const std::string& dir, const std::string& fileName,
                 const std::string& line) {
     const std::string finalName = dir + fileName;
     const std::string tempName = dir + "." + fileName + ".tmp";
-    int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = createNew(tempName);
     if (fd < 0) {
         log.logMsg(true, "Can't create request file %s", finalName.c_str());
         return false;
@@ -64,8 +75,11 @@ bool writeWhole(ActivityLog& log, const std::string& dir, const std::string& fil
 // is followed by a pause. Returns nullptr when the budget ran out first.
 std::FILE* openWithinBudget(const std::string& name, int& budget, Clock& clock) {
     while (budget > 0) {
-        if (std::FILE* file = std::fopen(name.c_str(), "r"))
+        int fd = openRegularFile(name);
+        if (std::FILE* file = fd >= 0 ? ::fdopen(fd, "r") : nullptr)
             return file;
+        if (fd >= 0)
+            ::close(fd);
         --budget;
         clock.sleepMs(kResponseOpenPauseMs);
     }

@@ -1,6 +1,8 @@
 #include "settings/text_routines.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <climits>
@@ -41,11 +43,24 @@ void removeTrailingSlash(std::string& path) {
         path.pop_back();
 }
 
+int openRegularFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 bool fileExists(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "r");
-    if (!f)
+    int fd = openRegularFile(path);
+    if (fd < 0)
         return false;
-    std::fclose(f);
+    ::close(fd);
     return true;
 }
 

@@ -21,7 +21,12 @@ void addTrailingSlash(std::string& path);
 // Removes the last character of a path of two or more characters when it is '/'.
 void removeTrailingSlash(std::string& path);
 
-// True when the file can be opened for reading (it is closed again at once).
+// Opens a regular file for reading without following a symbolic link at its name and without
+// waiting on a FIFO or a device there. Returns the descriptor, or -1 for anything else.
+int openRegularFile(const std::string& path);
+
+// True when a regular file can be opened for reading at the path, a symbolic link not
+// followed (it is closed again at once).
 bool fileExists(const std::string& path);
 
 // True when a directory exists under the path, with one trailing '/' removed first (the
