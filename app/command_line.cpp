@@ -49,9 +49,24 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.mode = CommandLine::Mode::Headless;
         } else if (a == "--once") {
             c.mode = CommandLine::Mode::Once;
+        } else if (a == "--check") {
+            c.mode = CommandLine::Mode::Check;
+        } else if (a == "--level-prefix") {
+            c.levelPrefix = true;
+        } else if (name == "--metrics-file") {
+            if (!takeValue(c.metricsFile) || c.metricsFile.empty())
+                return fail("option --metrics-file needs a file name");
         } else if (name == "--config-dir") {
             if (!takeValue(c.configDir) || c.configDir.empty())
                 return fail("option --config-dir needs a directory");
+        } else if (name == "--max-lines-per-mail") {
+            std::string value;
+            if (!takeValue(value) || !parsePositiveInt(value, c.maxLinesPerMail))
+                return fail("option --max-lines-per-mail needs a whole number above 0");
+        } else if (name == "--max-recipients") {
+            std::string value;
+            if (!takeValue(value) || !parsePositiveInt(value, c.maxRecipients))
+                return fail("option --max-recipients needs a whole number above 0");
         } else if (name == "--tick-ms") {
             std::string value;
             if (!takeValue(value) || !parsePositiveInt(value, c.tickMs))
@@ -60,21 +75,42 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             return fail("unknown option '" + a + "'");
         }
     }
+    bool headless = c.mode == CommandLine::Mode::Headless || c.mode == CommandLine::Mode::Once;
+    if (!headless && !c.metricsFile.empty())
+        return fail("option --metrics-file needs --headless or --once");
+    if (!headless && c.levelPrefix)
+        return fail("option --level-prefix needs --headless or --once");
     return c;
 }
 
 const char* usageText() {
-    return "Usage: tarnwick [--headless | --once] [--config-dir DIR] [--tick-ms N]\n"
+    return "Usage: tarnwick [--headless | --once | --check] [--config-dir DIR] [--tick-ms N]\n"
+           "                [--metrics-file PATH] [--level-prefix]\n"
+           "                [--max-lines-per-mail N] [--max-recipients N]\n"
            "\n"
            "  (no mode)         open the desktop window\n"
            "  --headless        run the robot without a window; the activity list goes to\n"
-           "                    stdout; SIGTERM or SIGINT ends it, SIGUSR1 asks for a mail check\n"
+           "                    stdout; SIGTERM or SIGINT ends it, SIGUSR1 asks for a mail\n"
+           "                    check, SIGHUP reads tarnwick.ini and the recorder\n"
+           "                    configurations again\n"
            "  --once            check the mailbox once, serve every request, retry unsent\n"
            "                    replies, then exit: 0 all replies sent, 1 the mail check\n"
            "                    failed, 2 a reply was given up\n"
+           "  --check           test the settings, the recorder configurations and the logins\n"
+           "                    to both mail servers (nothing deleted, nothing sent); one line\n"
+           "                    per step; exit 0 all passed, 1 one failed\n"
            "  --config-dir DIR  where tarnwick.ini and tarnwick.log live (default: the\n"
            "                    directory of the executable)\n"
            "  --tick-ms N       length of one tick in milliseconds (default 1000)\n"
+           "  --max-lines-per-mail N  request lines served from one mail; the rest are\n"
+           "                    refused (default 20)\n"
+           "  --max-recipients N  recipients one request line may name; a line with more is\n"
+           "                    refused (default 5)\n"
+           "  --metrics-file PATH  keep the counters and the health of the run in PATH, in the\n"
+           "                    Prometheus text format (--headless, --once)\n"
+           "  --level-prefix    begin each list line with its syslog level, <3> for an entry\n"
+           "                    that also goes to tarnwick.log, <6> for the rest; on by itself\n"
+           "                    when stdout is the journal (--headless, --once)\n"
            "  --version         print the version and exit\n"
            "  --help            print this text and exit\n";
 }

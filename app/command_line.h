@@ -5,10 +5,14 @@
 
 // What the command line asks for.
 struct CommandLine {
-    enum class Mode { Desktop, Headless, Once, Help, Version, Error };
+    enum class Mode { Desktop, Headless, Once, Check, Help, Version, Error };
     Mode mode = Mode::Desktop;
     std::string configDir;  // empty: the executable's directory
     int tickMs = 1000;
+    std::string metricsFile;   // empty: none (headless and single runs only)
+    bool levelPrefix = false;  // "<3>" and "<6>" before each list line (headless, single run)
+    int maxLinesPerMail = 20;  // request lines served from one mail
+    int maxRecipients = 5;     // recipients one request line may name
     std::string error;  // one line, for Mode::Error
 };
 

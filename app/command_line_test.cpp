@@ -28,3 +28,29 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
     EXPECT_EQ(Mode::Error, parseCommandLine({"--tick-ms"}).mode);
     EXPECT_EQ(Mode::Error, parseCommandLine({"--config-dir"}).mode);
 }
+
+TEST(CommandLine, ReadsTheServiceOptions) {
+    EXPECT_EQ(Mode::Check, parseCommandLine({"--check", "--config-dir", "/x"}).mode);
+    CommandLine c =
+        parseCommandLine({"--headless", "--metrics-file=/run/t.prom", "--level-prefix"});
+    EXPECT_EQ(Mode::Headless, c.mode);
+    EXPECT_EQ("/run/t.prom", c.metricsFile);
+    EXPECT_TRUE(c.levelPrefix);
+    EXPECT_FALSE(parseCommandLine({"--once"}).levelPrefix);
+    EXPECT_EQ("option --metrics-file needs a file name",
+              parseCommandLine({"--once", "--metrics-file"}).error);
+    EXPECT_EQ("option --metrics-file needs --headless or --once",
+              parseCommandLine({"--metrics-file", "/m"}).error);
+    EXPECT_EQ("option --level-prefix needs --headless or --once",
+              parseCommandLine({"--check", "--level-prefix"}).error);
+}
+
+TEST(CommandLine, ReadsTheLimitsOfOneMail) {
+    CommandLine c = parseCommandLine({"--once", "--max-lines-per-mail=3", "--max-recipients", "1"});
+    EXPECT_EQ(3, c.maxLinesPerMail);
+    EXPECT_EQ(1, c.maxRecipients);
+    c = parseCommandLine({"--headless"});
+    EXPECT_EQ(20, c.maxLinesPerMail);
+    EXPECT_EQ(5, c.maxRecipients);
+    EXPECT_EQ(Mode::Error, parseCommandLine({"--max-recipients", "0"}).mode);
+}

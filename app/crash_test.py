@@ -112,6 +112,61 @@ class CrashTest(unittest.TestCase):
                 finally:
                     s.close()
 
+    def assert_every_request_answered(self, s, report):
+        """Every requester has the reply it asked for, nothing is left behind; returns the
+        replies by recipient."""
+        spool = os.path.join(s.config, "spool")
+        replies = collections.defaultdict(list)
+        for message in s.smtp.messages:
+            for to in message["to"]:
+                replies[to].append(message)
+        self.assertEqual([], [r for r in REQUESTERS if r not in replies],
+                         f"requesters without a reply\n{report}")
+        self.assertEqual([], sorted(set(replies) - set(REQUESTERS)),
+                         f"replies to others than the requesters\n{report}")
+        for _, _, reply, files in MAILS:
+            self.assertTrue(any(self.check_reply(m, files) for m in replies[reply]),
+                            f"{reply} got no reply with what it asked for\n{report}")
+        self.assertEqual(0, s.dovecot.waiting(), f"mails left in the mailbox\n{report}")
+        for folder in ("lines", "queue", "bad"):
+            self.assertEqual([], os.listdir(os.path.join(spool, folder)),
+                             f"spool/{folder} is not empty\n{report}")
+        return replies
+
+    def test_sigterm_to_the_headless_robot_loses_no_request(self):
+        for seed in SEEDS[:4]:
+            with self.subTest(seed=seed):
+                s = self.station()
+                try:
+                    self.stop_headless_and_finish(s, seed)
+                finally:
+                    s.close()
+
+    def stop_headless_and_finish(self, s, seed):
+        """The headless robot asked for a check (SIGUSR1) and stopped with SIGTERM at a random
+        moment of serving the mails, then a single run finishes the work."""
+        delay = random.Random(seed).uniform(0, 0.4)
+        output_path = os.path.join(s.root, "headless.out")
+        with open(output_path, "w") as output:
+            child = subprocess.Popen([TARNWICK, "--headless", "--config-dir", s.config,
+                                      "--tick-ms", TICK_MS], stdout=output,
+                                     stderr=subprocess.STDOUT, env=s.environment)
+            # The robot takes signals once it has started up.
+            for _ in range(1000):
+                if "Program Startup..." in read(output_path) or child.poll() is not None:
+                    break
+                time.sleep(0.01)
+            os.kill(child.pid, signal.SIGUSR1)
+            time.sleep(delay)
+            os.kill(child.pid, signal.SIGTERM)
+            stopped = child.wait(RUN_TIMEOUT)
+        code, out = s.run(timeout=RUN_TIMEOUT)
+        report = (f"seed {seed}, SIGTERM after {delay:.3f} s, exit code {stopped}, stdout:\n"
+                  f"{read(output_path)}--- then --once, exit code {code}:\n{out}")
+        self.assertEqual(0, stopped, report)
+        self.assertEqual(0, code, report)
+        self.assert_every_request_answered(s, report)
+
     def crash_and_recover(self, s, seed, whole_run):
         rng = random.Random(seed)
         runs = []  # (delay, killed, exit code, stdout, tarnwick.log) of each run
@@ -151,22 +206,7 @@ class CrashTest(unittest.TestCase):
              "--- replies to: " + ", ".join(",".join(m["to"]) for m in s.smtp.messages)])
 
         self.assertTrue(finished, f"no run ended by itself with exit code 0\n{report}")
-        replies = collections.defaultdict(list)
-        for message in s.smtp.messages:
-            for to in message["to"]:
-                replies[to].append(message)
-        self.assertEqual([], [r for r in REQUESTERS if r not in replies],
-                         f"requesters without a reply\n{report}")
-        self.assertEqual([], sorted(set(replies) - set(REQUESTERS)),
-                         f"replies to others than the requesters\n{report}")
-        for _, _, reply, files in MAILS:
-            self.assertTrue(any(self.check_reply(m, files) for m in replies[reply]),
-                            f"{reply} got no reply with what it asked for\n{report}")
-        self.assertEqual(0, s.dovecot.waiting(), f"mails left in the mailbox\n{report}")
-        for folder in ("lines", "queue", "bad"):
-            self.assertEqual([], os.listdir(os.path.join(spool, folder)),
-                             f"spool/{folder} is not empty\n{report}")
-
+        replies = self.assert_every_request_answered(s, report)
         twice = {r: len(replies[r]) for r in REQUESTERS if len(replies[r]) > 1}
         kills = sum(code == -signal.SIGKILL for _, _, code, _, _ in runs)
         print(f"seed {seed}: {len(runs)} runs ({kills} killed), {len(twice)} requesters with "

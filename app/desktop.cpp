@@ -41,7 +41,7 @@ bool displayConfigured() {
     return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
 }
 
-int runDesktop(MailerApp& app, int argc, char** argv) {
+int runDesktop(MailerApp& app, int tickMs, int argc, char** argv) {
     if (!displayConfigured()) {
         std::fputs(kNoDisplay, stderr);
         return 2;
@@ -58,7 +58,7 @@ int runDesktop(MailerApp& app, int argc, char** argv) {
     MainWindow window(app);
     QObject::connect(&window, &MainWindow::ended, &qtApp, &QCoreApplication::quit);
     app.startUp();
-    window.start();
+    window.start(tickMs);
     if (window.hasEnded())
         return 0;
     return qtApp.exec();

@@ -1,5 +1,9 @@
 // Renders the main window, the SMTP Information dialog and the Statistics dialog with sample
-// settings to PNG files: desktop_screenshots OUTPUT_DIR. Run it under a display (Xvfb).
+// settings to PNG files: desktop_screenshots OUTPUT_DIR STATION_DIR. STATION_DIR holds the
+// recorder's configuration in mornak/ (as recorder-sim --init writes it), its request
+// directory requests/ and the temporary directory tmp/. Run it under a display (Xvfb). It
+// writes nothing and fails when the start-up logs anything but "Program Startup...", so the
+// pictures always show a healthy run.
 #include <QApplication>
 #include <QEventLoop>
 #include <QTemporaryDir>
@@ -7,6 +11,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "app/mailer_app.h"
 #include "app/main_window.h"
@@ -16,12 +21,14 @@
 
 namespace {
 
-const char kSample[] =
-    "StationName=ANMO\nPopEnable=1\nPopServer=mail.example.org\nPopUser=anmo-robot\n"
-    "PopKeyStr=736563726574\nPopCheckTime=5\nSmtpServer=smtp.example.org\nSmtpAuth=1\n"
-    "SmtpUser=anmo-robot\nSmtpKeyStr=736563726574\n"
-    "FromUser=ANMO Station <anmo-robot@example.org>\nTempDir=/srv/mornak/tmp/\nMapDrive=\n"
-    "MornakDir=/srv/mornak/\nMornakReq=/srv/mornak/requests/\nMornak2Dir=\nMornak2Req=\n";
+std::string sampleSettings(const std::string& station) {
+    return "StationName=ANMO\nPopEnable=1\nPopServer=mail.example.org\nPopUser=anmo-robot\n"
+           "PopKeyStr=736563726574\nPopCheckTime=5\nSmtpServer=smtp.example.org\nSmtpAuth=1\n"
+           "SmtpUser=anmo-robot\nSmtpKeyStr=736563726574\n"
+           "FromUser=ANMO Station <anmo-robot@example.org>\nTempDir=" +
+           station + "/tmp/\nMapDrive=\nMornakDir=" + station + "/mornak/\nMornakReq=" + station +
+           "/requests/\nMornak2Dir=\nMornak2Req=\n";
+}
 
 // Shows the widget, lets it paint, and saves it; returns false when the file was not written.
 bool save(QWidget& widget, const QString& path) {
@@ -37,20 +44,26 @@ bool save(QWidget& widget, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: desktop_screenshots OUTPUT_DIR\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: desktop_screenshots OUTPUT_DIR STATION_DIR\n");
         return 2;
     }
     QApplication qtApp(argc, argv);
     QString out = QString::fromLocal8Bit(argv[1]) + "/";
     QTemporaryDir config;
-    std::ofstream(config.filePath("tarnwick.ini").toStdString()) << kSample;
+    std::ofstream(config.filePath("tarnwick.ini").toStdString()) << sampleSettings(argv[2]);
 
     FakeClock clock;
     MailerApp app(clock, config.path().toStdString() + "/");
     MainWindow window(app);
     app.startUp();
-    window.start();
+    window.start(1000);
+    if (app.log().entries().size() != 1) {
+        for (const std::string& entry : app.log().entries())
+            std::fprintf(stderr, "%s\n", entry.c_str());
+        std::fprintf(stderr, "desktop_screenshots: the start-up was not clean; nothing written\n");
+        return 1;
+    }
     clock.local.minute = 9;
     app.log().logMsg(false, "Checking for new email messages...");
     app.log().logMsg(false, "New messages: %d", 2);

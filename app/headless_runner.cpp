@@ -4,21 +4,74 @@
 
 #include <cerrno>
 #include <ctime>
+#include <memory>
 #include <ostream>
 
 #include "app/mailer_app.h"
+#include "app/metrics_file.h"
+#include "app/service_notifier.h"
+#include "platform/clock.h"
 
 namespace {
 
-// Prints each list line as it is added.
+// Prints each list line as it is added, with its syslog level in front when asked, and
+// remembers when the last failure entry came.
 class StreamLogView final : public LogView {
-public:
-    explicit StreamLogView(std::ostream& out) : out_(out) {}
+  public:
+    StreamLogView(std::ostream& out, bool levelPrefix, Clock& clock)
+        : out_(out), levelPrefix_(levelPrefix), clock_(clock) {}
     void oldestRemoved() override {}
-    void entryAdded(const std::string& line) override { out_ << line << std::endl; }
+    void entryAdded(const std::string& line) override { entryLogged(line, LogPriority::kInfo); }
+    void entryLogged(const std::string& line, LogPriority priority) override {
+        bool failure = priority == LogPriority::kFailure;
+        if (failure)
+            lastFailure_ = clock_.now();
+        if (levelPrefix_)
+            out_ << (failure ? "<3>" : "<6>");
+        out_ << line << std::endl;
+    }
+    std::int64_t lastFailure() const { return lastFailure_; }
 
-private:
+  private:
     std::ostream& out_;
+    bool levelPrefix_;
+    Clock& clock_;
+    std::int64_t lastFailure_ = 0;
+};
+
+// Keeps the metrics file in step with the app; a file that cannot be written is reported once
+// until a write succeeds again.
+class MetricsKeeper {
+  public:
+    MetricsKeeper(const std::string& path, MailerApp& app, const StreamLogView& view)
+        : app_(app), view_(view) {
+        if (!path.empty())
+            file_ = std::make_unique<MetricsFile>(path);
+    }
+
+    void update() {
+        if (!file_)
+            return;
+        MetricsSnapshot snapshot;
+        snapshot.statistics = app_.statistics();
+        snapshot.queuedReplies = app_.cycle().resendQueue().size();
+        snapshot.startTime = app_.startTime();
+        snapshot.lastGoodCheck = app_.lastGoodCheck();
+        snapshot.lastFailureEntry = view_.lastFailure();
+        std::string error;
+        if (file_->update(snapshot, error)) {
+            failing_ = false;
+        } else if (!failing_) {
+            failing_ = true;
+            app_.log().logMsg(true, "Metrics Error: %s", error.c_str());
+        }
+    }
+
+  private:
+    MailerApp& app_;
+    const StreamLogView& view_;
+    std::unique_ptr<MetricsFile> file_;
+    bool failing_ = false;
 };
 
 std::int64_t monotonicMs() {
@@ -35,6 +88,7 @@ public:
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
         sigaddset(&set_, SIGUSR1);
+        sigaddset(&set_, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &set_, &old_);
     }
     ~SignalWaiter() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
@@ -54,6 +108,15 @@ private:
     sigset_t old_{};
 };
 
+// The one-line status shown by "systemctl status".
+std::string serviceStatus(MailerApp& app) {
+    if (app.settings().popEnable == 0)
+        return "Settings incomplete: mail checking is off";
+    int minutes = app.settings().popCheckTime;
+    return "Checking mail every " + std::to_string(minutes) +
+           (minutes == 1 ? " minute" : " minutes");
+}
+
 }  // namespace
 
 std::int64_t nextTickDeadline(std::int64_t previous, std::int64_t now, int periodMs) {
@@ -62,17 +125,29 @@ std::int64_t nextTickDeadline(std::int64_t previous, std::int64_t now, int perio
 }
 
 int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out) {
+    HeadlessOptions options;
+    options.tickMs = tickMs;
+    options.once = once;
+    return runHeadless(app, options, out);
+}
+
+int runHeadless(MailerApp& app, const HeadlessOptions& options, std::ostream& out) {
     // Signals are blocked before the run starts, so a SIGTERM at any moment ends it cleanly.
     SignalWaiter signals;
-    StreamLogView view(out);
+    StreamLogView view(out, options.levelPrefix || stdoutIsJournal(), app.clock());
     app.log().setView(&view);
     app.startUp();
+    MetricsKeeper metrics(options.metricsFile, app, view);
+    ServiceNotifier notifier;
 
     // A single run checks the mailbox at its first tick and never again.
-    if (once)
+    if (options.once)
         app.startSingleRun();
+    metrics.update();
+    notifier.ready(serviceStatus(app));
+    bool reloadAsked = false;
     int exitCode = 0;
-    std::int64_t deadline = monotonicMs() + tickMs;
+    std::int64_t deadline = monotonicMs() + options.tickMs;
     for (;;) {
         std::int64_t now = monotonicMs();
         if (now < deadline) {
@@ -81,15 +156,30 @@ int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out) {
                 break;
             if (sig == SIGUSR1)
                 app.requestCheckNow();
+            if (sig == SIGHUP && !reloadAsked) {
+                reloadAsked = true;
+                notifier.reloading();
+                if (!app.mayReload())
+                    notifier.status("Reload waits for the request in progress");
+            }
             continue;
         }
+        // Between two ticks: the request in progress has been answered or given up first.
+        if (reloadAsked && app.mayReload()) {
+            reloadAsked = false;
+            app.reload();
+            metrics.update();
+            notifier.ready(serviceStatus(app));
+        }
         app.onTick();
-        if (once && app.finished()) {
+        metrics.update();
+        if (options.once && app.finished()) {
             exitCode = app.exitCode();
             break;
         }
-        deadline = nextTickDeadline(deadline, monotonicMs(), tickMs);
+        deadline = nextTickDeadline(deadline, monotonicMs(), options.tickMs);
     }
+    notifier.stopping();
     app.log().setView(nullptr);
     return exitCode;
 }

@@ -1,6 +1,7 @@
 #include "app/mailer_app.h"
 
 #include "mail/network_transport.h"
+#include "platform/clock.h"
 #include "requests/recorder_config.h"
 
 namespace {
@@ -29,9 +30,14 @@ MailerApp::~MailerApp() = default;
 
 void MailerApp::startUp() {
     statistics_.clear();
+    startTime_ = clock_.now();
+    lastGoodCheck_ = 0;
     resetSettings(settings_);
     loadSettings(settings_, settingsPath());
     log_.logMsg(true, "Program Startup...");
+    // A drive letter names nothing here; the file keeps it for the system that set it.
+    if (settings_.mapDrive != '\0' && settings_.mapDrive != ' ')
+        log_.logMsg(true, "MapDrive is set but has no effect on this system");
     loadRecorderSystems();
     // A complete configuration always starts with polling on, whatever the file held; an
     // incomplete one always starts with it off.
@@ -39,6 +45,22 @@ void MailerApp::startUp() {
     cycle_.reset();
     spool_.open();
     cycle_.resume();
+}
+
+void MailerApp::onTick() {
+    std::int64_t goodChecks = statistics_.goodPopLogins;
+    cycle_.onTick();
+    if (statistics_.goodPopLogins != goodChecks)
+        lastGoodCheck_ = clock_.now();
+}
+
+void MailerApp::reload() {
+    resetSettings(settings_);
+    loadSettings(settings_, settingsPath());
+    log_.logMsg(false,
+                "Settings reloaded: tarnwick.ini and the recorder configurations read again");
+    loadRecorderSystems();
+    settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
 }
 
 void MailerApp::loadRecorderSystems() {

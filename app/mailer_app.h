@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,13 +30,15 @@ class MailerApp {
     MailerApp& operator=(const MailerApp&) = delete;
 
     // The start of a run: counters zeroed, settings reset and loaded (the file is created when
-    // missing), "Program Startup..." logged, the recorder configurations read, polling forced
+    // missing), "Program Startup..." logged, "MapDrive is set but has no effect on this system"
+    // (file) when a drive letter is set, the recorder configurations read, polling forced
     // on when the settings are complete and off when not, the spool opened and what an earlier
     // run left there taken up (its lines first, its unsent replies queued). Checks no mail.
     void startUp();
 
-    // One tick of the one-second timer.
-    void onTick() { cycle_.onTick(); }
+    // One tick of the one-second timer. A tick whose mail check read the mailbox sets
+    // lastGoodCheck().
+    void onTick();
 
     // "Check Now": the check runs at a later tick, once no request is being served.
     void requestCheckNow() { cycle_.requestCheckNow(); }
@@ -49,6 +52,21 @@ class MailerApp {
 
     // Reads both recorder systems' configuration again ("&Update", "&Save").
     void loadRecorderSystems();
+
+    // True when the settings may be read again now: no request waits for the recorder's
+    // answer (its request files were written with the settings in force).
+    bool mayReload() const { return cycle_.responseCountdown() == 0; }
+
+    // Reads the settings file and both recorder configurations again, as at start-up, with
+    // the entry "Settings reloaded: tarnwick.ini and the recorder configurations read again";
+    // polling is forced on or off by the completeness of the new settings. Lines waiting and
+    // queued replies stay; a queued reply keeps the mail server it was composed for.
+    void reload();
+
+    // When the run started (startUp), and the last tick whose mail check read the mailbox (0:
+    // none yet), in calendar seconds.
+    std::int64_t startTime() const { return startTime_; }
+    std::int64_t lastGoodCheck() const { return lastGoodCheck_; }
 
     // The "Check Now" button to enable and disable; nullptr when there is none.
     void setCheckNowControl(CheckNowControl* control) { cycle_.setCheckNowControl(control); }
@@ -76,4 +94,6 @@ class MailerApp {
     std::unique_ptr<MailTransport> ownTransport_;
     Spool spool_;
     RequestCycle cycle_;
+    std::int64_t startTime_ = 0;
+    std::int64_t lastGoodCheck_ = 0;
 };

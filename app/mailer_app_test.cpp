@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include "settings/text_routines.h"
 #include "testing/fake_clock.h"
+#include "testing/station_fixture.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -52,3 +56,80 @@ TEST(MailerAppStartUp, GoesOnInADirectoryItCannotWrite) {
     EXPECT_EQ("02/19 07:05:09 Spool Error: cannot use /proc/no-such-dir/spool/",
               app.log().entries()[1]);
 }
+
+namespace {
+
+using Entries = std::vector<std::string>;
+
+class MailerAppServiceTest : public ::testing::Test, public StationFixture {
+  protected:
+    // Takes one request line from the mailbox and dispatches it: its request file is written.
+    void takeRequest(const std::string& line) {
+        transport.mailbox = {line};
+        app->requestCheckNow();
+        tick(2);
+    }
+};
+
+TEST_F(MailerAppServiceTest, AReloadReadsARecorderConfigurationWrittenAfterStartUp) {
+    std::string ini = readFile(dir.file("m/mornak.ini"));
+    ASSERT_EQ(0, ::unlink(dir.file("m/mornak.ini").c_str()));
+    start("PopCheckTime=30\n");
+    EXPECT_EQ("First MORNAK INI parse error", fileEntries().back());
+
+    writeFile(dir.file("m/mornak.ini"), ini);
+    writeFile(dir.file("tarnwick.ini"), readFile(dir.file("tarnwick.ini")) + "StationName=TUC\n");
+    std::size_t before = app->log().entries().size();
+    ASSERT_TRUE(app->mayReload());
+    app->reload();
+    EXPECT_EQ(Entries{"Settings reloaded: tarnwick.ini and the recorder configurations read again"},
+              entries(before));
+    EXPECT_EQ("TUC", app->settings().stationName);
+    EXPECT_EQ(1, app->settings().popEnable);
+
+    takeRequest(fileRequestLine("bhz"));
+    EXPECT_EQ("REQ: 2 18 2003 14 30 5 5 bhz " + tempDir() + "0302181430\n",
+              readFile(requestFile()));
+}
+
+TEST_F(MailerAppServiceTest, NoReloadWhileARequestWaitsForTheRecorder) {
+    start("PopCheckTime=30\n");
+    takeRequest(fileRequestLine("bhz"));
+    EXPECT_FALSE(app->mayReload());
+    answer("ok", {"bhz"});
+    tick();
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_TRUE(app->mayReload());
+}
+
+TEST_F(MailerAppServiceTest, OnlyAMailCheckThatReadTheMailboxCountsAsGood) {
+    start("PopCheckTime=30\n");
+    EXPECT_EQ(clock.seconds, app->startTime());
+    EXPECT_EQ(0, app->lastGoodCheck());
+    transport.readResult = 0;
+    app->requestCheckNow();
+    tick();
+    EXPECT_EQ(0, app->lastGoodCheck());
+    transport.readResult = 1;
+    app->requestCheckNow();
+    tick();
+    EXPECT_EQ(clock.seconds, app->lastGoodCheck());
+}
+
+TEST_F(MailerAppServiceTest, AMapDriveLetterIsIgnoredAndSaidOnceTheFileKeepsIt) {
+    start("PopCheckTime=30\nMapDrive=M\n");
+    EXPECT_EQ((Entries{"Program Startup...", "MapDrive is set but has no effect on this system"}),
+              fileEntries());
+    app->reload();
+    EXPECT_EQ(2u, fileEntries().size());
+    EXPECT_NE(std::string::npos, readFile(dir.file("tarnwick.ini")).find("MapDrive=M\n"));
+
+    // The event files are looked for where the recorder was told to cut them.
+    takeRequest(fileRequestLine("bhz"));
+    answer("ok", {"bhz"});
+    tick();
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_EQ(eventFile("bhz"), transport.sent[0].attachments[0].str());
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "app/check_command.h"
 #include "app/command_line.h"
 #ifdef TARNWICK_HAVE_GUI
 #include "app/desktop.h"
@@ -31,15 +32,23 @@ int main(int argc, char** argv) {
     addTrailingSlash(configDir);
 
     SystemClock clock;
+    if (cl.mode == CommandLine::Mode::Check)
+        return runCheck(clock, configDir, std::cout);
     MailerApp app(clock, configDir);
+    app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
     if (cl.mode == CommandLine::Mode::Desktop) {
 #ifdef TARNWICK_HAVE_GUI
-        return runDesktop(app, argc, argv);
+        return runDesktop(app, cl.tickMs, argc, argv);
 #else
         std::cerr << "tarnwick: this build has no desktop window; run it with --headless or "
                      "--once\n";
         return 2;
 #endif
     }
-    return runHeadless(app, cl.tickMs, cl.mode == CommandLine::Mode::Once, std::cout);
+    HeadlessOptions options;
+    options.tickMs = cl.tickMs;
+    options.once = cl.mode == CommandLine::Mode::Once;
+    options.levelPrefix = cl.levelPrefix;
+    options.metricsFile = cl.metricsFile;
+    return runHeadless(app, options, std::cout);
 }

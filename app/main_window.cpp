@@ -5,13 +5,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
-#include <QMessageBox>
 #include <QPainter>
 #include <QRegularExpressionValidator>
 
 #include "app/about_box.h"
 #include "app/mailer_app.h"
+#include "app/x11_taskbar.h"
 #include "settings/directory_picker.h"
+#include "settings/modal_dialog.h"
 #include "settings/smtp_info_dialog.h"
 #include "settings/statistics_dialog.h"
 
@@ -52,8 +53,11 @@ QIcon programIcon() {
 MainWindow::MainWindow(MailerApp& app)
     : app_(app), ui_(std::make_unique<Ui::MainWindow>()), logic_(app, *this) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // A tool window: caption, window menu, minimise and close, no maximise; it keeps the size
+    // of its layout file (larger where the controls need more) and cannot be resized.
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size().expandedTo(minimumSizeHint()));
     setWindowIcon(programIcon());
     ui_->id1021->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[ -~]?")), this));
@@ -63,18 +67,25 @@ MainWindow::MainWindow(MailerApp& app)
     wireButtons();
     buildMenus();
     connect(&pollTimer_, &QTimer::timeout, this, &MainWindow::tick);
+    connect(&trayLook_, &QTimer::timeout, this, &MainWindow::lookForTray);
 }
 
 MainWindow::~MainWindow() {
     app_.log().setView(nullptr);
 }
 
-void MainWindow::start() {
-    createTrayIcon();
-    pollTimer_.start(1000);
+void MainWindow::start(int tickMs) {
+    pollTimer_.start(tickMs);
     logic_.startUp();
-    if (!logic_.ended())
-        show();
+    if (logic_.ended())
+        return;
+    lookForTray();
+    trayLook_.start(kTrayLookMs);
+    show();
+}
+
+void MainWindow::lookForTray() {
+    logic_.onTrayAvailable(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void MainWindow::wireEdits() {
@@ -123,8 +134,6 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::createTrayIcon() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
     tray_ = new QSystemTrayIcon(windowIcon(), this);
     tray_->setToolTip(QStringLiteral("Tarnwick"));
     tray_->setContextMenu(&trayMenu_);
@@ -134,6 +143,14 @@ void MainWindow::createTrayIcon() {
                     logic_.onTrayDoubleClick();
             });
     tray_->show();
+}
+
+void MainWindow::removeTrayIcon() {
+    if (!tray_)
+        return;
+    tray_->hide();
+    tray_->deleteLater();
+    tray_ = nullptr;
 }
 
 // One tick of the poll timer; a tick never starts inside another.
@@ -165,6 +182,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             logic_.onFocusLost(watched->objectName().mid(2).toInt());
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// Before the window is mapped: the window manager reads whether it belongs on the taskbar.
+void MainWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        setSkipTaskbar(*this, tray_ != nullptr, false);
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -203,9 +227,24 @@ void MainWindow::setChecked(int id, bool checked) {
         box->setChecked(checked);
 }
 
+// A control disabled while it has the focus would pass it on to the next control, maybe an
+// edit with all its text selected, which the next key typed would replace ("Check Now"
+// disables itself when pressed). The window holds the focus instead and gives it back when the
+// control is enabled again, unless the user has put it elsewhere meanwhile.
 void MainWindow::setEnabled(int id, bool enabled) {
-    if (QWidget* w = control(id))
-        w->setEnabled(enabled);
+    QWidget* w = control(id);
+    if (!w)
+        return;
+    if (!enabled && focusWidget() == w) {
+        focusHeldFor_ = w;
+        setFocus(Qt::OtherFocusReason);
+    }
+    w->setEnabled(enabled);
+    if (enabled && focusHeldFor_ == w) {
+        focusHeldFor_ = nullptr;
+        if (focusWidget() == this)
+            w->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void MainWindow::focus(int id) {
@@ -214,13 +253,14 @@ void MainWindow::focus(int id) {
 }
 
 void MainWindow::showValidationMessage(const std::string& message) {
-    QMessageBox::warning(this, QStringLiteral("Tarnwick"), QString::fromStdString(message));
+    askWindowModal(this, QMessageBox::Warning, QStringLiteral("Tarnwick"),
+                   QString::fromStdString(message));
 }
 
 bool MainWindow::askExit() {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarnwick"),
-                    QStringLiteral("Exit Program"), QMessageBox::Ok | QMessageBox::Cancel, this);
-    return box.exec() == QMessageBox::Ok;
+    return askWindowModal(this, QMessageBox::Critical, QStringLiteral("Tarnwick"),
+                          QStringLiteral("Exit Program"),
+                          QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 void MainWindow::showWindow(bool shown) {
@@ -228,6 +268,10 @@ void MainWindow::showWindow(bool shown) {
         showNormal();
         raise();
         activateWindow();
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            dialog->raise();
+            dialog->activateWindow();
+        }
     } else if (tray_) {
         hide();
     } else {
@@ -235,25 +279,36 @@ void MainWindow::showWindow(bool shown) {
     }
 }
 
+// Without a tray icon the window's taskbar entry is the way back to it when minimised.
+void MainWindow::useTray(bool use) {
+    if (use)
+        createTrayIcon();
+    else
+        removeTrayIcon();
+    if (isVisible())
+        setSkipTaskbar(*this, use, true);
+}
+
+bool MainWindow::dialogOpen() {
+    return QApplication::activeModalWidget() != nullptr;
+}
+
 void MainWindow::endWindow() {
     pollTimer_.stop();
-    if (tray_) {
-        tray_->hide();
-        tray_->deleteLater();
-        tray_ = nullptr;
-    }
+    trayLook_.stop();
+    removeTrayIcon();
     hide();
     emit ended();
 }
 
 bool MainWindow::runSmtpInfoDialog(SmtpInfoLogic& logic) {
     SmtpInfoDialog dialog(logic, this);
-    return dialog.exec() == QDialog::Accepted;
+    return runWindowModal(dialog) == QDialog::Accepted;
 }
 
 bool MainWindow::chooseDirectory(const std::string& initialDir, std::string& chosen) {
     DirectoryPicker picker(initialDir, this);
-    if (picker.exec() != QDialog::Accepted)
+    if (runWindowModal(picker) != QDialog::Accepted)
         return false;
     chosen = picker.chosenDirectory();
     return true;
@@ -261,12 +316,12 @@ bool MainWindow::chooseDirectory(const std::string& initialDir, std::string& cho
 
 void MainWindow::showAboutBox() {
     AboutBox box(this);
-    box.exec();
+    runWindowModal(box);
 }
 
 void MainWindow::showStatistics() {
     StatisticsDialog dialog(app_.statistics(), this);
-    dialog.exec();
+    runWindowModal(dialog);
 }
 
 void MainWindow::oldestRemoved() {

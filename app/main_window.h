@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <memory>
@@ -17,18 +18,23 @@ class MainWindow;
 }
 
 // The program's one top-level window: the settings edits, the activity list, the buttons,
-// the one-second poll timer and the tray icon. It wires the widgets to MainWindowLogic, which
-// holds every rule; it shows the list through LogView.
+// the poll timer and the tray icon. It wires the widgets to MainWindowLogic, which holds every
+// rule; it shows the list through LogView. A tool window of fixed size, without a maximise
+// button, and off the taskbar while the tray icon is there.
 class MainWindow final : public QDialog, private WindowView, private LogView {
     Q_OBJECT
 
   public:
+    // How often a missing system tray is looked for again, or a present one checked.
+    static constexpr int kTrayLookMs = 3000;
+
     explicit MainWindow(MailerApp& app);
     ~MainWindow() override;
 
-    // The window's start-up, after MailerApp::startUp(): tray icon, poll timer, controls
-    // filled and checked, window shown.
-    void start();
+    // The window's start-up, after MailerApp::startUp(): the poll timer of tickMs
+    // milliseconds, controls filled and checked, the tray looked for (again every few
+    // seconds), the window shown.
+    void start(int tickMs);
 
     // Enter and "Close": the exit question, OK path.
     void accept() override;
@@ -48,6 +54,7 @@ class MainWindow final : public QDialog, private WindowView, private LogView {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -62,6 +69,8 @@ class MainWindow final : public QDialog, private WindowView, private LogView {
     void showValidationMessage(const std::string& message) override;
     bool askExit() override;
     void showWindow(bool shown) override;
+    void useTray(bool use) override;
+    bool dialogOpen() override;
     void endWindow() override;
     bool runSmtpInfoDialog(SmtpInfoLogic& logic) override;
     bool chooseDirectory(const std::string& initialDir, std::string& chosen) override;
@@ -73,7 +82,9 @@ class MainWindow final : public QDialog, private WindowView, private LogView {
     void wireEdits();
     void wireButtons();
     void buildMenus();
+    void lookForTray();
     void createTrayIcon();
+    void removeTrayIcon();
     void tick();
     void showAboutBox();
     void showStatistics();
@@ -82,7 +93,10 @@ class MainWindow final : public QDialog, private WindowView, private LogView {
     std::unique_ptr<Ui::MainWindow> ui_;
     MainWindowLogic logic_;
     QTimer pollTimer_;
+    QTimer trayLook_;
     QSystemTrayIcon* tray_ = nullptr;
+    // The control that was disabled while it had the focus; the window holds the focus for it.
+    QPointer<QWidget> focusHeldFor_;
     QMenu trayMenu_;
     QAction* trayToggleAction_ = nullptr;
     QMenu windowMenu_;

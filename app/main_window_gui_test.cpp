@@ -5,43 +5,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
-#include <fstream>
-#include <memory>
-
-#include "app/mailer_app.h"
-#include "app/main_window.h"
-#include "testing/fake_clock.h"
+#include "app/main_window_testing.h"
 #include "testing/qt_testing.h"
 
 namespace {
 
-const char kComplete[] =
-    "StationName=ANMO\nPopEnable=0\nPopServer=pop.example\nPopUser=robot\nPopKeyStr=7077\n"
-    "PopCheckTime=2\nSmtpServer=smtp.example\nFromUser=Robot <r@s>\nTempDir=/t/\n"
-    "MornakDir=/m/\nMornakReq=/m/r/\n";
 const char kRange[] = "Please enter an integer between 1 and 30.";
-
-// A started window on a complete settings file in a temp dir.
-struct StartedWindow {
-    StartedWindow() {
-        std::ofstream(dir.filePath("tarnwick.ini").toStdString()) << kComplete;
-        app = std::make_unique<MailerApp>(clock, dir.path().toStdString() + "/");
-        window = std::make_unique<MainWindow>(*app);
-        app->startUp();
-        window->start();
-    }
-    template <typename T>
-    T* control(int id) {
-        return window->findChild<T*>(QStringLiteral("id%1").arg(id));
-    }
-
-    QTemporaryDir dir;
-    FakeClock clock;
-    std::unique_ptr<MailerApp> app;
-    std::unique_ptr<MainWindow> window;
-};
 
 }  // namespace
 
@@ -65,6 +35,34 @@ class MainWindowGuiTest : public QObject {
                  QStringLiteral("02/19 07:05:09 First MORNAK INI parse error"));
         QCOMPARE(list->currentRow(), 1);
         QVERIFY(w.window->trayIcon() == nullptr);  // no system tray offscreen
+        // A tool window of fixed size without a maximise button.
+        QCOMPARE(w.window->windowType(), Qt::Tool);
+        QVERIFY(!(w.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w.window->minimumSize(), w.window->maximumSize());
+    }
+
+    // "Check Now" disables itself; the focus stays off the edits and comes back to the button.
+    void checkNowLeavesTheFocusWhereTypingDoesNoHarm() {
+        StartedWindow w;
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        auto* checkNow = w.control<QPushButton>(kCheckNowButton);
+        checkNow->setFocus();
+        QTest::keyClick(checkNow, Qt::Key_Space);
+        QVERIFY(!checkNow->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), w.window.get());
+        QTest::keyClicks(QApplication::focusWidget(), "zz");
+        for (auto* edit : w.window->findChildren<QLineEdit*>())
+            QVERIFY(!edit->text().contains("zz"));
+        w.window->logic().setCheckNowEnabled(true);  // as the request cycle does
+        QCOMPARE(QApplication::focusWidget(), checkNow);
+    }
+
+    // --tick-ms: the window's timer runs the robot's tick at that period (50 ticks here come
+    // long before the 20 seconds that a one-second tick would need for them).
+    void theTickFollowsTheGivenPeriod() {
+        StartedWindow w(10);
+        int start = w.app->cycle().resendCountdown();
+        QTRY_VERIFY_WITH_TIMEOUT(w.app->cycle().resendCountdown() <= start - 50, 15000);
     }
 
     void focusLossCopiesTheFieldIntoTheSettings() {

@@ -331,13 +331,18 @@ void MainWindowLogic::onCancel() {
     endWindow();
 }
 
+// A second exit question (from the tray, while the first was open) ends nothing twice.
 void MainWindowLogic::endWindow() {
+    if (ended_)
+        return;
     ended_ = true;
     view_.endWindow();
 }
 
 void MainWindowLogic::onTrayDoubleClick() {
-    shown_ = !shown_;
+    if (ended_)
+        return;
+    shown_ = !shown_ || view_.dialogOpen();
     view_.showWindow(shown_);
 }
 
@@ -346,6 +351,8 @@ void MainWindowLogic::onTrayToggle() {
 }
 
 void MainWindowLogic::onTrayExit() {
+    if (ended_)
+        return;
     if (!shown_) {
         view_.showWindow(true);
         shown_ = true;
@@ -358,8 +365,21 @@ void MainWindowLogic::onHideCommand() {
     view_.showWindow(false);
 }
 
+void MainWindowLogic::onTrayAvailable(bool available) {
+    if (ended_ || available == trayInUse_)
+        return;
+    trayInUse_ = available;
+    view_.useTray(available);
+    if (shown_)
+        return;
+    // A window hidden to the tray comes back when the tray goes; one minimised for want of a
+    // tray hides to the tray that came.
+    shown_ = !available;
+    view_.showWindow(shown_);
+}
+
 std::string MainWindowLogic::trayMenuLabel() const {
-    return shown_ ? "&Hide Window" : "&Show Window";
+    return shown_ && !view_.dialogOpen() ? "&Hide Window" : "&Show Window";
 }
 
 void MainWindowLogic::setCheckNowEnabled(bool enabled) {

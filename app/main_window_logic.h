@@ -51,8 +51,14 @@ class WindowView : public DirectoryChooser {
     virtual void showValidationMessage(const std::string& message) = 0;
     // The "Exit Program" question with OK and Cancel; true for OK.
     virtual bool askExit() = 0;
-    // Shows the window in its normal size and brings it to the foreground, or hides it.
+    // Shows the window in its normal size and brings it to the foreground, with the dialog
+    // open over it, if any; or hides it (to the tray icon; without one, it minimises).
     virtual void showWindow(bool shown) = 0;
+    // Adds the tray icon and takes the window off the taskbar, or removes the icon and puts the
+    // window back on the taskbar, where a minimised window is found without a tray.
+    virtual void useTray(bool use) = 0;
+    // True while one of the window's dialogs or message boxes is open.
+    virtual bool dialogOpen() = 0;
     // A confirmed exit: the poll timer stops, the tray icon goes, the window ends.
     virtual void endWindow() = 0;
     // Runs the SMTP Information dialog on logic; true when it ended with OK.
@@ -110,8 +116,10 @@ class MainWindowLogic final : public CheckNowControl {
     void onClose();
     // Escape, the close box, the hidden "Cancel": the exit question, then the end.
     void onCancel();
+    // The tray icon double-clicked: the window hides or shows. While a dialog is open the
+    // window does not hide from under it; it comes to the front with the dialog instead.
     void onTrayDoubleClick();
-    // Tray menu command 32775 ("&Hide Window" / "&Show Window").
+    // Tray menu command 32775 ("&Hide Window" / "&Show Window"), as a double-click.
     void onTrayToggle();
     // Tray menu command 32776 ("&Exit Program"): a hidden window comes up first.
     void onTrayExit();
@@ -119,10 +127,17 @@ class MainWindowLogic final : public CheckNowControl {
     void onHideCommand();
     // The user brought a window back that had no tray icon to return through.
     void onRestoredByUser() { shown_ = true; }
+    // Whether a system tray is there, as looked for at start-up and every few seconds after.
+    // When that changes the tray icon is added or removed, and a hidden window follows so that
+    // it can always be reached: shown again when the tray went away, hidden to the tray that
+    // came when it was minimised for want of one.
+    void onTrayAvailable(bool available);
 
-    // The first tray-menu item's label, as it reads when the menu opens now.
+    // The first tray-menu item's label, as it reads when the menu opens now: "&Show Window"
+    // also while a dialog is open, since the item then brings the window to the front.
     std::string trayMenuLabel() const;
     bool shown() const { return shown_; }
+    bool trayInUse() const { return trayInUse_; }
     bool ended() const { return ended_; }
     const WindowFields& fields() const { return fields_; }
 
@@ -145,6 +160,7 @@ class MainWindowLogic final : public CheckNowControl {
     WindowView& view_;
     WindowFields fields_;
     bool shown_ = false;
+    bool trayInUse_ = false;
     bool ended_ = false;
     bool exchanging_ = false;  // control notifications are ignored meanwhile
 };

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,9 +37,13 @@ class FakeWindowView final : public WindowView {
     void showValidationMessage(const std::string& m) override { messages.push_back(m); }
     bool askExit() override {
         ++exitQuestions;
+        if (auto during = std::exchange(duringExitQuestion, nullptr))
+            during();
         return exitAnswer;
     }
     void showWindow(bool shown) override { shows.push_back(shown); }
+    void useTray(bool use) override { trays.push_back(use); }
+    bool dialogOpen() override { return dialogIsOpen; }
     void endWindow() override { ++ends; }
     bool runSmtpInfoDialog(SmtpInfoLogic& logic) override { return smtpDialog(logic); }
     bool chooseDirectory(const std::string& initial, std::string& chosen) override {
@@ -58,7 +63,10 @@ class FakeWindowView final : public WindowView {
     std::vector<std::string> messages;
     int exitQuestions = 0;
     bool exitAnswer = true;
+    std::function<void()> duringExitQuestion;  // runs once, while the question is open
     std::vector<bool> shows;
+    std::vector<bool> trays;
+    bool dialogIsOpen = false;
     int ends = 0;
     std::function<bool(SmtpInfoLogic&)> smtpDialog = [](SmtpInfoLogic&) { return false; };
     std::optional<std::string> pickerAnswer;
@@ -403,6 +411,40 @@ TEST_F(MainWindowLogicTest, CancelledExitFromTheTrayLeavesTheWindowShown) {
     logic.onTrayExit();
     EXPECT_EQ(1, view.ends);
     EXPECT_EQ(2u, view.shows.size());  // already shown: not shown again
+}
+
+// The tray is looked for again and again; only a change counts. A hidden window stays within
+// reach: shown when the tray goes, and when minimised without a tray, hidden to a new one.
+TEST_F(MainWindowLogicTest, AHiddenWindowFollowsTheTray) {
+    start(kComplete);
+    logic.onTrayAvailable(false);
+    logic.onTrayAvailable(true);
+    logic.onTrayAvailable(true);
+    EXPECT_EQ(std::vector<bool>{true}, view.trays);
+    EXPECT_TRUE(view.shows.empty());
+    logic.onTrayDoubleClick();
+    logic.onTrayAvailable(false);
+    EXPECT_TRUE(logic.shown());
+    logic.onHideCommand();  // minimises, without a tray
+    logic.onTrayAvailable(true);
+    EXPECT_FALSE(logic.shown());
+    EXPECT_EQ((std::vector<bool>{true, false, true}), view.trays);
+    EXPECT_EQ((std::vector<bool>{false, true, false, false}), view.shows);
+}
+
+TEST_F(MainWindowLogicTest, WithADialogOpenTheTrayBringsTheWindowToTheFront) {
+    start(kComplete);
+    view.dialogIsOpen = true;
+    EXPECT_EQ("&Show Window", logic.trayMenuLabel());
+    logic.onTrayDoubleClick();
+    logic.onTrayToggle();
+    EXPECT_TRUE(logic.shown());
+    EXPECT_EQ((std::vector<bool>{true, true}), view.shows);
+    // The tray's exit asked again while the first question is open: two OKs end it once.
+    view.duringExitQuestion = [this] { logic.onTrayExit(); };
+    logic.onCancel();
+    EXPECT_EQ(2, view.exitQuestions);
+    EXPECT_EQ(1, view.ends);
 }
 
 TEST(MainWindowLogicUnwritable, SaveInADirectoryItCannotWriteGoesOn) {

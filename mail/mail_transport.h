@@ -27,4 +27,8 @@ public:
     // Composes the job's MIME message and delivers it through SMTP. Returns 1 when the server
     // accepted it; 0 with the reason in error otherwise (the failure is already logged).
     virtual int sendMailJob(const MailJob& job, std::string& error) = 0;
+
+    // Whether the last failed send was the server's refusal for good (a 5xx answer): such a
+    // reply is given up at once instead of being tried again.
+    virtual bool lastSendRefusedForGood() const { return false; }
 };

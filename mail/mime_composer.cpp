@@ -303,14 +303,17 @@ int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string
     return 1;
 }
 
-int sendMailJob(MailContext& context, const MailJob& job, std::string& error) {
+int sendMailJob(MailContext& context, const MailJob& job, std::string& error,
+                bool* refusedForGood) {
     error.clear();
+    if (refusedForGood)
+        *refusedForGood = false;
     std::string text;
     if (!MakeMimeMsg(context.clock, job, text, error)) {
         context.log.logMsg(true, "MakeMimeMsg Error=%s", error.c_str());
         return 0;
     }
-    int sent = SendMimeMsg(context, job, text, error);
+    int sent = SendMimeMsg(context, job, text, error, refusedForGood);
     if (!sent)
         context.log.logMsg(true, "SendMimeMsg Error=%s", error.c_str());
     return sent;

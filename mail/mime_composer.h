@@ -39,4 +39,6 @@ int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string
 // through SMTP. Returns 1 when the server accepted it; 0 otherwise with the reason in error,
 // after logging "MakeMimeMsg Error=%s" or "SendMimeMsg Error=%s" to the list and the file. A
 // failed composition opens no connection. The job is only read.
-int sendMailJob(MailContext& context, const MailJob& job, std::string& error);
+// refusedForGood (if given) tells whether the SMTP server refused the mail for good (5xx).
+int sendMailJob(MailContext& context, const MailJob& job, std::string& error,
+                bool* refusedForGood = nullptr);

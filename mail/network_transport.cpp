@@ -9,5 +9,5 @@ int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::st
 }
 
 int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {
-    return ::sendMailJob(context_, job, error);
+    return ::sendMailJob(context_, job, error, &refusedForGood_);
 }

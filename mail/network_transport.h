@@ -12,8 +12,10 @@ public:
                     LineKeeper* keeper) override;
     int sendMailJob(const MailJob& job, std::string& error) override;
     std::string popServerSaid() const override { return popServerSaid_; }
+    bool lastSendRefusedForGood() const override { return refusedForGood_; }
 
 private:
     MailContext context_;
     std::string popServerSaid_;
+    bool refusedForGood_ = false;
 };

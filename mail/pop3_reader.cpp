@@ -132,6 +132,7 @@ class Pop3Session {
     Pop3Session& operator=(const Pop3Session&) = delete;
 
     int readMailbox();
+    int checkLogin(int& messages);
 
   private:
     int popLogin();
@@ -407,5 +408,31 @@ int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& 
     int result = readMailbox(ctx, collected, error, nullptr, nullptr);
     lines.clear();
     for (CollectedLine& line : collected) lines.push_back(std::move(line.text));
+    return result;
+}
+
+namespace {
+
+// Logs in, asks with STAT and says goodbye; no message is retrieved or marked for deletion.
+int Pop3Session::checkLogin(int& messages) {
+    error_.clear();
+    if (!popLogin())
+        return 0;
+    int result = readMessageCount();
+    if (result)
+        messages = messageCount_;
+    popQuit();
+    return result;
+}
+
+}  // namespace
+
+int checkMailbox(MailContext& ctx, int& messages, std::string& error, std::string* serverSaid) {
+    std::vector<CollectedLine> none;
+    Pop3Session session(ctx, none, error, nullptr);
+    messages = 0;
+    int result = session.checkLogin(messages);
+    if (serverSaid)
+        *serverSaid = session.serverSaid();
     return result;
 }

@@ -39,3 +39,10 @@ int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string
 
 // The same, keeping only the text of each line.
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error);
+
+// Tries the login of readMailbox and asks with STAT how many messages wait, without
+// retrieving or deleting any: the dialogue ends with QUIT. Returns 1 with the count in
+// messages; 0 with the reason in error, as readMailbox gives it (and the server's own words on
+// a refused login in serverSaid, if given).
+int checkMailbox(MailContext& ctx, int& messages, std::string& error,
+                 std::string* serverSaid = nullptr);

@@ -103,3 +103,15 @@ TEST_F(Pop3ReaderDovecotTest, LinesAreKeptBeforeTheMailboxLetsTheirMailGo) {
     EXPECT_EQ("kept", collected[0].spoolId);
     EXPECT_EQ(0, dovecot.messageCount());
 }
+
+// A bare CR before a dot is no end of the message: the mail that holds it cannot take over the
+// dialogue, and the mail after it is read as it is.
+TEST_F(Pop3ReaderDovecotTest, ABareCarriageReturnAndDotDoNotEndTheMessage) {
+    dovecot.deliver("From: mallory@example.org\r\n\r\n\r.\r\n+OK 99 octets\r\n"
+                    "stationinfo=mallory@example.org\r\n.\r\n+OK\r\n");
+    dovecot.deliver("From: ann@example.org\r\n\r\nstationinfo=ann@example.org\r\n");
+    EXPECT_EQ(1, readMailbox(context, lines, error)) << error;
+    EXPECT_THAT(lines,
+                ElementsAre("stationinfo=mallory@example.org", "stationinfo=ann@example.org"));
+    EXPECT_EQ(0, dovecot.messageCount());
+}

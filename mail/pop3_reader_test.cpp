@@ -478,3 +478,13 @@ TEST_F(Pop3ReaderTest, DeleteRepliesThatFailOrAreNegativeAreLogged) {
         "02/19/03 07:05:09 Bad Delete Message +OK in Get Message\n",
         logFile());
 }
+
+// A reply line must arrive whole within the time limit, however it trickles in.
+TEST_F(Pop3ReaderTest, AGreetingThatTricklesInFailsWithinTheLimit) {
+    timeoutMs = 300;
+    ScriptedServer server;
+    for (char c : std::string("+OK ready"))
+        server.send(std::string(1, c)).silent(100);
+    EXPECT_EQ(0, readFrom(server));
+    EXPECT_EQ("Login Error", error);
+}

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -206,6 +207,9 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
     dialogue.error = text;
     dialogue.context.log.logMsg(true, "SMTP Error: %s", text);
     const std::string& reply = dialogue.replyLine;
+    dialogue.refusedForGood = reply.size() >= 4 && reply[0] == '5' &&
+                              std::isdigit(static_cast<unsigned char>(reply[1])) &&
+                              std::isdigit(static_cast<unsigned char>(reply[2]));
     if (dialogue.tls != TlsMode::kPlain && !reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
         std::string said =
             withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password);
@@ -391,11 +395,10 @@ int smtpSendText(SmtpDialogue& dialogue, const std::string& text) {
     return 1;
 }
 
-int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
-                std::string& error) {
-    error.clear();
+namespace {
+
+int deliver(SmtpDialogue& dialogue, const MailJob& job, const std::string& text) {
     std::string recipients = buildRecipientList(job.to.str());
-    SmtpDialogue dialogue(context, error);
     if (!smtpEnvelope(dialogue, job, recipients))
         return 0;
     if (!smtpSendText(dialogue, text)) {
@@ -407,5 +410,50 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
         return 0;
     }
     quitAndRelease(dialogue);
+    return 1;
+}
+
+}  // namespace
+
+int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
+                std::string& error, bool* refusedForGood) {
+    error.clear();
+    SmtpDialogue dialogue(context, error);
+    int sent = deliver(dialogue, job, text);
+    if (refusedForGood)
+        *refusedForGood = !sent && dialogue.refusedForGood;
+    return sent;
+}
+
+int smtpCheckLogin(MailContext& context, const MailJob& job, std::string& error) {
+    error.clear();
+    SmtpDialogue dialogue(context, error);
+    dialogue.password = job.smtpPassword.str();
+    std::string localHost;
+    if (!smtpConnect(dialogue, job, localHost))
+        return 0;
+    if (smtpReadReply(dialogue) != 220) {
+        smtpFail(dialogue, "SMTP server error");
+        return 0;
+    }
+    if (dialogue.tls == TlsMode::kPlain) {
+        sendCommand(dialogue,
+                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
+        if (smtpReadReply(dialogue) != 250) {
+            smtpFail(dialogue, "SMTP server error");
+            return 0;
+        }
+    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
+        return 0;
+    }
+    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
+        return 0;
+    sendCommand(dialogue, "QUIT\r\n");
+    int code = smtpReadReply(dialogue);
+    releaseConnection(dialogue);
+    if (code != 221) {
+        setMailError(error, "QUIT answered with %d instead of 221", code);
+        return 0;
+    }
     return 1;
 }

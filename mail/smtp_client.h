@@ -29,13 +29,16 @@ struct SmtpDialogue {
     std::string host;               // the server's host name or address
     std::vector<std::string> extensions;  // the keywords of the last EHLO reply, upper case
     std::string password;                 // never shown: masked in what the server said
+    bool refusedForGood = false;          // the server gave a 5xx answer: no retry helps
 };
 
 // Delivers the finished message text of job. Returns 1 when the server accepted it (250 after
 // the data) and QUIT went out; 0 otherwise, with the reason in error. The connection is
 // released exactly once either way.
+// refusedForGood (if given) tells whether the failure was the server's permanent refusal (a
+// 5xx answer), which no later try can mend.
 int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
-                std::string& error);
+                std::string& error, bool* refusedForGood = nullptr);
 
 // The recipient list of a To text: blanks dropped, "(comments)" and 'quoted text' dropped,
 // every other character kept. At most 511 characters.
@@ -96,3 +99,9 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...)
 // at the start of a line is doubled, and the data ends with ".\r\n" after a final line feed,
 // "\r\n.\r\n" otherwise. Returns 1 when everything was flushed, 0 on a failed write.
 int smtpSendText(SmtpDialogue& dialogue, const std::string& text);
+
+// Tries the job's server and login without sending a message: connects, greets as a delivery
+// does (HELO, or EHLO when a login is asked for or TLS is used), logs in when smtpAuth is set,
+// then sends QUIT and waits for its 221. Returns 1; or 0 with the reason in error, a refusal
+// logged as in a delivery. The connection is released either way.
+int smtpCheckLogin(MailContext& context, const MailJob& job, std::string& error);

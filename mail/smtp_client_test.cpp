@@ -406,3 +406,28 @@ TEST(BuildRecipientList, DropsBlanksCommentsAndQuotedText) {
     EXPECT_EQ("", buildRecipientList("(never closed"));
     EXPECT_EQ("", buildRecipientList(""));
 }
+
+// Only a 5xx answer is a refusal for good; a 4xx answer or a lost server may pass.
+TEST(SmtpDialogue, TellsARefusalForGoodFromATransientOne) {
+    struct Case {
+        const char* rcptAnswer;
+        bool forGood;
+    } cases[] = {{"550 5.1.1 no such user", true}, {"451 4.3.0 try again later", false}};
+    for (const Case& c : cases) {
+        TestMailContext env;
+        ScriptedServer server;
+        greeted(server)
+            .expectLine("MAIL From:<robot@anmo.example.org>")
+            .sendLine("250 sender ok")
+            .expectLine("RCPT To: <ann@example.org>")
+            .sendLine(c.rcptAnswer)
+            .expectLine("QUIT");
+        server.start();
+        MailJob job = testJob(server.address());
+        std::string error;
+        bool forGood = !c.forGood;
+        EXPECT_EQ(0, SendMimeMsg(env.context, job, kText, error, &forGood));
+        server.join();
+        EXPECT_EQ(c.forGood, forGood) << c.rcptAnswer;
+    }
+}

@@ -120,8 +120,8 @@ Response readResponse(RequestContext& ctx, const std::string& name, int index, i
 // Attaches the event file of every requested channel that lies in the temporary directory
 // and marks its channel found. Returns the number attached.
 int gatherEventFiles(RequestContext& ctx, EventFileRequest& request, MailJob& job) {
+    // The base the recorder was told: a MapDrive letter names nothing on this system.
     std::string base = eventFileBase(tempDirWithSlash(ctx.settings), request);
-    base = mappedEventFileBase(base, ctx.settings.mapDrive);
     int count = request.channelCount < 0 ? 0 : request.channelCount;
     if (count > EventFileRequest::maxChannels)
         count = EventFileRequest::maxChannels;
@@ -156,13 +156,6 @@ std::string eventFileBase(const std::string& tempDir, const EventFileRequest& re
     std::snprintf(text, sizeof text, "%02d%02d%02d%02d%02d", request.year % 100, request.month,
                   request.day, request.hour, request.minute);
     return tempDir + text;
-}
-
-std::string mappedEventFileBase(const std::string& base, char mapDrive) {
-    std::string mapped = base;
-    if (mapDrive != '\0' && mapDrive != ' ' && !mapped.empty())
-        mapped[0] = mapDrive;
-    return mapped;
 }
 
 std::string eventFileName(const std::string& base, const std::string& channelId) {

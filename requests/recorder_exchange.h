@@ -17,10 +17,9 @@ struct RequestContext;
 // temporary directory, then answers with the request file's name plus ".ack"; a first line
 // beginning "bad" (any case) refuses the request.
 //
-// mapDrive: when set and not a blank, the event files are looked for under the base with its
-// first character replaced by mapDrive (the drive letter under which this computer reaches the
-// recorder's temporary directory); the recorder is told the base unchanged. On Linux tempDir
-// has no drive letter and mapDrive is normally left empty.
+// The event files are looked for under the base the recorder was told. A MapDrive letter in
+// the settings (a drive under which another system reached the recorder's temporary
+// directory) names nothing here and is ignored.
 
 // Writes the request file for one system (index 0 first, 1 second) with its channel list.
 // Gives tempDir a trailing '/' in the setting itself. Stores the request file name in
@@ -50,9 +49,6 @@ std::string requestFileName(const std::string& dir, const LocalTime& time, int s
 std::string responseFileName(const std::string& requestFileName);
 // tempDir (with '/') + "%02d%02d%02d%02d%02d" from year % 100, month, day, hour, minute.
 std::string eventFileBase(const std::string& tempDir, const EventFileRequest& request);
-// The base as seen from this computer: its first character replaced by mapDrive when mapDrive
-// is set and not a blank.
-std::string mappedEventFileBase(const std::string& base, char mapDrive);
 // "%s.%s.mqx".
 std::string eventFileName(const std::string& base, const std::string& channelId);
 // samplesPerSecond / rate when 0 < rate < samplesPerSecond, otherwise 1.

@@ -89,11 +89,7 @@ TEST(DecimationFactor, RecorderRateOverRequestedRateWhenBelowIt) {
     EXPECT_EQ(1, decimationFactor(100, -5));
 }
 
-TEST(EventFileNames, MapDriveReplacesTheFirstCharacterOnly) {
-    EXPECT_EQ("Z:/mornak/tmp/0302181430", mappedEventFileBase("C:/mornak/tmp/0302181430", 'Z'));
-    EXPECT_EQ("C:/x/0302181430", mappedEventFileBase("C:/x/0302181430", ' '));
-    EXPECT_EQ("C:/x/0302181430", mappedEventFileBase("C:/x/0302181430", '\0'));
-    EXPECT_EQ("", mappedEventFileBase("", 'Z'));
+TEST(EventFileNames, JoinTheBaseAndTheChannel) {
     EXPECT_EQ("/t/0302181430.bhz.mqx", eventFileName("/t/0302181430", "bhz"));
 }
 
@@ -264,20 +260,15 @@ TEST_F(RecorderExchangeTest, AnUnsafeChannelIdIsNeverLookedUp) {
     EXPECT_EQ(1, request.channelStatus[0]);
 }
 
-TEST_F(RecorderExchangeTest, MapDriveTellsTheRecorderOneBaseAndLooksUnderAnother) {
-    // The recorder reaches the temporary directory as "C/..."; this computer as "//...".
-    settings.tempDir = "C" + dir.file("temp/");
-    settings.mapDrive = '/';
+TEST_F(RecorderExchangeTest, MapDriveIsIgnoredTheFilesAreLookedForWhereTheRecorderWasTold) {
+    settings.mapDrive = 'M';
     writeRequestFile(ctx, request, "bhz", dir.file("req"), 0);
-    EXPECT_EQ("REQ: 2 18 2003 14 30 5 5 bhz C" + dir.file("temp/0302181430") + "\n",
+    EXPECT_EQ("REQ: 2 18 2003 14 30 5 5 bhz " + dir.file("temp/0302181430") + "\n",
               readFile(request.requestFile.str()));
     writeFile(request.responseFiles[0].str(), "ok\n");
     writeFile(eventFile("bhz"), "Z");
     process(0);
     ASSERT_EQ(1u, replies.sentJobs.size());
-    EXPECT_EQ("/" + eventFile("bhz"), replies.sentJobs[0].attachments[0]);
-
-    settings.mapDrive = ' ';  // a blank is no letter: the base is used as it stands
-    EXPECT_EQ("C/x/0302181430",
-              mappedEventFileBase(eventFileBase("C/x/", request), settings.mapDrive));
+    EXPECT_EQ(eventFile("bhz"), replies.sentJobs[0].attachments[0]);
+    EXPECT_TRUE(replies.errorReports.empty());
 }

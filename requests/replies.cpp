@@ -40,6 +40,12 @@ int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFor
     if (transport_.sendMailJob(job, error))
         return 1;
     log_.logMsg(toFile, failureFormat, error.c_str());
+    if (transport_.lastSendRefusedForGood()) {
+        // No later try can mend a refusal for good: the reply is not queued.
+        log_.logMsg(true, "Reply to %s refused by the mail server: not queued", job.to.c_str());
+        queue_.giveUp(job);
+        return 0;
+    }
     queue_.queueReq(job);
     return 0;
 }
@@ -59,16 +65,14 @@ void Replies::sendErrorReport(const std::string& errorText) {
     sendOrQueue(job, false, "Send Error Report Error = %s");
 }
 
-void Replies::sendBadLinesReport(const std::string& sender, const std::string& messageId,
-                                 const std::vector<std::string>& lines) {
+void Replies::sendRefusalReport(const std::string& sender, const std::string& messageId,
+                                const std::vector<std::string>& errorTexts) {
     MailJob job;
     fillCommonHeader(job, settings_, request_);
     job.to = sender;
     job.inReplyTo = messageId;
     job.subject = "Event File Request Error";
-    std::vector<std::string> errors;
-    for (const std::string& line : lines) errors.push_back("Bad Request Line = " + line);
-    job.body = errorReportBody(errors);
+    job.body = errorReportBody(errorTexts);
     sendOrQueue(job, false, "Send Error Report Error = %s");
 }
 

@@ -32,15 +32,17 @@ class Replies final : public ReplySender {
     void sendStationInfo();
 
     // "Event File Request Error" to the sender of a mail whose request lines were refused,
-    // one "Error: Bad Request Line = %s" line for each, threaded under the mail.
-    void sendBadLinesReport(const std::string& sender, const std::string& messageId,
-                            const std::vector<std::string>& lines);
+    // one "Error: " line with the reason for each ("Bad Request Line = %s"), threaded under
+    // the mail.
+    void sendRefusalReport(const std::string& sender, const std::string& messageId,
+                           const std::vector<std::string>& errorTexts);
 
   private:
     // The error report's body with one "Error: " line for each text.
     std::string errorReportBody(const std::vector<std::string>& errorTexts) const;
 
-    // Sends the job; on failure logs the entry and queues the job. Returns the send's result.
+    // Sends the job; on failure logs the entry and queues the job, or gives it up when the
+    // server refused it for good. Returns the send's result.
     int sendOrQueue(const MailJob& job, bool toFile, const char* failureFormat);
 
     const MailerSettings& settings_;

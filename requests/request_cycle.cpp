@@ -186,27 +186,26 @@ void RequestCycle::responseWaitStep() {
 void RequestCycle::dispatchStep() {
     CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
     if (line.mail != refused_.mail || line.sender != refused_.sender ||
-        line.messageId != refused_.messageId)
+        line.messageId != refused_.messageId) {
         answerRefusedLines();
-    responseCountdown_ = 0;
-    // The parsers see the whole line, so they can refuse one that is too long.
-    std::string rest;
-    bool usable = true;
-    if (afterPrefix(line.text, kFileRequestPrefix, rest)) {
-        usable = dispatchFileRequest(rest, line.messageId);
-    } else if (afterPrefix(line.text, kInfoRequestPrefix, rest)) {
-        context_.log.logMsg(false, "Info Req: %s", rest.c_str());
-        usable = parseInfoRequest(rest, currentRequest_, context_.log) != 0;
-        if (usable) {
-            currentRequest_.requestMessageId = line.messageId;
-            replies_.sendStationInfo();
-        }
-    }
-    if (!usable) {
         refused_.mail = line.mail;
         refused_.sender = line.sender;
         refused_.messageId = line.messageId;
-        refused_.lines.push_back(line.text);
+    }
+    responseCountdown_ = 0;
+    // The parsers see the whole line, so they can refuse one that is too long.
+    std::string rest;
+    Verdict verdict = Verdict::kServed;
+    if (line.mail > 0 && ++refused_.linesTaken > maxLinesPerMail_) {
+        context_.log.logMsg(true, "Too many request lines in one mail = %s", line.text.c_str());
+        verdict = Verdict::kTooManyLines;
+    } else if (afterPrefix(line.text, kFileRequestPrefix, rest)) {
+        verdict = dispatchFileRequest(rest, line.messageId);
+    } else if (afterPrefix(line.text, kInfoRequestPrefix, rest)) {
+        verdict = dispatchInfoRequest(rest, line.messageId);
+    }
+    if (verdict != Verdict::kServed) {
+        refused_.errors.push_back(refusalText(verdict, line.text));
         refused_.spoolIds.push_back(line.spoolId);
     } else if (responseCountdown_ != 0) {
         currentLineId_ = line.spoolId;
@@ -220,26 +219,73 @@ void RequestCycle::dispatchStep() {
     }
 }
 
+std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) const {
+    switch (verdict) {
+        case Verdict::kTooManyLines:
+            return "Too many request lines in one mail (at most " +
+                   std::to_string(maxLinesPerMail_) + ") = " + line;
+        case Verdict::kTooManyRecipients:
+            return "Too many recipients (at most " + std::to_string(maxRecipients_) +
+                   ") = " + line;
+        default:
+            return "Bad Request Line = " + line;
+    }
+}
+
 // A mail with refused lines gets one error report to its sender, when it has one.
 void RequestCycle::answerRefusedLines() {
-    if (!refused_.lines.empty() && !refused_.sender.empty())
-        replies_.sendBadLinesReport(refused_.sender, refused_.messageId, refused_.lines);
+    if (!refused_.errors.empty() && !refused_.sender.empty())
+        replies_.sendRefusalReport(refused_.sender, refused_.messageId, refused_.errors);
     for (const std::string& id : refused_.spoolIds) lineDone(id);
     refused_ = RefusedLines{};
 }
 
-bool RequestCycle::dispatchFileRequest(const std::string& rest, const std::string& messageId) {
+// More names in the reply address than a line may send to: "a@x,b@y" names two.
+bool RequestCycle::tooManyRecipients() const {
+    std::string names = currentRequest_.replyTo.str();
+    int count = 0;
+    for (std::size_t at = 0; at <= names.size();) {
+        std::size_t comma = names.find(',', at);
+        std::size_t end = comma == std::string::npos ? names.size() : comma;
+        if (end > at)
+            ++count;
+        at = end + 1;
+    }
+    if (count <= maxRecipients_)
+        return false;
+    context_.log.logMsg(true, "Too many recipients = %s", names.c_str());
+    return true;
+}
+
+RequestCycle::Verdict RequestCycle::dispatchInfoRequest(const std::string& rest,
+                                                        const std::string& messageId) {
+    context_.log.logMsg(false, "Info Req: %s", rest.c_str());
+    if (!parseInfoRequest(rest, currentRequest_, context_.log))
+        return Verdict::kBadLine;
+    if (tooManyRecipients())
+        return Verdict::kTooManyRecipients;
+    currentRequest_.requestMessageId = messageId;
+    replies_.sendStationInfo();
+    return Verdict::kServed;
+}
+
+RequestCycle::Verdict RequestCycle::dispatchFileRequest(const std::string& rest,
+                                                        const std::string& messageId) {
     context_.log.logMsg(false, "File Req: %s", rest.c_str());
     ParseOutcome outcome = parseFileRequestLine(rest, currentRequest_, context_.log);
-    if (outcome != ParseOutcome::kUsable)
-        return outcome != ParseOutcome::kBadLine;
+    if (outcome == ParseOutcome::kBadLine)
+        return Verdict::kBadLine;
+    if (outcome == ParseOutcome::kNoChannels)
+        return Verdict::kServed;  // dropped without a word, as ever
+    if (tooManyRecipients())
+        return Verdict::kTooManyRecipients;
     currentRequest_.requestMessageId = messageId;
     std::string error;
     if (submitFileRequest(context_, currentRequest_, bothSystems_, error)) {
         responseCountdown_ = responseWaitTicks;
-        return true;
+        return Verdict::kServed;
     }
     context_.log.logMsg(true, "%s", error.c_str());
     replies_.sendErrorReport(error);
-    return true;
+    return Verdict::kServed;
 }

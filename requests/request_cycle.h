@@ -58,6 +58,13 @@ class RequestCycle {
     // read only when a check is asked for. On by default; reset() leaves it as it is.
     void setPeriodicChecks(bool on) { periodicChecks_ = on; }
 
+    // The most request lines served from one mail (the rest are refused) and the most
+    // recipients one line may name (a line with more is refused). 20 and 5 by default.
+    void setLimits(int maxLinesPerMail, int maxRecipients) {
+        maxLinesPerMail_ = maxLinesPerMail;
+        maxRecipients_ = maxRecipients;
+    }
+
     // True while a line waits, a response is awaited, a check is asked for or a reply is queued.
     bool busy() const;
 
@@ -76,8 +83,14 @@ class RequestCycle {
   private:
     void responseWaitStep();
     void dispatchStep();
-    // Returns false when the line was refused as a bad line.
-    bool dispatchFileRequest(const std::string& rest, const std::string& messageId);
+    // What became of a dispatched line.
+    enum class Verdict { kServed, kBadLine, kTooManyLines, kTooManyRecipients };
+    Verdict dispatchFileRequest(const std::string& rest, const std::string& messageId);
+    Verdict dispatchInfoRequest(const std::string& rest, const std::string& messageId);
+    // True, with its entry, when the parsed reply address names more recipients than allowed.
+    bool tooManyRecipients() const;
+    // The reason a refused line gets in its sender's error report.
+    std::string refusalText(Verdict verdict, const std::string& line) const;
     void answerRefusedLines();
     // The line is done: it leaves the spool.
     void lineDone(const std::string& spoolId);
@@ -99,8 +112,9 @@ class RequestCycle {
         int mail = 0;
         std::string sender;
         std::string messageId;
-        std::vector<std::string> lines;
+        std::vector<std::string> errors;  // one reason a refused line
         std::vector<std::string> spoolIds;
+        int linesTaken = 0;  // the mail's lines dispatched so far
     };
 
     std::vector<CollectedLine> requestLines_;
@@ -118,4 +132,6 @@ class RequestCycle {
     Replies replies_;
     bool mailCheckFailed_ = false;
     bool periodicChecks_ = true;
+    int maxLinesPerMail_ = 20;
+    int maxRecipients_ = 5;
 };

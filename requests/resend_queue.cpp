@@ -60,7 +60,13 @@ int ResendQueue::resendNext() {
     std::string error;
     if (!transport_.sendMailJob(job, error)) {
         log_.logMsg(true, "Resend Error = %s", error.c_str());
-        return 0;
+        if (!transport_.lastSendRefusedForGood())
+            return 0;
+        log_.logMsg(true, "Can't resend event files");
+        drop(queued);
+        jobs_.pop_front();
+        ++droppedJobs_;
+        return 1;
     }
     // A file that cannot be deleted is passed over.
     for (int i = 0; i < job.attachmentCount && i < MailJob::maxAttachments; ++i)
@@ -69,6 +75,12 @@ int ResendQueue::resendNext() {
         spool_->removeJob(queued.spoolId);
     jobs_.pop_front();
     return 1;
+}
+
+void ResendQueue::giveUp(const MailJob& job) {
+    ++droppedJobs_;
+    QueuedJob dropped{job, {}};
+    drop(dropped);
 }
 
 int ResendQueue::resume() {

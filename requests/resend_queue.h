@@ -29,8 +29,13 @@ class ResendQueue {
 
     // Sends the job at the head again. Returns 0 when the send failed (the job stays at the
     // head with one more try counted), 1 when it was sent (its attachment files are deleted)
-    // or given up with "Can't resend event files".
+    // or given up with "Can't resend event files" (at its fifth opportunity, or at once when
+    // the server refused it for good).
     int resendNext();
+
+    // Gives up a reply that was never queued (the server refused it for good): counted as
+    // dropped, its files set aside as for a job given up.
+    void giveUp(const MailJob& job);
 
     // Takes up the jobs an earlier run left in the spool, behind those queued; returns how many.
     int resume();

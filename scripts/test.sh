@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test.
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, builds and checks the
+# Debian packages, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -7,6 +8,8 @@ build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON \
     -DTARNWICK_BENCH=ON >/dev/null
 cmake --build "$build" -j2
+# The Debian packages, built and checked (lintian, the unit, the man page) before the tests.
+scripts/package.sh
 cd "$build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

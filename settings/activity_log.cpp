@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "settings/text_routines.h"
 
 ActivityLog::ActivityLog(Clock& clock, std::string logFilePath)
     : clock_(clock), logFilePath_(std::move(logFilePath)) {}
@@ -14,12 +15,14 @@ void ActivityLog::logMsg(bool toFile, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    // A requester's text may hold terminal controls: they are shown, never obeyed.
+    std::string shown = escapeControls(text).substr(0, maxEntryChars);
     if (toFile)
-        writeLogFile(text);
-    addToList(text);
+        writeLogFile(shown);
+    addToList(shown, toFile ? LogPriority::kFailure : LogPriority::kInfo);
 }
 
-void ActivityLog::addToList(const std::string& text) {
+void ActivityLog::addToList(const std::string& text, LogPriority priority) {
     LocalTime t = clock_.localTime();
     char line[maxEntryChars + 1];
     std::snprintf(line, sizeof line, "%02d/%02d %02d:%02d:%02d %s", t.month, t.day, t.hour,
@@ -31,7 +34,7 @@ void ActivityLog::addToList(const std::string& text) {
     }
     list_.emplace_back(line);
     if (view_)
-        view_->entryAdded(list_.back());
+        view_->entryLogged(list_.back(), priority);
 }
 
 void ActivityLog::writeLogFile(const std::string& text) {

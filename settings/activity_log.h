@@ -5,6 +5,10 @@
 
 class Clock;
 
+// How much an entry matters to whatever sorts entries by priority (the journal): a failure is
+// an entry that also goes to the log file.
+enum class LogPriority { kInfo, kFailure };
+
 // Whatever shows the activity list: the window's list box, or stdout when headless.
 class LogView {
 public:
@@ -13,6 +17,8 @@ public:
     virtual void oldestRemoved() = 0;
     // A list line was added at the end; it becomes the selected entry.
     virtual void entryAdded(const std::string& listLine) = 0;
+    // The same with the entry's priority; a view that does not sort by it keeps this default.
+    virtual void entryLogged(const std::string& listLine, LogPriority) { entryAdded(listLine); }
 };
 
 // The one channel through which the robot reports what it does: every entry reaches the list,
@@ -44,7 +50,7 @@ public:
     const std::deque<std::string>& entries() const { return list_; }
 
 private:
-    void addToList(const std::string& text);
+    void addToList(const std::string& text, LogPriority priority);
 
     Clock& clock_;
     std::string logFilePath_;

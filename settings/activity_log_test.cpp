@@ -34,6 +34,16 @@ TEST(ActivityLog, StampsListAndFileLinesInLocalTime) {
     EXPECT_EQ("02/19/03 07:05:09 New messages: 3\n", readFile(dir.file("tarnwick.log")));
 }
 
+TEST(ActivityLog, ControlCharactersAreShownNeverObeyed) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, dir.file("tarnwick.log"));
+    log.logMsg(true, "Bad Request Line = %s", "x\x1b[2J\ry\x7f");
+    EXPECT_EQ("02/19 07:05:09 Bad Request Line = x\\x1b[2J\\x0dy\\x7f", log.entries().back());
+    EXPECT_EQ("02/19/03 07:05:09 Bad Request Line = x\\x1b[2J\\x0dy\\x7f\n",
+              readFile(dir.file("tarnwick.log")));
+}
+
 TEST(ActivityLog, FirstWriteOfARunEmptiesAnOldLog) {
     TempDir dir;
     writeFile(dir.file("tarnwick.log"), "old run\nold run\n");
@@ -98,4 +108,25 @@ TEST(ActivityLog, ListKeepsTheNewest1000) {
     EXPECT_EQ("02/19 07:05:09 entry 1001", log.entries().back());
     EXPECT_EQ(1, view.removed);
     EXPECT_EQ(1001u, view.added.size());
+}
+
+TEST(ActivityLog, TellsAViewThatAsksForItTheEntrysPriority) {
+    struct PriorityView final : LogView {
+        void oldestRemoved() override {}
+        void entryAdded(const std::string&) override { ADD_FAILURE() << "not the priority"; }
+        void entryLogged(const std::string& line, LogPriority priority) override {
+            seen.emplace_back(line, priority);
+        }
+        std::vector<std::pair<std::string, LogPriority>> seen;
+    } view;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    log.setView(&view);
+    log.logMsg(true, "POP Error: %s", "POP Connect Error");
+    log.logMsg(false, "No new email messages");
+    ASSERT_EQ(2u, view.seen.size());
+    EXPECT_EQ(std::make_pair(std::string("02/19 07:05:09 POP Error: POP Connect Error"),
+                             LogPriority::kFailure),
+              view.seen[0]);
+    EXPECT_EQ(LogPriority::kInfo, view.seen[1].second);
 }

@@ -1,9 +1,11 @@
 // The SMTP Information, Statistics and directory dialogs' real widgets, offscreen.
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeView>
 
 #include "settings/directory_picker.h"
 #include "settings/mailer_settings.h"
@@ -26,6 +28,15 @@ QStringList valueTexts(QWidget* dialog) {
     for (int id = kPopLoginAttemptsValue; id <= kBytesSentValue; ++id)
         texts << control<QLabel>(dialog, id)->text();
     return texts;
+}
+
+// The names under parent, sorted.
+QStringList childNames(const QAbstractItemModel* model, const QModelIndex& parent) {
+    QStringList names;
+    for (int row = 0; row < model->rowCount(parent); ++row)
+        names << model->index(row, 0, parent).data().toString();
+    names.sort();
+    return names;
 }
 
 }  // namespace
@@ -125,6 +136,35 @@ class DialogsGuiTest : public QObject {
         QCOMPARE(picker.result(), int(QDialog::Accepted));
         QCOMPARE(picker.chosenDirectory(), dir.path().toStdString() + "/events");
         QVERIFY(dirExists(picker.chosenDirectory()));
+    }
+
+    // The start directory stays in view while its parent's 80 entries arrive around it; the
+    // root offers every folder but /proc, /sys and /dev; the tree is the label's buddy, so the
+    // label's "&" is a mnemonic: Alt+D puts the focus in the tree.
+    void pickerKeepsTheStartInViewLeavesOutTheSystemFoldersAndHasItsMnemonic() {
+        QTemporaryDir dir;
+        for (int i = 0; i < 80; ++i)
+            QDir(dir.path()).mkdir(QStringLiteral("d%1").arg(i, 2, 10, QChar('0')));
+        DirectoryPicker picker(dir.filePath("d70").toStdString(), nullptr);
+        picker.show();
+        auto* tree = control<QTreeView>(&picker, 1121);
+        QTRY_COMPARE(tree->currentIndex().row(), 70);  // listed and sorted
+        QCOMPARE(tree->currentIndex().data().toString(), QStringLiteral("d70"));
+        QVERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
+
+        QModelIndex root = tree->model()->index(0, 0);
+        QCOMPARE(tree->model()->rowCount(), 1);
+        QCOMPARE(root.data().toString(), QStringLiteral("/"));
+        QStringList offered = QDir("/").entryList(QDir::AllDirs | QDir::NoDotAndDotDot);
+        for (const char* left : {"proc", "sys", "dev"}) QVERIFY(offered.removeOne(left));
+        offered.sort();
+        QTRY_COMPARE(childNames(tree->model(), root), offered);
+
+        QVERIFY(QTest::qWaitForWindowActive(&picker));
+        QCOMPARE(picker.findChild<QLabel*>(QStringLiteral("label1121"))->buddy(), tree);
+        control<QPushButton>(&picker, 1)->setFocus();
+        QTest::keyClick(&picker, Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), tree);
     }
 
     void pickerStartsAtTheNearestExistingParent() {

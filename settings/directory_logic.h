@@ -24,6 +24,16 @@ int pickDirectory(DirectoryChooser& chooser, FixedText<256>& setting, std::strin
 // names the same directory.
 std::string storedDirectoryForm(const std::string& chosen);
 
+// False for the system's own pseudo file systems, /proc, /sys and /dev, and everything below
+// them: the directory picker does not offer them as recorder folders. Every other absolute
+// path, the root itself included, is offered.
+bool offeredAsRecorderFolder(const std::string& path);
+
+// The directory the picker opens at: the setting's directory (taken from the working
+// directory when relative, "." and ".." resolved by name) when it exists and is offered, else
+// its nearest existing offered parent; home for an empty setting. No trailing '/' except "/".
+std::string pickerStartDirectory(const std::string& setting, const std::string& home);
+
 // The rules of the New Directory dialog: the new path is the base directory followed by the
 // typed name.
 class NewDirectoryLogic {

@@ -119,3 +119,30 @@ TEST(NewDirectoryLogic, RefusesTwoLevelsAFileAndAnOverlongPath) {
     EXPECT_EQ(1, logic.accept(name, error));
     EXPECT_TRUE(dirExists(dir.file(name)));
 }
+
+TEST(OfferedAsRecorderFolder, LeavesOutTheSystemsPseudoFileSystems) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/", true},      {"/srv/mornak", true}, {"/devices", true}, {"/home/op/sys", true},
+        {"/proc", false}, {"/proc/1", false},    {"/sys/", false},   {"/dev/shm/data", false},
+    };
+    for (const auto& [path, offered] : cases)
+        EXPECT_EQ(offered, offeredAsRecorderFolder(path)) << path;
+}
+
+TEST(PickerStartDirectory, OpensAtTheNearestExistingOfferedDirectory) {
+    TempDir dir;
+    std::string d = dir.path().substr(0, dir.path().size() - 1);
+    ASSERT_EQ(0, ::mkdir(dir.file("events").c_str(), 0700));
+    WorkingDirectory cwd(dir.path());
+    const std::pair<std::string, std::string> cases[] = {
+        {d + "/events/", d + "/events"},
+        {"events", d + "/events"},
+        {d + "//events/./../events", d + "/events"},
+        {d + "/gone/deeper/", d},
+        {"/proc/self/", "/"},
+        {"/dev/shm/data/", "/"},
+        {"", "/home/op"},
+    };
+    for (const auto& [setting, start] : cases)
+        EXPECT_EQ(start, pickerStartDirectory(setting, "/home/op")) << setting;
+}

@@ -3,15 +3,18 @@
 #include <QDialog>
 
 #include <QFileSystemModel>
+#include <QSortFilterProxyModel>
 #include <memory>
 
 namespace Ui {
 class DirectoryPicker;
 }
 
-// A directory-only chooser: the tree starts at the given directory (or its nearest existing
-// parent, or the home directory), the label above it shows the directory open now, and
-// "&New..." creates one under it and ends the picker with that one.
+// A directory-only chooser: a tree of the file system from its root, without /proc, /sys and
+// /dev; it opens at the given directory (or its nearest existing parent, or the home
+// directory) and keeps that one scrolled into view while the tree is still loading; the label
+// above it shows the directory open now, and "&New..." creates one under it and ends the picker
+// with that one.
 class DirectoryPicker final : public QDialog {
     Q_OBJECT
 
@@ -24,9 +27,12 @@ class DirectoryPicker final : public QDialog {
 
   private:
     void openDirectory(const QString& path);
+    void keepStartInView();
     void runNewDirectory();
 
     std::unique_ptr<Ui::DirectoryPicker> ui_;
     QFileSystemModel model_;
+    std::unique_ptr<QSortFilterProxyModel> offered_;  // model_ without /proc, /sys, /dev
+    QPersistentModelIndex start_;  // scrolled to as rows arrive, until the user moves on
     std::string created_;
 };

@@ -2,7 +2,7 @@
 
 #include "ui_new_directory_dialog.h"
 
-#include <QMessageBox>
+#include "settings/modal_dialog.h"
 
 NewDirectoryDialog::NewDirectoryDialog(const std::string& baseDir, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::NewDirectoryDialog>()), logic_(baseDir) {
@@ -19,7 +19,7 @@ void NewDirectoryDialog::accept() {
         QDialog::accept();
         return;
     }
-    QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
+    askWindowModal(this, QMessageBox::Warning, windowTitle(), QString::fromStdString(error));
 }
 
 NewDirectoryDialog::~NewDirectoryDialog() = default;

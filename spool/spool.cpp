@@ -90,7 +90,8 @@ bool parseCount(const std::string& text, int low, int high, int& value) {
 
 std::string lineText(const CollectedLine& line) {
     return std::string(kLineHeader) + "\ntext=" + oneLine(line.text) +
-           "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) + "\n";
+           "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) +
+           "\nmail=" + std::to_string(line.mail) + "\n";
 }
 
 bool parseLine(const std::string& text, CollectedLine& line) {
@@ -106,6 +107,9 @@ bool parseLine(const std::string& text, CollectedLine& line) {
             line.sender = value;
         } else if (key == "message-id") {
             line.messageId = value;
+        } else if (key == "mail") {
+            if (!parseCount(value, 0, 100000000, line.mail))
+                return false;
         } else {
             return false;
         }

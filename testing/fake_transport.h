@@ -50,6 +50,8 @@ class FakeTransport final : public MailTransport {
     bool failSends = false;
     std::deque<int> sendResults;
     std::string sendError = "Can't connect to smtp.example";
+    bool refusedForGood = false;  // a failed send is the server's refusal for good
+    bool lastSendRefusedForGood() const override { return refusedForGood; }
     std::vector<MailJob> attempts;
     std::vector<MailJob> sent;
 };

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTemporaryDir>

@@ -1,0 +1,213 @@
+#include "app/check_command.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <vector>
+
+#include "mail/mail_context.h"
+#include "mail/mail_job.h"
+#include "mail/pop3_reader.h"
+#include "mail/smtp_client.h"
+#include "requests/recorder_config.h"
+#include "settings/activity_log.h"
+#include "settings/mailer_settings.h"
+#include "settings/statistics.h"
+#include "settings/text_routines.h"
+
+namespace {
+
+// Counts and prints the steps.
+class Steps {
+  public:
+    explicit Steps(std::ostream& out) : out_(out) {}
+    void ok(const std::string& what) { out_ << "ok    " << what << std::endl; }
+    void fail(const std::string& what, const std::string& why) {
+        out_ << "FAIL  " << what << ": " << why << std::endl;
+        failed_ = true;
+    }
+    void note(const std::string& what) { out_ << "note  " << what << std::endl; }
+    bool failed() const { return failed_; }
+
+  private:
+    std::ostream& out_;
+    bool failed_ = false;
+};
+
+// Keeps the entries the mail dialogues log, for the server's own words.
+class EntryKeeper final : public LogView {
+  public:
+    void oldestRemoved() override {}
+    void entryAdded(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+std::string reasonOf(int error) {
+    return std::strerror(error);
+}
+
+// The settings that settingsComplete asks for and the file leaves empty or out of range.
+std::vector<std::string> missingSettings(const MailerSettings& s) {
+    std::vector<std::string> missing;
+    auto need = [&](bool present, const char* key) {
+        if (!present)
+            missing.push_back(key);
+    };
+    need(!s.stationName.empty(), "StationName");
+    need(!s.popServer.empty(), "PopServer");
+    need(!s.popUser.empty(), "PopUser");
+    need(!s.popPassword.empty(), "PopKeyStr");
+    need(s.popCheckTime >= 1 && s.popCheckTime <= 60, "PopCheckTime (1 to 60)");
+    need(!s.smtpServer.empty(), "SmtpServer");
+    need(!s.fromUser.empty(), "FromUser");
+    need(!s.tempDir.empty(), "TempDir");
+    need(!s.mornakDir.empty(), "MornakDir");
+    need(!s.mornakReq.empty(), "MornakReq");
+    return missing;
+}
+
+std::string joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
+void checkSettings(Steps& steps, const std::string& path, MailerSettings& settings) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) {
+        steps.fail("settings " + path, "cannot be read: " + reasonOf(errno));
+        return;
+    }
+    std::fclose(file);
+    loadSettings(settings, path);
+    std::vector<std::string> missing = missingSettings(settings);
+    std::string from = settings.fromUser.str();
+    std::size_t open = from.find('<');
+    if (missing.empty() && (open == std::string::npos || from.find('>', open) == std::string::npos))
+        steps.fail("settings " + path, "FromUser has no address in angle brackets");
+    else if (!missing.empty())
+        steps.fail("settings " + path, "not set: " + joined(missing, ", "));
+    else
+        steps.ok("settings " + path);
+    if (settings.mapDrive != '\0' && settings.mapDrive != ' ')
+        steps.note("MapDrive is set but has no effect on this system");
+}
+
+void checkRecorderSystem(Steps& steps, const char* which, const std::string& setting) {
+    std::string dir = setting;
+    addTrailingSlash(dir);
+    std::string what = std::string(which) + " recorder system " + dir + kRecorderIniName;
+    RecorderSystem system;
+    if (!readRecorderIni(dir, system)) {
+        int error = access((dir + kRecorderIniName).c_str(), R_OK) == 0 ? EIO : errno;
+        steps.fail(what, "cannot be read: " + reasonOf(error));
+        return;
+    }
+    std::vector<std::string> ids;
+    for (int i = 0; i < usedChannelSlots(system); ++i)
+        if (!system.channels[i].id.empty())
+            ids.push_back(system.channels[i].id.str());
+    if (ids.empty()) {
+        steps.fail(what, "no channel IDs (NUMBERCHANNELS and the CHANFILEn files)");
+        return;
+    }
+    steps.ok(what + ": system " + std::to_string(system.systemNumber) + ", " +
+             std::to_string(system.samplesPerSecond) + " samples/s, channels " + joined(ids, " "));
+}
+
+void checkFolder(Steps& steps, const std::string& what, const std::string& setting,
+                 const char* key) {
+    if (setting.empty()) {
+        steps.fail(what, std::string(key) + " is not set");
+        return;
+    }
+    std::string dir = setting;
+    addTrailingSlash(dir);
+    if (access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
+        steps.fail(what + " " + dir, "not usable: " + reasonOf(errno));
+        return;
+    }
+    steps.ok(what + " " + dir + " writable");
+}
+
+void checkPop(Steps& steps, MailContext& context) {
+    const MailerSettings& settings = context.settings;
+    if (settings.popServer.empty()) {
+        steps.fail("POP3", "PopServer is not set");
+        return;
+    }
+    std::string what = "POP3 " + settings.popServer.str();
+    int messages = 0;
+    std::string error, said;
+    if (!checkMailbox(context, messages, error, &said)) {
+        steps.fail(what, said.empty() ? error : error + "; the server said: " + said);
+        return;
+    }
+    steps.ok(what + ": logged in as " + settings.popUser.str() + ", " + std::to_string(messages) +
+             (messages == 1 ? " message" : " messages") + " waiting, none retrieved");
+}
+
+void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
+    const MailerSettings& settings = context.settings;
+    if (settings.smtpServer.empty()) {
+        steps.fail("SMTP", "SmtpServer is not set");
+        return;
+    }
+    MailJob job;
+    job.smtpServer = settings.smtpServer.view();
+    job.smtpAuth = settings.smtpAuth;
+    job.smtpUser = settings.smtpUser.view();
+    job.smtpPassword = settings.smtpPassword.view();
+    job.from = settings.fromUser.view();
+    std::string what = "SMTP " + settings.smtpServer.str();
+    std::size_t before = entries.lines.size();
+    std::string error;
+    if (!smtpCheckLogin(context, job, error)) {
+        // The server's own words, when the dialogue logged them.
+        for (std::size_t i = before; i < entries.lines.size(); ++i) {
+            std::size_t at = entries.lines[i].find("SMTP server said: ");
+            if (at != std::string::npos)
+                error += "; the server said: " + entries.lines[i].substr(at + 18);
+        }
+        steps.fail(what, error);
+        return;
+    }
+    steps.ok(what +
+             (settings.smtpAuth ? ": login as " + settings.smtpUser.str() + " accepted"
+                                : ": greeting accepted, no login set") +
+             ", nothing sent");
+}
+
+}  // namespace
+
+int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs) {
+    Steps steps(out);
+    MailerSettings settings;
+    resetSettings(settings);
+    checkSettings(steps, configDir + kSettingsFileName, settings);
+
+    if (settings.mornakDir.empty())
+        steps.fail("first recorder system", "MornakDir is not set");
+    else
+        checkRecorderSystem(steps, "first", settings.mornakDir.str());
+    checkFolder(steps, "first request folder", settings.mornakReq.str(), "MornakReq");
+    if (!settings.mornak2Dir.empty()) {
+        checkRecorderSystem(steps, "second", settings.mornak2Dir.str());
+        checkFolder(steps, "second request folder", settings.mornak2Req.str(), "Mornak2Req");
+    }
+    checkFolder(steps, "temporary folder", settings.tempDir.str(), "TempDir");
+
+    // The dialogues log as in a run, into a list of their own: no file is touched.
+    ActivityLog log(clock, "");
+    EntryKeeper entries;
+    log.setView(&entries);
+    Statistics statistics;
+    MailContext context{settings, log, statistics, clock, timeoutMs};
+    checkPop(steps, context);
+    checkSmtp(steps, context, entries);
+    log.setView(nullptr);
+    return steps.failed() ? 1 : 0;
+}

@@ -1,0 +1,126 @@
+#include "app/check_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "settings/mailer_settings.h"
+#include "testing/dovecot_fixture.h"
+#include "testing/fake_clock.h"
+#include "testing/smtp_server_fixture.h"
+#include "testing/temp_dir.h"
+
+// "tarnwick --check" against a real Dovecot and a real aiosmtpd.
+
+namespace {
+
+class CheckCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (DovecotServer::programPath().empty())
+            GTEST_SKIP() << "dovecot is not installed (Debian package dovecot-pop3d)";
+        std::string why;
+        ASSERT_TRUE(dovecot.start(&why)) << why;
+        ASSERT_TRUE(smtp.start()) << smtp.output();
+        for (const char* sub : {"m", "req", "tmp"}) ::mkdir(dir.file(sub).c_str(), 0700);
+        writeFile(dir.file("m/mornak.ini"),
+                  "SYSTEMNUMBER=1\nNUMBERCHANNELS=2\nSAMPLESPERSECOND=100\n"
+                  "CHANFILE1=z.chn\nCHANFILE2=n.chn\n");
+        writeFile(dir.file("m/z.chn"), "FILEEXTENTION=BHZ\n");
+        writeFile(dir.file("m/n.chn"), "FILEEXTENTION=BHN\n");
+        dovecot.deliver("From: ann@example.org\nSubject: data\n\nstationinfo=ann@example.org\n");
+    }
+
+    // The settings of the station with these two passwords.
+    void writeSettings(const std::string& popPassword, const std::string& smtpPassword) {
+        writeFile(dir.file("tarnwick.ini"),
+                  "StationName=ANMO\nPopServer=" + dovecot.address() +
+                      "\nPopUser=station\nPopKeyStr=" + encodeKeyStr(popPassword) +
+                      "\nPopCheckTime=2\nSmtpServer=" + smtp.address() +
+                      "\nSmtpAuth=1\nSmtpUser=robot\nSmtpKeyStr=" + encodeKeyStr(smtpPassword) +
+                      "\nFromUser=ANMO Robot <robot@anmo.example>\nTempDir=" + dir.file("tmp/") +
+                      "\nMornakDir=" + dir.file("m/") + "\nMornakReq=" + dir.file("req/") + "\n");
+    }
+
+    int check(std::string& out) {
+        std::ostringstream text;
+        int code = runCheck(clock, dir.path(), text, 10000);
+        out = text.str();
+        return code;
+    }
+
+    // The lines every run shows before the servers'.
+    std::string localLines() const {
+        return "ok    settings " + dir.file("tarnwick.ini") + "\n" +
+               "ok    first recorder system " + dir.file("m/mornak.ini") +
+               ": system 1, 100 samples/s, channels BHZ BHN\n" + "ok    first request folder " +
+               dir.file("req/") + " writable\n" + "ok    temporary folder " + dir.file("tmp/") +
+               " writable\n";
+    }
+
+    TempDir dir;
+    FakeClock clock;
+    DovecotServer dovecot{"station", "pop-secret"};
+    SmtpServerFixture smtp{{"robot", "smtp-secret", true}};
+};
+
+TEST_F(CheckCommandTest, GoodPasswordsPassEveryStepWithNothingDeletedAndNothingSent) {
+    writeSettings("pop-secret", "smtp-secret");
+    std::string out;
+    EXPECT_EQ(0, check(out)) << out;
+    EXPECT_EQ(localLines() + "ok    POP3 " + dovecot.address() +
+                  ": logged in as station, 1 message waiting, none retrieved\n" + "ok    SMTP " +
+                  smtp.address() + ": login as robot accepted, nothing sent\n",
+              out);
+    EXPECT_EQ(1, dovecot.messageCount());
+    EXPECT_TRUE(smtp.messages(0).empty());
+    // Nothing of a run is written beside the settings.
+    EXPECT_NE(0, ::access(dir.file("tarnwick.log").c_str(), F_OK));
+    EXPECT_NE(0, ::access(dir.file("spool").c_str(), F_OK));
+}
+
+TEST_F(CheckCommandTest, WrongPasswordsFailTheirStepsWithTheServersWords) {
+    writeSettings("pop-wrong", "smtp-wrong");
+    std::string out;
+    EXPECT_EQ(1, check(out)) << out;
+    EXPECT_EQ(localLines() + "FAIL  POP3 " + dovecot.address() +
+                  ": User Login Password Error; the server said: -ERR [AUTH] Authentication "
+                  "failed.\n" +
+                  "FAIL  SMTP " + smtp.address() +
+                  ": Bad authentication response from mail server\n",
+              out);
+    EXPECT_EQ(std::string::npos, out.find("wrong"));
+    EXPECT_EQ(1, dovecot.messageCount());
+}
+
+TEST_F(CheckCommandTest, AMissingSettingsFileFailsAndIsNotCreated) {
+    std::string out;
+    EXPECT_EQ(1, check(out));
+    EXPECT_EQ("FAIL  settings " + dir.file("tarnwick.ini") +
+                  ": cannot be read: No such file or directory\n"
+                  "FAIL  first recorder system: MornakDir is not set\n"
+                  "FAIL  first request folder: MornakReq is not set\n"
+                  "FAIL  temporary folder: TempDir is not set\n"
+                  "FAIL  POP3: PopServer is not set\n"
+                  "FAIL  SMTP: SmtpServer is not set\n",
+              out);
+    EXPECT_NE(0, ::access(dir.file("tarnwick.ini").c_str(), F_OK));
+}
+
+TEST_F(CheckCommandTest, AnUnusableFolderAndAMissingRecorderConfigurationFail) {
+    writeSettings("pop-secret", "smtp-secret");
+    ::unlink(dir.file("m/mornak.ini").c_str());
+    ::rmdir(dir.file("req").c_str());
+    std::string out;
+    EXPECT_EQ(1, check(out));
+    EXPECT_NE(std::string::npos,
+              out.find("FAIL  first recorder system " + dir.file("m/mornak.ini") +
+                       ": cannot be read: No such file or directory\n"
+                       "FAIL  first request folder " +
+                       dir.file("req/") + ": not usable: No such file or directory\n"))
+        << out;
+}
+
+}  // namespace

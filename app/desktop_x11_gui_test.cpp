@@ -1,0 +1,202 @@
+// The main window on a real X server (Xvfb) with a real window manager (openbox) and a real
+// system tray (trayer), all started here. Exits with 77 (skipped) and says why when they cannot
+// be started.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <QMenu>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "app/main_window_testing.h"
+#include "testing/process.h"
+#include "testing/qt_testing.h"
+
+namespace {
+
+constexpr int kSkipped = 77;
+
+// The output of a command run to its end, empty when it failed.
+QString output(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+QString xProperty(WId window, const char* name) {
+    return output("xprop", {"-id", QString::number(window), name});
+}
+
+// Clicks on the middle of an X window, as the pointer would, count times in a row.
+void click(WId window, int button, int count) {
+    output("xdotool",
+           {"mousemove", "--window", QString::number(window), "8", "8", "click", "--repeat",
+            QString::number(count), "--delay", "60", QString::number(button)});
+}
+
+// The native window of the tray icon, once the tray has taken it in and shows it.
+WId trayIconWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0 && w->isVisible() &&
+            output("xwininfo", {"-id", QString::number(w->winId())}).contains("IsViewable"))
+            return w->winId();
+    return 0;
+}
+
+// A helper program found on PATH, asked to end when the test is done.
+struct Helper {
+    Helper(const std::string& program, std::vector<std::string> args, const std::string& out) {
+        std::string path =
+            QStandardPaths::findExecutable(QString::fromStdString(program)).toStdString();
+        if (path.empty())
+            return;
+        args.insert(args.begin(), path);
+        child = std::make_unique<ChildProcess>(args, out);
+    }
+    ~Helper() {
+        if (child && child->signal(SIGTERM))
+            child->wait(3000);
+    }
+    std::unique_ptr<ChildProcess> child;
+};
+
+bool waitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 200; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::string fileText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+class DesktopX11Test : public QObject {
+    Q_OBJECT
+
+  public:
+    QString logDir;
+
+  private slots:
+    void initTestCase() {
+        QTRY_VERIFY2(output("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"),
+                     "openbox did not start");
+    }
+
+    // Tool window: never resized or maximised; off the taskbar once a tray (started after the
+    // window) holds its icon, whose double-click hides the window and shows it again.
+    void aLateTrayIsTakenAndItsIconHidesAndShowsTheWindow() {
+        StartedWindow w;
+        WId id = w.window->winId();
+        QTRY_VERIFY(xProperty(id, "_NET_WM_ALLOWED_ACTIONS").contains("_NET_WM_ACTION_MOVE"));
+        QString allowed = xProperty(id, "_NET_WM_ALLOWED_ACTIONS");
+        QVERIFY2(!allowed.contains("MAXIMIZE") && !allowed.contains("RESIZE"), qPrintable(allowed));
+        QVERIFY(w.window->trayIcon() == nullptr);  // no tray yet: on the taskbar, to be found
+        QVERIFY(!xProperty(id, "_NET_WM_STATE").contains("SKIP_TASKBAR"));
+
+        tray = std::make_unique<Helper>("trayer", std::vector<std::string>{"--edge", "top"},
+                                        (logDir + "/trayer.log").toStdString());
+        QTRY_VERIFY_WITH_TIMEOUT(trayIconWindow() != 0, 4 * MainWindow::kTrayLookMs);
+        QTRY_VERIFY(xProperty(id, "_NET_WM_STATE").contains("_NET_WM_STATE_SKIP_TASKBAR"));
+
+        click(trayIconWindow(), 1, 2);
+        QTRY_VERIFY(!w.window->isVisible());
+        QVERIFY(!w.window->logic().shown());
+        click(trayIconWindow(), 1, 2);
+        QTRY_VERIFY(w.window->isVisible());
+        QVERIFY(w.window->logic().shown());
+        QTRY_VERIFY(xProperty(id, "_NET_WM_STATE").contains("_NET_WM_STATE_SKIP_TASKBAR"));
+    }
+
+    // A dialog open over the window leaves the tray icon working: its menu opens.
+    void theTrayMenuOpensWhileADialogIsOpen() {
+        QVERIFY(tray);
+        StartedWindow w;
+        QTRY_VERIFY(trayIconWindow() != 0);
+        QString dialogOpen;
+        bool menuOpened = false;
+        QTimer::singleShot(0, [&] {  // inside the About box's own event loop
+            QWidget* dialog = QApplication::activeModalWidget();
+            dialogOpen = dialog ? dialog->windowTitle() : QString();
+            click(trayIconWindow(), 3, 1);
+            menuOpened = QTest::qWaitFor([&] { return w.window->trayMenu().isVisible(); });
+            w.window->trayMenu().close();
+            if (dialog)
+                dialog->close();
+        });
+        w.window->windowMenu().actions().at(2)->trigger();
+        QCOMPARE(dialogOpen, QStringLiteral("About Tarnwick"));
+        QVERIFY(menuOpened);
+    }
+
+    // The tray going away brings a hidden window back, on the taskbar again.
+    void aHiddenWindowComesBackWhenTheTrayGoes() {
+        QVERIFY(tray);
+        StartedWindow w;
+        QTRY_VERIFY(trayIconWindow() != 0);
+        click(trayIconWindow(), 1, 2);
+        QTRY_VERIFY(!w.window->isVisible());
+        tray.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(w.window->isVisible(), 4 * MainWindow::kTrayLookMs);
+        QVERIFY(w.window->logic().shown());
+        QVERIFY(w.window->trayIcon() == nullptr);
+        QTRY_VERIFY(xProperty(w.window->winId(), "WM_STATE").contains("Normal"));
+        QVERIFY(!xProperty(w.window->winId(), "_NET_WM_STATE").contains("SKIP_TASKBAR"));
+    }
+
+  private:
+    std::unique_ptr<Helper> tray;
+};
+
+int main(int argc, char** argv) {
+    for (const char* tool : {"Xvfb", "openbox", "trayer", "xdotool", "xprop", "xwininfo"}) {
+        if (QStandardPaths::findExecutable(tool).isEmpty()) {
+            std::printf("SKIPPED: %s is not installed (scripts/setup.sh installs it)\n", tool);
+            return kSkipped;
+        }
+    }
+    QTemporaryDir logs;
+    std::string xvfbOut = logs.filePath("xvfb.log").toStdString();
+    Helper xvfb("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                xvfbOut);
+    std::string display;  // Xvfb writes its display number once it is ready
+    waitFor([&] {
+        std::istringstream lines(fileText(xvfbOut));
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
+                display = ":" + line;
+        return !display.empty() || !xvfb.child || xvfb.child->wait(0) != -1;
+    });
+    if (display.empty()) {
+        std::printf("SKIPPED: no X server could be started (Xvfb said: %s)\n",
+                    fileText(xvfbOut).c_str());
+        return kSkipped;
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // The X11 tray protocol, not a tray reached over a session bus.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    Helper openbox("openbox", {}, logs.filePath("openbox.log").toStdString());
+    DesktopX11Test test;
+    test.logDir = logs.path();
+    return runQtTests(argc, argv, {&test});
+}
+
+#include "desktop_x11_gui_test.moc"
