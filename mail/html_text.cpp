@@ -194,10 +194,12 @@ class Walk {
 }  // namespace
 
 std::string htmlToText(std::string_view html) {
+    // The parser drops a form feed and may end the document at a NUL: both are blanks here.
     std::string withoutNul;
-    if (html.find('\0') != std::string_view::npos) {
+    if (html.find_first_of(std::string_view("\0\f", 2)) != std::string_view::npos) {
         withoutNul.assign(html);
         std::replace(withoutNul.begin(), withoutNul.end(), '\0', ' ');
+        std::replace(withoutNul.begin(), withoutNul.end(), '\f', ' ');
         html = withoutNul;
     }
     int size = static_cast<int>(std::min<std::size_t>(html.size(), INT_MAX));

@@ -12,7 +12,8 @@
 // or end of a line; inside <pre> the text is kept as written, each line feed (or CR LF, or CR)
 // ending a line, except one right after the opening tag, which a browser does not show either.
 //
-// The input is UTF-8; a NUL byte counts as a blank, and bytes that are not UTF-8 pass through.
+// The input is UTF-8; a NUL byte or a form feed counts as a blank, and bytes that are not UTF-8
+// pass through.
 // Broken HTML is read the way the parser repairs it. Limits of the parser: elements nested
 // deeper than 256 end the document there (what lies deeper or further on is lost), and so does
 // a single run of text longer than 10,000,000 bytes; only the first 2^31 - 1 bytes are read.

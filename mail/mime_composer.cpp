@@ -64,6 +64,15 @@ std::string attachmentHeaders(const std::string& name) {
         name.c_str(), name.c_str());
 }
 
+// A header value on one line: a CR or LF in it (which no reply of the robot puts there) becomes
+// a blank, so it can never start a header of its own.
+std::string headerValue(std::string value) {
+    for (char& c : value)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return value;
+}
+
 bool isAscii(std::string_view text) {
     for (char c : text)
         if (static_cast<unsigned char>(c) >= 0x80)
@@ -91,9 +100,9 @@ std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffs
     const char* textType = ascii ? "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
                                  : "Content-Type: text/plain; charset=\"utf-8\"\r\n";
     std::string text = dateLine(time, utcOffsetMinutes);
-    text += format("From: %s\r\n", job.from.c_str());
-    text += format("Subject: %s\r\n", job.subject.c_str());
-    text += format("To: %s\r\n", job.to.c_str());
+    text += format("From: %s\r\n", headerValue(job.from.str()).c_str());
+    text += format("Subject: %s\r\n", headerValue(job.subject.str()).c_str());
+    text += format("To: %s\r\n", headerValue(job.to.str()).c_str());
     text += replyHeaders(job, messageId);
     text += "MIME-Version: 1.0\r\n";
     if (job.attachmentCount <= 0) {
