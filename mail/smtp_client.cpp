@@ -333,6 +333,13 @@ int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& 
         return 0;
     }
     std::string sender = from.substr(open + 1, close - open - 1);
+    for (char c : sender) {
+        // A line end in the address would end the MAIL command and start another.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            setMailError(dialogue.error, "From Email Address - Bad Character");
+            return 0;
+        }
+    }
 
     std::string localHost;
     dialogue.password = job.smtpPassword.str();

@@ -269,6 +269,9 @@ TEST(SmtpEnvelope, SenderWithoutAngleBracketsFailsBeforeConnecting) {
     job.from = "Robot > <robot@anmo.example.org";
     EXPECT_EQ(0, SendMimeMsg(env.context, job, kText, error));
     EXPECT_EQ("From Email Address - No > Found", error);
+    job.from = "Robot <robot@anmo.example.org\r\nRCPT To: <x@y>>";
+    EXPECT_EQ(0, SendMimeMsg(env.context, job, kText, error));
+    EXPECT_EQ("From Email Address - Bad Character", error);
     EXPECT_FALSE(port.connected());
     EXPECT_THAT(env.log.entries(), IsEmpty());
 }
