@@ -1,0 +1,268 @@
+// The settings file, tarnwick.ini: any bytes are loaded, saved and loaded again.
+//
+// Oracle:
+// - every text of the record stays within its capacity (a zero within its array);
+// - each value is what the file's last line piece with that key says, as a reference reading
+//   written here from the documented rules gives it (pieces of at most 99 characters, the line
+//   end cut, the key upper-cased, the value after the first '=', cut at a zero byte; the
+//   passwords decoded from hexadecimal pairs; the numbers read as atoi reads them);
+// - the saved file has the 17 "Key=value" lines in their order and is readable by its owner
+//   only;
+// - loading the saved file gives the same record (round trip), and saving that again gives the
+//   same bytes.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_support.h"
+#include "settings/mailer_settings.h"
+
+namespace {
+
+template <std::size_t N>
+void checkCapacity(const FixedText<N>& text, const char* field) {
+    FUZZ_CHECK(std::memchr(text.c_str(), '\0', N) != nullptr,
+               std::string(field) + " runs over its array");
+    FUZZ_CHECK(text.size() <= FixedText<N>::capacity, std::string(field) + " over capacity");
+}
+
+void checkCapacities(const MailerSettings& s) {
+    checkCapacity(s.popServer, "popServer");
+    checkCapacity(s.popUser, "popUser");
+    checkCapacity(s.popPassword, "popPassword");
+    checkCapacity(s.smtpServer, "smtpServer");
+    checkCapacity(s.tempDir, "tempDir");
+    checkCapacity(s.mornakDir, "mornakDir");
+    checkCapacity(s.mornakReq, "mornakReq");
+    checkCapacity(s.mornak2Dir, "mornak2Dir");
+    checkCapacity(s.mornak2Req, "mornak2Req");
+    checkCapacity(s.fromUser, "fromUser");
+    checkCapacity(s.smtpUser, "smtpUser");
+    checkCapacity(s.smtpPassword, "smtpPassword");
+    checkCapacity(s.stationName, "stationName");
+}
+
+// The texts and numbers of the record that the file holds, in the file's order.
+struct Fields {
+    std::string text[16];
+    char mapDrive = 0;
+};
+
+constexpr const char* kKeys[17] = {"StationName", "PopEnable",  "PopServer",  "PopUser",
+                                   "PopKeyStr",   "PopCheckTime", "SmtpServer", "SmtpAuth",
+                                   "SmtpUser",    "SmtpKeyStr", "FromUser",   "TempDir",
+                                   "MapDrive",    "MornakDir",  "MornakReq",  "Mornak2Dir",
+                                   "Mornak2Req"};
+
+std::string describe(const MailerSettings& s) {
+    return "StationName=" + fuzz::visible(s.stationName.view()) +
+           " PopEnable=" + std::to_string(s.popEnable) +
+           " PopServer=" + fuzz::visible(s.popServer.view()) +
+           " PopUser=" + fuzz::visible(s.popUser.view()) +
+           " PopPassword=" + fuzz::visible(s.popPassword.view()) +
+           " PopCheckTime=" + std::to_string(s.popCheckTime) +
+           " SmtpServer=" + fuzz::visible(s.smtpServer.view()) +
+           " SmtpAuth=" + std::to_string(s.smtpAuth) +
+           " SmtpUser=" + fuzz::visible(s.smtpUser.view()) +
+           " SmtpPassword=" + fuzz::visible(s.smtpPassword.view()) +
+           " FromUser=" + fuzz::visible(s.fromUser.view()) +
+           " TempDir=" + fuzz::visible(s.tempDir.view()) +
+           " MapDrive=" + std::to_string(static_cast<unsigned char>(s.mapDrive)) +
+           " MornakDir=" + fuzz::visible(s.mornakDir.view()) +
+           " MornakReq=" + fuzz::visible(s.mornakReq.view()) +
+           " Mornak2Dir=" + fuzz::visible(s.mornak2Dir.view()) +
+           " Mornak2Req=" + fuzz::visible(s.mornak2Req.view());
+}
+
+bool sameRecord(const MailerSettings& a, const MailerSettings& b) {
+    return a.stationName == b.stationName && a.popEnable == b.popEnable &&
+           a.popServer == b.popServer && a.popUser == b.popUser &&
+           a.popPassword == b.popPassword && a.popCheckTime == b.popCheckTime &&
+           a.smtpServer == b.smtpServer && a.smtpAuth == b.smtpAuth &&
+           a.smtpUser == b.smtpUser && a.smtpPassword == b.smtpPassword &&
+           a.fromUser == b.fromUser && a.tempDir == b.tempDir && a.mapDrive == b.mapDrive &&
+           a.mornakDir == b.mornakDir && a.mornakReq == b.mornakReq &&
+           a.mornak2Dir == b.mornak2Dir && a.mornak2Req == b.mornak2Req;
+}
+
+// ---- the reference reading -----------------------------------------------------------------
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string referenceHexDecode(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size() && out.size() < 255; i += 2) {
+        int high = hexValue(text[i]);
+        if (high < 0)
+            continue;
+        int low = hexValue(text[i + 1]);
+        out += static_cast<char>(low < 0 ? high : high * 16 + low);
+    }
+    return out;
+}
+
+int referenceAtoi(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            break;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+bool sameKey(std::string_view key, const char* name) {
+    if (key.size() != std::strlen(name))
+        return false;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        char a = key[i], b = name[i];
+        if (a >= 'a' && a <= 'z')
+            a = static_cast<char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z')
+            b = static_cast<char>(b - 'a' + 'A');
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+// The record the file gives when read from the defaults of resetSettings.
+MailerSettings referenceLoad(std::string_view file) {
+    MailerSettings s;
+    resetSettings(s);
+    while (!file.empty()) {
+        // One read of at most 99 characters, up to and including a line feed.
+        std::size_t n = std::min<std::size_t>(file.size(), 99);
+        std::size_t lf = file.substr(0, n).find('\n');
+        if (lf != std::string_view::npos)
+            n = lf + 1;
+        std::string_view piece = file.substr(0, n);
+        file.remove_prefix(n);
+        piece = piece.substr(0, piece.find('\0'));
+        piece = piece.substr(0, piece.find('\n'));
+        piece = piece.substr(0, piece.find('\r'));
+        std::size_t eq = piece.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        std::string_view key = piece.substr(0, eq), value = piece.substr(eq + 1);
+        if (sameKey(key, "StationName"))
+            s.stationName = value;
+        else if (sameKey(key, "PopEnable"))
+            s.popEnable = referenceAtoi(value);
+        else if (sameKey(key, "PopServer"))
+            s.popServer = value;
+        else if (sameKey(key, "PopUser"))
+            s.popUser = value;
+        else if (sameKey(key, "PopKeyStr"))
+            s.popPassword = referenceHexDecode(value);
+        else if (sameKey(key, "PopCheckTime"))
+            s.popCheckTime = referenceAtoi(value);
+        else if (sameKey(key, "SmtpServer"))
+            s.smtpServer = value;
+        else if (sameKey(key, "SmtpAuth"))
+            s.smtpAuth = referenceAtoi(value);
+        else if (sameKey(key, "SmtpUser"))
+            s.smtpUser = value;
+        else if (sameKey(key, "SmtpKeyStr"))
+            s.smtpPassword = referenceHexDecode(value);
+        else if (sameKey(key, "FromUser"))
+            s.fromUser = value;
+        else if (sameKey(key, "TempDir"))
+            s.tempDir = value;
+        else if (sameKey(key, "MapDrive"))
+            s.mapDrive = value.empty() ? '\0' : value[0];
+        else if (sameKey(key, "MornakDir"))
+            s.mornakDir = value;
+        else if (sameKey(key, "MornakReq"))
+            s.mornakReq = value;
+        else if (sameKey(key, "Mornak2Dir"))
+            s.mornak2Dir = value;
+        else if (sameKey(key, "Mornak2Req"))
+            s.mornak2Req = value;
+    }
+    return s;
+}
+
+void checkSavedForm(const std::string& saved, const std::string& path) {
+    std::vector<std::string> lines = fuzz::splitLines(saved);
+    FUZZ_CHECK(!saved.empty() && saved.back() == '\n' && lines.size() == 17,
+               "the saved file is not 17 lines: " + fuzz::visible(saved));
+    for (int i = 0; i < 17; ++i) {
+        std::string prefix = std::string(kKeys[i]) + "=";
+        FUZZ_CHECK(lines[i].compare(0, prefix.size(), prefix) == 0,
+                   "line " + std::to_string(i + 1) + " is " + fuzz::visible(lines[i]));
+    }
+    struct stat st {};
+    FUZZ_CHECK(::stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600,
+               "the saved file is not readable by its owner only");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    fuzz::ScratchDir dir;
+    const std::string path = dir.file("tarnwick.ini");
+    fuzz::writeBytes(path, input);
+
+    MailerSettings loaded;
+    resetSettings(loaded);
+    loadSettings(loaded, path);
+    checkCapacities(loaded);
+
+    MailerSettings expected = referenceLoad(input);
+    FUZZ_CHECK(sameRecord(loaded, expected), "loaded:   " + describe(loaded) +
+                                                 "\nexpected: " + describe(expected));
+
+    const std::string again = dir.file("again.ini");
+    FUZZ_CHECK(saveSettings(loaded, again), "saveSettings failed");
+    std::string saved = fuzz::readBytes(again);
+    checkSavedForm(saved, again);
+
+    MailerSettings reloaded;
+    resetSettings(reloaded);
+    loadSettings(reloaded, again);
+    checkCapacities(reloaded);
+    FUZZ_CHECK(sameRecord(loaded, reloaded), "first:  " + describe(loaded) +
+                                                 "\nsecond: " + describe(reloaded) +
+                                                 "\nsaved:  " + fuzz::visible(saved, 2000));
+
+    const std::string third = dir.file("third.ini");
+    FUZZ_CHECK(saveSettings(reloaded, third), "saveSettings failed");
+    FUZZ_CHECK(fuzz::readBytes(third) == saved, "saving the reloaded record gives other bytes");
+
+    // The hexadecimal form of a password: what fits its 127 bytes comes back.
+    std::string password = loaded.popPassword.str() + loaded.smtpPassword.str();
+    password.resize(std::min<std::size_t>(password.size(), 127));
+    std::string hex = encodeKeyStr(password);
+    FUZZ_CHECK(hex.size() == 2 * password.size() &&
+                   hex.find_first_not_of("0123456789abcdef") == std::string::npos,
+               "encodeKeyStr gave " + fuzz::visible(hex));
+    FUZZ_CHECK(decodeKeyStr(hex) == password, "decodeKeyStr(encodeKeyStr(x)) != x");
+    return 0;
+}
