@@ -320,6 +320,30 @@ int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
     return 1;
 }
 
+int smtpOpen(SmtpDialogue& dialogue, const MailJob& job) {
+    std::string localHost;
+    dialogue.password = job.smtpPassword.str();
+    if (!smtpConnect(dialogue, job, localHost))
+        return 0;
+    if (smtpReadReply(dialogue) != 220) {
+        smtpFail(dialogue, "SMTP server error");
+        return 0;
+    }
+    if (dialogue.tls == TlsMode::kPlain) {
+        sendCommand(dialogue,
+                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
+        if (smtpReadReply(dialogue) != 250) {
+            smtpFail(dialogue, "SMTP server error");
+            return 0;
+        }
+    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
+        return 0;
+    }
+    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
+        return 0;
+    return 1;
+}
+
 int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& recipients) {
     std::string from = job.from.str();
     std::size_t open = from.find('<');
@@ -341,25 +365,7 @@ int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& 
         }
     }
 
-    std::string localHost;
-    dialogue.password = job.smtpPassword.str();
-    if (!smtpConnect(dialogue, job, localHost))
-        return 0;
-    if (smtpReadReply(dialogue) != 220) {
-        smtpFail(dialogue, "SMTP server error");
-        return 0;
-    }
-    if (dialogue.tls == TlsMode::kPlain) {
-        sendCommand(dialogue,
-                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
-        if (smtpReadReply(dialogue) != 250) {
-            smtpFail(dialogue, "SMTP server error");
-            return 0;
-        }
-    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
-        return 0;
-    }
-    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
+    if (!smtpOpen(dialogue, job))
         return 0;
     sendCommand(dialogue, formatCommand("MAIL From:<%s>\r\n", sender));
     if (smtpReadReply(dialogue) != 250) {
@@ -435,25 +441,7 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
 int smtpCheckLogin(MailContext& context, const MailJob& job, std::string& error) {
     error.clear();
     SmtpDialogue dialogue(context, error);
-    dialogue.password = job.smtpPassword.str();
-    std::string localHost;
-    if (!smtpConnect(dialogue, job, localHost))
-        return 0;
-    if (smtpReadReply(dialogue) != 220) {
-        smtpFail(dialogue, "SMTP server error");
-        return 0;
-    }
-    if (dialogue.tls == TlsMode::kPlain) {
-        sendCommand(dialogue,
-                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
-        if (smtpReadReply(dialogue) != 250) {
-            smtpFail(dialogue, "SMTP server error");
-            return 0;
-        }
-    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
-        return 0;
-    }
-    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
+    if (!smtpOpen(dialogue, job))
         return 0;
     sendCommand(dialogue, "QUIT\r\n");
     int code = smtpReadReply(dialogue);

@@ -55,6 +55,11 @@ int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHo
 // none), or 1 when a read failed.
 int smtpReadReply(SmtpDialogue& dialogue);
 
+// Connects, reads the greeting, greets (HELO, or EHLO when a login is asked for; over TLS as
+// smtpGreetSecurely does) and logs in when smtpAuth is set. Returns 1 ready for MAIL; 0 after
+// smtpFail or with the connect or TLS failure in the error text.
+int smtpOpen(SmtpDialogue& dialogue, const MailJob& job);
+
 // Checks the sender address, connects, greets, authenticates when asked, and announces the
 // sender, every recipient of the list and DATA. With TLS ("smtps://", "smtp+starttls://") the
 // greeting is EHLO (HELO only when it is refused and no login is asked for); an
