@@ -148,6 +148,10 @@ class Pop3Session {
     bool popQuit();
 
     bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
+    // The server's reply as an entry may show it: never with the password, should it echo it.
+    std::string shownReply() const {
+        return withoutSecret(reply_, ctx_.settings.popPassword.str());
+    }
     void setError(const std::string& text) { error_ = text.substr(0, kMaxErrorChars); }
 
     MailContext& ctx_;
@@ -275,7 +279,7 @@ int Pop3Session::readMessageCount() {
     if (!replyIsOk() || digits == 3 || digits == std::string::npos ||
         !std::isdigit(static_cast<unsigned char>(reply_[digits]))) {
         setError("Bad STAT Reply");
-        ctx_.log.logMsg(true, "Bad STAT Reply = %s", reply_.c_str());
+        ctx_.log.logMsg(true, "Bad STAT Reply = %s", shownReply().c_str());
         return 0;
     }
     messageCount_ = parseLeadingInt(reply_.c_str() + 3);
@@ -292,7 +296,7 @@ int Pop3Session::getMessage(long long number) {
     }
     if (!replyIsOk()) {
         setError("Bad RETR OK in getMessage");
-        ctx_.log.logMsg(true, "Bad RETR OK Get Message = %s", reply_.c_str());
+        ctx_.log.logMsg(true, "Bad RETR OK Get Message = %s", shownReply().c_str());
         return 0;
     }
     MessageLines message(message_);
