@@ -78,12 +78,14 @@ Kind kindOf(char c) {
     }
 }
 
-// Puts the thing at the path; false when it could not be made (a name too long, say).
+// Puts the thing at the path; false when it could not be made (a name too long, something
+// already there).
 bool plant(const std::string& path, Kind kind, std::string_view content,
            const std::string& secret, const std::string& insideTarget) {
     switch (kind) {
         case Kind::Regular: {
-            int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+            // Only where nothing is yet: never through a link, never waiting on a FIFO.
+            int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0600);
             if (fd < 0)
                 return false;
             bool ok = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());

@@ -122,7 +122,8 @@ ScratchDir::~ScratchDir() {
 }
 
 void writeBytes(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                    0600);
     if (fd < 0)
         fail(__FILE__, __LINE__, "cannot write " + path + ": " + std::strerror(errno));
     std::size_t done = 0;
