@@ -8,14 +8,14 @@
 #include <ostream>
 #include <vector>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/mail_context.h"
 #include "mail/mail_job.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
 #include "requests/recorder_config.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "settings/text_routines.h"
 
 namespace {

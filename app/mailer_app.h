@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
 #include "requests/request_cycle.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "spool/spool.h"
 
 class Clock;

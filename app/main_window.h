@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "activity/activity_log.h"
 #include "app/main_window_logic.h"
-#include "settings/activity_log.h"
 
 class MailerApp;
 

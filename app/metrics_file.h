@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/statistics.h"
+#include "activity/statistics.h"
 
 // What the metrics file shows: the counters of the run and the robot's health. Times are
 // calendar seconds since the epoch, 0 when the event has not happened in this run.

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "bench/bench_files.h"
 #include "mail/pop3_reader.h"
 #include "platform/clock.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 5) {

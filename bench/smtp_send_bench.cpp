@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "bench/bench_files.h"
 #include "mail/mime_composer.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

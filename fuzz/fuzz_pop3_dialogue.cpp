@@ -28,11 +28,11 @@
 #include <string_view>
 #include <vector>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "fuzz/fuzz_support.h"
 #include "mail/pop3_reader.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "testing/fake_clock.h"
 
 namespace {

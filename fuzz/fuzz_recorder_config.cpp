@@ -25,9 +25,9 @@
 #include <string>
 #include <string_view>
 
+#include "activity/activity_log.h"
 #include "fuzz/fuzz_support.h"
 #include "requests/recorder_config.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "testing/fake_clock.h"
 

@@ -34,11 +34,11 @@
 #include <string_view>
 #include <vector>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "fuzz/fuzz_support.h"
 #include "requests/request_cycle.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "spool/spool.h"
 #include "testing/fake_clock.h"
 #include "testing/fake_transport.h"

@@ -37,12 +37,12 @@
 #include <string_view>
 #include <vector>
 
+#include "activity/activity_log.h"
 #include "fuzz/fuzz_support.h"
 #include "mail/mail_job.h"
 #include "requests/recorder_exchange.h"
 #include "requests/reply_sender.h"
 #include "requests/request_context.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "testing/fake_clock.h"
 

@@ -36,12 +36,12 @@
 #include <string_view>
 #include <vector>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "fuzz/fuzz_support.h"
 #include "mail/base64.h"
 #include "mail/smtp_client.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "testing/fake_clock.h"
 
 namespace {

@@ -15,11 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "activity/activity_log.h"
 #include "mail/base64.h"
 #include "mail/mail_error.h"
 #include "mail/message_id.h"
 #include "mail/smtp_client.h"
-#include "settings/activity_log.h"
 #include "settings/text_routines.h"
 
 namespace {

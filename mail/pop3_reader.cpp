@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/connection.h"
 #include "mail/mime_reader.h"
 #include "mail/request_key.h"
 #include "mail/server_address.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "settings/text_routines.h"
 
 namespace {

@@ -1,11 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/mail_context.h"
 #include "mail/pop3_reader.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "testing/dovecot_fixture.h"
 #include "testing/fake_clock.h"
 

@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/mail_context.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "testing/fake_clock.h"
 #include "testing/scripted_server.h"
 #include "testing/temp_dir.h"

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/base64.h"
 #include "mail/mail_error.h"
-#include "settings/activity_log.h"
-#include "settings/statistics.h"
 #include "settings/text_routines.h"
 
 namespace {

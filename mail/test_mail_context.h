@@ -8,11 +8,11 @@
 
 #include <string>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/mail_context.h"
 #include "mail/mail_job.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "testing/fake_clock.h"
 #include "testing/temp_dir.h"
 

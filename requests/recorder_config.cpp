@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "settings/activity_log.h"
+#include "activity/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 

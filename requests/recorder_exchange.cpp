@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "activity/activity_log.h"
 #include "mail/mail_job.h"
 #include "requests/reply_header.h"
 #include "requests/reply_sender.h"
 #include "requests/request_context.h"
 #include "requests/request_lines.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 

@@ -4,15 +4,15 @@
 
 #include <cstdio>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "mail/mail_job.h"
 #include "mail/mail_transport.h"
 #include "requests/event_file_request.h"
 #include "requests/recorder_config.h"
 #include "requests/reply_header.h"
 #include "requests/resend_queue.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "settings/text_routines.h"
 
 namespace {

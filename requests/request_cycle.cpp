@@ -2,14 +2,14 @@
 
 #include <unistd.h>
 
+#include "activity/activity_log.h"
+#include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
 #include "platform/clock.h"
 #include "requests/recorder_exchange.h"
 #include "requests/request_lines.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
-#include "settings/statistics.h"
 #include "settings/text_routines.h"
 #include "spool/spool.h"
 

@@ -4,11 +4,11 @@
 #include <string_view>
 #include <vector>
 
+#include "activity/activity_log.h"
 #include "requests/item_scanner.h"
 #include "requests/recorder_config.h"
 #include "requests/recorder_exchange.h"
 #include "requests/request_context.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 

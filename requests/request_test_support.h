@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "activity/activity_log.h"
 #include "mail/mail_job.h"
 #include "requests/reply_sender.h"
 #include "requests/request_context.h"
-#include "settings/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "testing/fake_clock.h"
 #include "testing/temp_dir.h"

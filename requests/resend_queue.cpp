@@ -5,8 +5,8 @@
 #include <new>
 #include <string>
 
+#include "activity/activity_log.h"
 #include "mail/mail_transport.h"
-#include "settings/activity_log.h"
 #include "spool/spool.h"
 
 ResendQueue::ResendQueue(MailTransport& transport, ActivityLog& log, Spool* spool)

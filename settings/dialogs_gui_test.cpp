@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 
+#include "activity/statistics.h"
 #include "settings/directory_picker.h"
 #include "settings/mailer_settings.h"
 #include "settings/new_directory_dialog.h"
 #include "settings/smtp_info_dialog.h"
-#include "settings/statistics.h"
 #include "settings/statistics_dialog.h"
 #include "settings/text_routines.h"
 #include "testing/qt_testing.h"

@@ -1,6 +1,6 @@
 #include "settings/statistics_logic.h"
 
-#include "settings/statistics.h"
+#include "activity/statistics.h"
 
 StatisticsLogic::StatisticsLogic(Statistics& statistics) : statistics_(statistics) {
     remembered_.fill(-1);

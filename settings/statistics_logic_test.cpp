@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/statistics.h"
+#include "activity/statistics.h"
 
 namespace {
 

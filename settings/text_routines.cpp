@@ -131,22 +131,6 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix)
     return true;
 }
 
-std::string escapeControls(const std::string& text) {
-    std::string shown;
-    shown.reserve(text.size());
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\t') || byte == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            shown += escaped;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 std::string withoutSecret(std::string text, const std::string& secret) {
     if (secret.empty())
         return text;

@@ -51,10 +51,6 @@ std::string toLowerAscii(std::string text);
 // the prefix is written in lower case.
 bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix);
 
-// The text with every control character (below 0x20 but the tab, and 0x7f) written as
-// "\xNN".
-std::string escapeControls(const std::string& text);
-
 // The text with every occurrence of the secret (a password) replaced by "***".
 std::string withoutSecret(std::string text, const std::string& secret);
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "settings/activity_log.h"
+#include "activity/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "spool/durable_file.h"
 

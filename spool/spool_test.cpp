@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "settings/activity_log.h"
+#include "activity/activity_log.h"
 #include "settings/text_routines.h"
 #include "testing/fake_clock.h"
 #include "testing/temp_dir.h"

@@ -1,10 +1,30 @@
-#include "settings/activity_log.h"
+#include "activity/activity_log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 #include "platform/clock.h"
-#include "settings/text_routines.h"
+
+namespace {
+
+// The text with every control character (below 0x20 but the tab, and 0x7f) written as "\xNN".
+std::string escapeControls(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t') || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
 
 ActivityLog::ActivityLog(Clock& clock, std::string logFilePath)
     : clock_(clock), logFilePath_(std::move(logFilePath)) {}

@@ -1,4 +1,4 @@
-#include "settings/activity_log.h"
+#include "activity/activity_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
