@@ -387,6 +387,9 @@ int smtpSendText(SmtpDialogue& dialogue, const std::string& text) {
     const char* data = text.data();
     const std::size_t n = text.size();
     std::size_t runStart = 0;  // bytes from here on go out unchanged
+    // The text's first line starts a line too: a lone "." there would end the data.
+    if (n > 0 && data[0] == '.' && gensock_put_buffered(conn, ".", 1) != 0)
+        return 0;
     for (std::size_t at = findStuffingPair(data, 0, n); at < n;
          at = findStuffingPair(data, at + 1, n)) {
         std::size_t second = at + 1;  // the byte that is dropped or doubled

@@ -101,8 +101,9 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
 // Sends the message text through the buffered write: a CR right after a CR is dropped, a "."
-// at the start of a line is doubled, and the data ends with ".\r\n" after a final line feed,
-// "\r\n.\r\n" otherwise. Returns 1 when everything was flushed, 0 on a failed write.
+// at the start of a line (the text's first line too) is doubled, and the data ends with
+// ".\r\n" after a final line feed, "\r\n.\r\n" otherwise. Returns 1 when everything was
+// flushed, 0 on a failed write.
 int smtpSendText(SmtpDialogue& dialogue, const std::string& text);
 
 // Tries the job's server and login without sending a message: connects, greets as a delivery

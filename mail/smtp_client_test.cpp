@@ -311,7 +311,8 @@ TEST(SmtpSendText, StuffsDotsDropsDoubledCarriageReturnsAndEndsTheData) {
     std::vector<Row> rows = {
         {"a\r\n.b\r\n..c\r\n", "a\r\n..b\r\n...c\r\n.\r\n"},
         {"a\r\nb", "a\r\nb\r\n.\r\n"},
-        {".x\n.y\r\r\nz", ".x\n..y\r\nz\r\n.\r\n"},
+        {".x\n.y\r\r\nz", "..x\n..y\r\nz\r\n.\r\n"},
+        {".\r\nQUIT\r\n", "..\r\nQUIT\r\n.\r\n"},
         {"a\r\r\r\nb.\r\n", "a\r\nb.\r\n.\r\n"},
         {"", "\r\n.\r\n"},
     };
@@ -335,7 +336,7 @@ TEST(SmtpSendText, LongTextGoesOutWhole) {
     for (std::size_t at = 0; at < text.size();) {
         std::size_t eol = text.find("\r\n", at) + 2;
         std::string line = text.substr(at, eol - at);
-        if (line[0] == '.' && at > 0)  // the start of the text is no line start
+        if (line[0] == '.')
             stuffed += '.';
         stuffed += line;
         at = eol;
