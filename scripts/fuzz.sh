@@ -63,7 +63,7 @@ for target in "${targets[@]}"; do
     [ -f "fuzz/dict/$target.dict" ] && options+=(-dict="fuzz/dict/$target.dict")
     echo "== $target: ${seconds}s"
     if TMPDIR="$dir/tmp" "$build/fuzz/$target" "${options[@]}" "$dir/corpus" >"$dir/log" 2>&1; then
-        grep -E '^#[0-9]+ +DONE|^stat::number_of_executed_units' "$dir/log" || true
+        grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units' "$dir/log" || true
     else
         failed+=("$target")
         tail -n 60 "$dir/log"
