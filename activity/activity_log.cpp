@@ -1,6 +1,5 @@
 #include "activity/activity_log.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "platform/clock.h"
@@ -30,16 +29,27 @@ ActivityLog::ActivityLog(Clock& clock, std::string logFilePath)
     : clock_(clock), logFilePath_(std::move(logFilePath)) {}
 
 void ActivityLog::logMsg(bool toFile, const char* format, ...) {
-    char text[maxEntryChars + 1];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    log(toFile ? LogPriority::kFailure : LogPriority::kInfo, format, args);
     va_end(args);
+}
+
+void ActivityLog::logNotice(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log(LogPriority::kNotice, format, args);
+    va_end(args);
+}
+
+void ActivityLog::log(LogPriority priority, const char* format, va_list args) {
+    char text[maxEntryChars + 1];
+    std::vsnprintf(text, sizeof text, format, args);
     // A requester's text may hold terminal controls: they are shown, never obeyed.
     std::string shown = escapeControls(text).substr(0, maxEntryChars);
-    if (toFile)
+    if (priority != LogPriority::kInfo)
         writeLogFile(shown);
-    addToList(shown, toFile ? LogPriority::kFailure : LogPriority::kInfo);
+    addToList(shown, priority);
 }
 
 void ActivityLog::addToList(const std::string& text, LogPriority priority) {

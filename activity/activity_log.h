@@ -1,13 +1,15 @@
 #pragma once
 
+#include <cstdarg>
 #include <deque>
 #include <string>
 
 class Clock;
 
-// How much an entry matters to whatever sorts entries by priority (the journal): a failure is
-// an entry that also goes to the log file.
-enum class LogPriority { kInfo, kFailure };
+// How much an entry matters to whatever sorts entries by priority (the journal). Entries of
+// the log file are failures, or notices when they report no failure (the start of a run, work
+// taken up again, a mail deliberately left unanswered); the rest are information.
+enum class LogPriority { kInfo, kNotice, kFailure };
 
 // Whatever shows the activity list: the window's list box, or stdout when headless.
 class LogView {
@@ -42,6 +44,9 @@ public:
     // set, and adds "MM/DD HH:MM:SS text" to the list, dropping the oldest of 1000.
     void logMsg(bool toFile, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
+    // An entry for the log file and the list, as logMsg(true, ...), that reports no failure.
+    void logNotice(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     // Appends "MM/DD/YY HH:MM:SS text" to the log file, opened and closed for this entry.
     // A file that cannot be opened loses the entry silently.
     void writeLogFile(const std::string& text);
@@ -50,6 +55,7 @@ public:
     const std::deque<std::string>& entries() const { return list_; }
 
 private:
+    void log(LogPriority priority, const char* format, va_list args);
     void addToList(const std::string& text, LogPriority priority);
 
     Clock& clock_;

@@ -120,13 +120,22 @@ TEST(ActivityLog, TellsAViewThatAsksForItTheEntrysPriority) {
         std::vector<std::pair<std::string, LogPriority>> seen;
     } view;
     FakeClock clock;
-    ActivityLog log(clock, "");
+    TempDir dir;
+    ActivityLog log(clock, dir.file("tarnwick.log"));
     log.setView(&view);
     log.logMsg(true, "POP Error: %s", "POP Connect Error");
     log.logMsg(false, "No new email messages");
-    ASSERT_EQ(2u, view.seen.size());
+    log.logNotice("Resuming %d requests and %d unsent replies", 2, 0);
+    ASSERT_EQ(3u, view.seen.size());
     EXPECT_EQ(std::make_pair(std::string("02/19 07:05:09 POP Error: POP Connect Error"),
                              LogPriority::kFailure),
               view.seen[0]);
     EXPECT_EQ(LogPriority::kInfo, view.seen[1].second);
+    EXPECT_EQ(std::make_pair(std::string("02/19 07:05:09 Resuming 2 requests and 0 unsent replies"),
+                             LogPriority::kNotice),
+              view.seen[2]);
+    // A notice goes to the file as a failure does.
+    EXPECT_EQ("02/19/03 07:05:09 POP Error: POP Connect Error\n"
+              "02/19/03 07:05:09 Resuming 2 requests and 0 unsent replies\n",
+              readFile(dir.file("tarnwick.log")));
 }

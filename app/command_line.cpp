@@ -108,9 +108,10 @@ const char* usageText() {
            "                    refused (default 5)\n"
            "  --metrics-file PATH  keep the counters and the health of the run in PATH, in the\n"
            "                    Prometheus text format (--headless, --once)\n"
-           "  --level-prefix    begin each list line with its syslog level, <3> for an entry\n"
-           "                    that also goes to tarnwick.log, <6> for the rest; on by itself\n"
-           "                    when stdout is the journal (--headless, --once)\n"
+           "  --level-prefix    begin each list line with its syslog level: <3> for a failure,\n"
+           "                    <5> for a notice (both also go to tarnwick.log), <6> for the\n"
+           "                    rest; on by itself when stdout is the journal (--headless,\n"
+           "                    --once)\n"
            "  --version         print the version and exit\n"
            "  --help            print this text and exit\n";
 }

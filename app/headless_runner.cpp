@@ -14,6 +14,18 @@
 
 namespace {
 
+const char* syslogLevel(LogPriority priority) {
+    switch (priority) {
+        case LogPriority::kFailure:
+            return "<3>";  // err
+        case LogPriority::kNotice:
+            return "<5>";  // notice
+        case LogPriority::kInfo:
+            break;
+    }
+    return "<6>";  // info
+}
+
 // Prints each list line as it is added, with its syslog level in front when asked, and
 // remembers when the last failure entry came.
 class StreamLogView final : public LogView {
@@ -23,11 +35,10 @@ class StreamLogView final : public LogView {
     void oldestRemoved() override {}
     void entryAdded(const std::string& line) override { entryLogged(line, LogPriority::kInfo); }
     void entryLogged(const std::string& line, LogPriority priority) override {
-        bool failure = priority == LogPriority::kFailure;
-        if (failure)
+        if (priority == LogPriority::kFailure)
             lastFailure_ = clock_.now();
         if (levelPrefix_)
-            out_ << (failure ? "<3>" : "<6>");
+            out_ << syslogLevel(priority);
         out_ << line << std::endl;
     }
     std::int64_t lastFailure() const { return lastFailure_; }

@@ -34,10 +34,10 @@ void MailerApp::startUp() {
     lastGoodCheck_ = 0;
     resetSettings(settings_);
     loadSettings(settings_, settingsPath());
-    log_.logMsg(true, "Program Startup...");
+    log_.logNotice("Program Startup...");
     // A drive letter names nothing here; the file keeps it for the system that set it.
     if (settings_.mapDrive != '\0' && settings_.mapDrive != ' ')
-        log_.logMsg(true, "MapDrive is set but has no effect on this system");
+        log_.logNotice("MapDrive is set but has no effect on this system");
     loadRecorderSystems();
     // A complete configuration always starts with polling on, whatever the file held; an
     // incomplete one always starts with it off.

@@ -330,7 +330,7 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
     MailReading reading = readMail(message_, message.isMime());
     if (reading.automatic) {
         std::string from = reading.from.empty() ? "<>" : reading.from;
-        ctx_.log.logMsg(true, "Automatic mail from %s not answered", from.c_str());
+        ctx_.log.logNotice("Automatic mail from %s not answered", from.c_str());
         return;
     }
     std::vector<std::string>& texts =

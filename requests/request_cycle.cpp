@@ -57,7 +57,7 @@ void RequestCycle::resume() {
     linesPending_ = lines;
     nextLineIndex_ = 0;
     if (lines + replies > 0)
-        context_.log.logMsg(true, "Resuming %d requests and %d unsent replies", lines, replies);
+        context_.log.logNotice("Resuming %d requests and %d unsent replies", lines, replies);
 }
 
 void RequestCycle::lineDone(const std::string& spoolId) {
