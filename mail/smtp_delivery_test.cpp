@@ -75,7 +75,7 @@ TEST(SmtpDelivery, MessageWithTwoAttachmentsArrivesAsComposed) {
 }
 
 TEST(SmtpDelivery, AuthLoginWithTheRightPasswordIsAccepted) {
-    SmtpServerFixture server({"robot", "s3cret", true});
+    SmtpServerFixture server({.user = "robot", .password = "s3cret", .authRequired = true});
     ASSERT_TRUE(server.start()) << server.output();
     TestMailContext env;
     MailJob job = testJob(server.address());
@@ -93,7 +93,7 @@ TEST(SmtpDelivery, AuthLoginWithTheRightPasswordIsAccepted) {
 }
 
 TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {
-    SmtpServerFixture server({"robot", "s3cret", true});
+    SmtpServerFixture server({.user = "robot", .password = "s3cret", .authRequired = true});
     ASSERT_TRUE(server.start()) << server.output();
     TestMailContext env;
     MailJob job = testJob(server.address());

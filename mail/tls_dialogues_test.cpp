@@ -124,7 +124,7 @@ TEST_F(TlsDialogueTest, UntrustedOrMisnamedCertificatesAreRefusedBeforeTheLogin)
 }
 
 TEST_F(TlsDialogueTest, SmtpOverStartTlsAndSmtpsLogsIn) {
-    SmtpServerFixture::Options options{"robot", "s3cret", true};
+    SmtpServerFixture::Options options{.user = "robot", .password = "s3cret", .authRequired = true};
     options.certFile = certificates.serverCert;
     options.keyFile = certificates.serverKey;
     options.tlsMode = SmtpServerFixture::Tls::kStartTls;
@@ -149,7 +149,7 @@ TEST_F(TlsDialogueTest, SmtpOverStartTlsAndSmtpsLogsIn) {
 }
 
 TEST_F(TlsDialogueTest, NoStartTlsOfferAndASilentHandshakeEndTheDialogue) {
-    SmtpServerFixture plain(SmtpServerFixture::Options{"robot", "s3cret", false});
+    SmtpServerFixture plain(SmtpServerFixture::Options{.user = "robot", .password = "s3cret"});
     ASSERT_TRUE(plain.start()) << plain.output();
     MailJob job = testJob("smtp+starttls://127.0.0.1:" + std::to_string(plain.port()));
     job.smtpAuth = 1;

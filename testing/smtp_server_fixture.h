@@ -28,12 +28,12 @@ class SmtpServerFixture {
     };
 
     struct Options {
-        std::string user;  // the one account AUTH accepts; empty: none
-        std::string password;
+        std::string user{};  // the one account AUTH accepts; empty: none
+        std::string password{};
         bool authRequired = false;  // MAIL before a successful AUTH gets 530
         Tls tlsMode = Tls::kNone;
-        std::string certFile;  // the server's certificate and key (PEM), for a TLS mode
-        std::string keyFile;
+        std::string certFile{};  // the server's certificate and key (PEM), for a TLS mode
+        std::string keyFile{};
         bool plainAuthOnly = false;  // AUTH PLAIN offered, AUTH LOGIN not
     };
 
