@@ -118,9 +118,10 @@ class Station:
                     f"TempDir={self.temp}/\nMornakDir={self.mornak}/\n"
                     f"MornakReq={self.requests}/\n")
 
-    def mail(self, *lines, sender="someone@example.org"):
-        self.dovecot.deliver(f"From: {sender}\nTo: station@anmo.example\nSubject: request\n\n"
-                             + "\n".join(lines) + "\n")
+    def mail(self, *lines, sender="someone@example.org", message_id=None):
+        header = f"Message-ID: {message_id}\n" if message_id else ""
+        self.dovecot.deliver(f"From: {sender}\nTo: station@anmo.example\nSubject: request\n"
+                             + header + "\n" + "\n".join(lines) + "\n")
 
     def run(self, timeout=120):
         """Runs tarnwick --once; returns (exit code, stdout)."""

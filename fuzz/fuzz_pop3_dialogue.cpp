@@ -17,7 +17,8 @@
 // - every command line ends in CR LF and holds no other CR or LF; DELE n comes only after
 //   message n was sent whole; nothing comes after QUIT; a success (1) means every message
 //   retrieved was deleted and QUIT was sent;
-// - the lines were handed to the line keeper before QUIT was sent.
+// - the lines were handed to the line keeper before QUIT was sent; the keeper hears that the
+//   mailbox committed its deletions at most once, and only after a success with QUIT.
 
 #include <atomic>
 #include <cstdint>
@@ -82,8 +83,10 @@ struct Keeper final : LineKeeper {
         kept = lines.size();
         return true;
     }
+    void mailboxCommitted() override { ++commits; }
     std::atomic<bool> called{false};
     std::size_t kept = 0;
+    int commits = 0;
 };
 
 void playServer(fuzz::PeerSocket& socket, std::string_view script, ServerRecord& record,
@@ -208,6 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!lines.empty() && record.sawQuit)
         FUZZ_CHECK(record.keeperCalledAtQuit && keeper.kept == lines.size(),
                    "QUIT sent before the lines were kept");
+    FUZZ_CHECK(keeper.commits == 0 || (keeper.commits == 1 && result == 1 && record.sawQuit),
+               std::to_string(keeper.commits) + " commits after result " + std::to_string(result));
     if (result == 1) {
         FUZZ_CHECK(record.sawQuit, "a success without QUIT");
         FUZZ_CHECK(record.deleted == record.retrieved, "a success with a message not deleted");

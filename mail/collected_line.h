@@ -14,6 +14,7 @@ struct CollectedLine {
     std::string sender;     // the mail's Reply-To address, else its From address; may be empty
     std::string messageId;  // the mail's Message-ID without angle brackets; may be empty
     int mail = 0;           // which mail of the check it came from, counted from 1
+    int linesOfMail = 0;    // how many lines that mail gave; 0 when not known
     std::string spoolId;    // its entry in the spool once kept there; "" before
 
     friend bool operator==(const CollectedLine& line, std::string_view text) {

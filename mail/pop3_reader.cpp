@@ -145,7 +145,7 @@ class Pop3Session {
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
     int popSendLine(const std::string& command);
-    bool popQuit();
+    bool popQuit(bool everyMessageRead = false);
 
     bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
     // The server's reply as an entry may show it: never with the password, should it echo it.
@@ -185,7 +185,7 @@ int Pop3Session::readMailbox() {
             break;
         }
     }
-    if (!popQuit())
+    if (!popQuit(result == 1))
         result = 0;
     return result;
 }
@@ -333,13 +333,21 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
         ctx_.log.logNotice("Automatic mail from %s not answered", from.c_str());
         return;
     }
+    if (keeper_ && !reading.messageId.empty() && keeper_->wasTaken(reading.messageId)) {
+        // Read before a stop that came between keeping its lines and the server's deletion.
+        ctx_.log.logMsg(false, "Mail <%s> was read before: its requests are already kept",
+                        reading.messageId.c_str());
+        return;
+    }
     std::vector<std::string>& texts =
         message.isMime() ? reading.requestLines : message.plainLines();
+    const int count = static_cast<int>(texts.size());
     for (std::string& text : texts) {
         CollectedLine line(std::move(text));
         line.sender = reading.sender;
         line.messageId = reading.messageId;
         line.mail = mail;
+        line.linesOfMail = count;
         lines_.push_back(std::move(line));
     }
 }
@@ -377,9 +385,10 @@ int Pop3Session::popSendLine(const std::string& command) {
     return 1;
 }
 
-// Sends QUIT, reads one reply without looking at it, and closes the connection. A failed
-// read or close replaces the error text, never the result of the dialogue.
-bool Pop3Session::popQuit() {
+// Sends QUIT, reads one reply, and closes the connection. A failed read or close replaces the
+// error text, never the result of the dialogue. When every message was read and QUIT is
+// answered "+OK", the keeper learns that the mailbox committed its deletions.
+bool Pop3Session::popQuit(bool everyMessageRead) {
     if (keeper_ && !lines_.empty() && !keeper_->keepLines(lines_)) {
         // Without QUIT the server deletes nothing: the mail is read again next time.
         setError("Spool Error: the request lines could not be kept; the mail stays on the server");
@@ -389,7 +398,8 @@ bool Pop3Session::popQuit() {
         return false;
     }
     popSendLine("QUIT");
-    getPop3Line();
+    if (getPop3Line() && replyIsOk() && everyMessageRead && keeper_)
+        keeper_->mailboxCommitted();
     if (gensock_release(conn_) != kGensockOk)
         setError("POP Close Error");
     conn_ = nullptr;

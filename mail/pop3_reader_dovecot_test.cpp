@@ -11,7 +11,9 @@
 
 // The mailbox reader against a real Dovecot POP3 server of the test's own.
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 class Pop3ReaderDovecotTest : public ::testing::Test {
@@ -102,6 +104,30 @@ TEST_F(Pop3ReaderDovecotTest, LinesAreKeptBeforeTheMailboxLetsTheirMailGo) {
     ASSERT_EQ(1u, collected.size());
     EXPECT_EQ("kept", collected[0].spoolId);
     EXPECT_EQ(0, dovecot.messageCount());
+}
+
+// A mail whose lines an earlier session kept (it stopped before the server deleted the mail)
+// is deleted without its lines taken again; the keeper hears when the mailbox committed.
+TEST_F(Pop3ReaderDovecotTest, AMailTakenBeforeAStopIsDeletedWithoutItsLines) {
+    struct Keeper : LineKeeper {
+        bool keepLines(std::vector<CollectedLine>&) override { return true; }
+        bool wasTaken(const std::string& id) override { return id == "one@a.example"; }
+        void mailboxCommitted() override { ++commits; }
+        int commits = 0;
+    } keeper;
+    dovecot.deliver("From: ann@example.org\nMessage-ID: <one@a.example>\n\n"
+                    "stationinfo=ann@example.org\n");
+    dovecot.deliver("From: bob@example.org\nMessage-ID: <two@a.example>\n\n"
+                    "stationinfo=bob@example.org\n");
+    std::vector<CollectedLine> collected;
+    EXPECT_EQ(1, readMailbox(context, collected, error, nullptr, &keeper)) << error;
+    ASSERT_EQ(1u, collected.size());
+    EXPECT_EQ("stationinfo=bob@example.org", collected[0].text);
+    EXPECT_EQ(0, dovecot.messageCount());
+    EXPECT_EQ(1, keeper.commits);
+    EXPECT_THAT(log.entries(),
+                Contains(HasSubstr("Mail <one@a.example> was read before: its requests are "
+                                   "already kept")));
 }
 
 // A bare CR before a dot is no end of the message: the mail that holds it cannot take over the

@@ -9,6 +9,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <tuple>
 
 #include "activity/activity_log.h"
 #include "settings/mailer_settings.h"
@@ -18,6 +20,8 @@ namespace {
 
 constexpr const char* kLineHeader = "tarnwick spool line 1";
 constexpr const char* kJobHeader = "tarnwick spool job 1";
+constexpr const char* kTakenHeader = "tarnwick spool taken 1";
+constexpr const char* kTakenName = "taken";
 constexpr const char* kBodyMark = "body:";
 constexpr std::size_t kMaxEntryBytes = 1 << 20;
 
@@ -91,7 +95,8 @@ bool parseCount(const std::string& text, int low, int high, int& value) {
 std::string lineText(const CollectedLine& line) {
     return std::string(kLineHeader) + "\ntext=" + oneLine(line.text) +
            "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) +
-           "\nmail=" + std::to_string(line.mail) + "\n";
+           "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
+           "\n";
 }
 
 bool parseLine(const std::string& text, CollectedLine& line) {
@@ -109,6 +114,9 @@ bool parseLine(const std::string& text, CollectedLine& line) {
             line.messageId = value;
         } else if (key == "mail") {
             if (!parseCount(value, 0, 100000000, line.mail))
+                return false;
+        } else if (key == "of") {
+            if (!parseCount(value, 0, 100000000, line.linesOfMail))
                 return false;
         } else {
             return false;
@@ -224,6 +232,46 @@ bool Spool::open() {
     return true;
 }
 
+bool Spool::wasTaken(const std::string& messageId) {
+    return taken_.count(oneLine(messageId)) != 0;
+}
+
+void Spool::mailboxCommitted() {
+    taken_.clear();
+    if (takenSaved_ && ::unlink((dir_ + kTakenName).c_str()) == 0)
+        syncDir(dir_);
+    takenSaved_ = false;
+}
+
+// A taken mail's lines leave the spool as they are done; the file keeps knowing the mail until
+// the server is seen to delete it. A file that cannot be written costs at most a second reply.
+void Spool::saveTaken() {
+    std::string text = std::string(kTakenHeader) + "\n";
+    for (const std::string& id : taken_) text += id + "\n";
+    std::string error;
+    if (writeDurably(dir_, kTakenName, text, error))
+        takenSaved_ = true;
+    else
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
+}
+
+void Spool::loadTaken() {
+    std::string path = dir_ + kTakenName;
+    if (::access(path.c_str(), F_OK) != 0)
+        return;
+    std::string text;
+    if (!readEntry(path, text) || text.rfind(std::string(kTakenHeader) + "\n", 0) != 0 ||
+        text.back() != '\n') {
+        moveToBad(path, kTakenName);
+        return;
+    }
+    std::size_t at = text.find('\n') + 1;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        if (end > at)
+            taken_.insert(text.substr(at, end - at));
+    takenSaved_ = true;
+}
+
 std::vector<std::string> Spool::entries(const std::string& folder) {
     std::vector<std::string> names;
     DIR* d = ::opendir((dir_ + folder).c_str());
@@ -277,12 +325,18 @@ bool Spool::keepLines(std::vector<CollectedLine>& lines) {
         }
         line.spoolId = id;
     }
+    // Only once the lines are on the disk: a mail named here is not read for lines again.
+    for (const CollectedLine& line : lines)
+        if (!line.messageId.empty() && taken_.insert(oneLine(line.messageId)).second)
+            takenSaved_ = false;
     return true;
 }
 
 void Spool::removeLine(const std::string& id) {
     if (id.empty() || !usable_)
         return;
+    if (!taken_.empty() && !takenSaved_)
+        saveTaken();
     ::unlink((dir_ + "lines/" + id).c_str());
     syncDir(dir_ + "lines/");
 }
@@ -306,7 +360,22 @@ std::vector<CollectedLine> Spool::loadLines() {
         line.spoolId = name;
         lines.push_back(std::move(line));
     }
+    loadTaken();
+    markWholeMailsTaken(lines);
     return lines;
+}
+
+// The run that kept these lines may have stopped before the server deleted their mails. A mail
+// all of whose lines are here is taken; one whose lines were cut off by the stop is not, so the
+// next check reads it again rather than lose a line.
+void Spool::markWholeMailsTaken(const std::vector<CollectedLine>& lines) {
+    std::map<std::tuple<std::string, int, int>, int> found;
+    for (const CollectedLine& line : lines)
+        if (!line.messageId.empty() && line.linesOfMail > 0)
+            ++found[{line.messageId, line.mail, line.linesOfMail}];
+    for (const auto& [mail, count] : found)
+        if (count == std::get<2>(mail) && taken_.insert(std::get<0>(mail)).second)
+            takenSaved_ = false;
 }
 
 std::string Spool::keepJob(MailJob& job) {

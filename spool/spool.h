@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,8 @@ class ActivityLog;
 //                    try count) and the event files it owns
 //   undelivered/NNN/ the event files of a reply that was given up
 //   bad/             entries that could not be read, kept for the operator
+//   taken            the Message-IDs of taken mails whose lines are being served before the
+//                    server was seen to delete them
 // Every entry is written to a temporary name, synced, renamed and its folder synced, so a crash
 // leaves either the whole entry or none. Entries are named by a growing number, so they come
 // back in the order they were made.
@@ -35,8 +38,15 @@ class Spool final : public LineKeeper {
     bool keepLines(std::vector<CollectedLine>& lines) override;
     // The line is done: its entry goes.
     void removeLine(const std::string& id);
-    // The lines left by an earlier run, oldest first. Unreadable entries go to bad/.
+    // The lines left by an earlier run, oldest first. Unreadable entries go to bad/. A mail
+    // whose lines are all among them counts as taken: its lines are kept, whether or not the
+    // server deleted it.
     std::vector<CollectedLine> loadLines();
+    // Whether all the lines of the mail with this Message-ID were kept, by this run or the one
+    // before, and the mailbox was not seen to delete it since.
+    bool wasTaken(const std::string& messageId) override;
+    // The mailbox deleted what it was asked to: the taken mails are forgotten.
+    void mailboxCommitted() override;
 
     // Keeps an unsent reply: its event files move into the job's folder (the job's paths then
     // name them there) and the job is written. Returns the job's id; "" with an entry when it
@@ -55,11 +65,16 @@ class Spool final : public LineKeeper {
     std::string nextId();
     void moveToBad(const std::string& path, const std::string& name);
     std::vector<std::string> entries(const std::string& folder);
+    void markWholeMailsTaken(const std::vector<CollectedLine>& lines);
+    void loadTaken();
+    void saveTaken();
 
     std::string dir_;
     ActivityLog& log_;
     bool usable_ = false;
     std::uint64_t lastId_ = 0;
+    std::set<std::string> taken_;
+    bool takenSaved_ = false;  // the file "taken" holds taken_
 };
 
 // The text of a job entry and back; false for a text that is not one.

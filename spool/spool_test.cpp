@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "activity/activity_log.h"
 #include "settings/text_routines.h"
@@ -85,6 +86,65 @@ TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
     std::vector<CollectedLine> lines = {"stationinfo=a@b.example"};
     ASSERT_TRUE(spool.keepLines(lines));
     EXPECT_EQ("000000000071", lines[0].spoolId);
+}
+
+// A mail is taken once all its lines are kept, in this run or, found whole in the spool, the
+// one before, and stays taken until the mailbox commits; a mail whose lines were cut off or
+// that has no Message-ID is not.
+TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    std::vector<CollectedLine> lines = {"stationinfo=a@b.example", "stationinfo=c@b.example",
+                                        "stationinfo=e@d.example", "stationinfo=g@h.example"};
+    for (int i : {0, 1}) {
+        lines[i].messageId = "one@b.example";
+        lines[i].mail = 1;
+        lines[i].linesOfMail = 2;
+    }
+    lines[2].messageId = "two@d.example";
+    lines[2].mail = 2;
+    lines[2].linesOfMail = 1;
+    lines[3].mail = 3;
+    lines[3].linesOfMail = 1;
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        EXPECT_FALSE(spool.wasTaken("one@b.example"));
+        ASSERT_TRUE(spool.keepLines(lines));
+        EXPECT_TRUE(spool.wasTaken("one@b.example"));
+        spool.mailboxCommitted();
+        EXPECT_FALSE(spool.wasTaken("one@b.example"));
+    }
+    auto takenAfterRestart = [&](std::size_t spooled) {
+        Spool spool(dir.path(), log);
+        EXPECT_TRUE(spool.open());
+        EXPECT_EQ(spooled, spool.loadLines().size());
+        std::string taken;
+        for (const char* id : {"one@b.example", "two@d.example", ""})
+            taken += spool.wasTaken(id) ? std::string(id) + " " : "";
+        return taken;
+    };
+    EXPECT_EQ("one@b.example two@d.example ", takenAfterRestart(4));
+    // The stop came after the first line of mail 1 was kept: mail 1 is read again.
+    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + lines[1].spoolId).c_str()));
+    EXPECT_EQ("two@d.example ", takenAfterRestart(3));
+    // Its lines are served before the server was seen to delete it: the mail stays taken across
+    // another stop, until the mailbox commits.
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        for (const CollectedLine& line : spool.loadLines()) spool.removeLine(line.spoolId);
+    }
+    EXPECT_EQ("two@d.example ", takenAfterRestart(0));
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        spool.loadLines();
+        spool.mailboxCommitted();
+    }
+    EXPECT_EQ("", takenAfterRestart(0));
+    EXPECT_TRUE(log.entries().empty());
 }
 
 }  // namespace
