@@ -100,8 +100,7 @@ void playServer(fuzz::PeerSocket& socket, std::string_view script, ServerRecord&
     std::string line;
     while (socket.readLine(line, 5000)) {
         std::string_view command = line;
-        if (command.size() < 2 || command.substr(command.size() - 2) != "\r\n" ||
-            command.substr(0, command.size() - 2).find_first_of("\r\n") != std::string_view::npos)
+        if (!fuzz::isOneCrLfLine(command))
             record.fail("command not one CR LF line: " + fuzz::visible(command));
         std::string text = replyText(command);
         if (record.sawQuit)

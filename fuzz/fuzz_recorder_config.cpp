@@ -19,7 +19,6 @@
 // exactly when it is not a member of an enabled volume; every volume name is found).
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -42,23 +41,6 @@ void checkCapacity(const FixedText<N>& text, const std::string& field) {
 bool validName(const std::string& name) {
     return !name.empty() && name.size() <= 64 && name != "." && name != ".." &&
            name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
-int referenceAtoi(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            break;
-    }
-    if (negative)
-        value = -value;
-    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
 }
 
 struct IniNumbers {
@@ -90,11 +72,11 @@ IniNumbers referenceNumbers(std::string_view file) {
                 c = static_cast<char>(c - 'a' + 'A');
         std::string_view value = piece.substr(eq + 1);
         if (key == "SYSTEMNUMBER")
-            numbers.systemNumber = referenceAtoi(value);
+            numbers.systemNumber = fuzz::referenceAtoi(value);
         else if (key == "NUMBERCHANNELS")
-            numbers.numberChannels = std::clamp(referenceAtoi(value), 0, 8);
+            numbers.numberChannels = std::clamp(fuzz::referenceAtoi(value), 0, 8);
         else if (key == "SAMPLESPERSECOND")
-            numbers.samplesPerSecond = referenceAtoi(value);
+            numbers.samplesPerSecond = fuzz::referenceAtoi(value);
     }
     return numbers;
 }

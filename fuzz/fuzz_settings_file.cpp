@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -115,27 +114,6 @@ std::string referenceHexDecode(std::string_view text) {
     return out;
 }
 
-int referenceAtoi(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            break;
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
-}
-
 bool sameKey(std::string_view key, const char* name) {
     if (key.size() != std::strlen(name))
         return false;
@@ -173,7 +151,7 @@ MailerSettings referenceLoad(std::string_view file) {
         if (sameKey(key, "StationName"))
             s.stationName = value;
         else if (sameKey(key, "PopEnable"))
-            s.popEnable = referenceAtoi(value);
+            s.popEnable = fuzz::referenceAtoi(value);
         else if (sameKey(key, "PopServer"))
             s.popServer = value;
         else if (sameKey(key, "PopUser"))
@@ -181,11 +159,11 @@ MailerSettings referenceLoad(std::string_view file) {
         else if (sameKey(key, "PopKeyStr"))
             s.popPassword = referenceHexDecode(value);
         else if (sameKey(key, "PopCheckTime"))
-            s.popCheckTime = referenceAtoi(value);
+            s.popCheckTime = fuzz::referenceAtoi(value);
         else if (sameKey(key, "SmtpServer"))
             s.smtpServer = value;
         else if (sameKey(key, "SmtpAuth"))
-            s.smtpAuth = referenceAtoi(value);
+            s.smtpAuth = fuzz::referenceAtoi(value);
         else if (sameKey(key, "SmtpUser"))
             s.smtpUser = value;
         else if (sameKey(key, "SmtpKeyStr"))

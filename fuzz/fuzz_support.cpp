@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,6 +177,28 @@ std::vector<std::string> listDir(const std::string& dir) {
     ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int referenceAtoi(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            break;
+    }
+    if (negative)
+        value = -value;
+    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+}
+
+bool isOneCrLfLine(std::string_view command) {
+    return command.size() >= 2 && command.substr(command.size() - 2) == "\r\n" &&
+           command.substr(0, command.size() - 2).find_first_of("\r\n") == std::string_view::npos;
 }
 
 bool strictBase64Decode(std::string_view text, std::string& bytes) {

@@ -72,6 +72,13 @@ std::vector<std::string> listDir(const std::string& dir);
 // bits of the last character zero. False for any other text.
 bool strictBase64Decode(std::string_view text, std::string& bytes);
 
+// atoi as the C library defines it, with the result held to the int range: the oracle's
+// reading of a number in a settings or configuration file.
+int referenceAtoi(std::string_view text);
+
+// Whether a command the client sent is one line ended by CR LF, with no other CR or LF.
+bool isOneCrLfLine(std::string_view command);
+
 // One end of a connected socket with a receive buffer.
 class PeerSocket {
   public:
