@@ -158,15 +158,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string boundary =
         "=====================_" + std::to_string(clock.local.year + 65536 * clock.local.month) + "==_";
     std::vector<std::string> expected = {
-        "Date: Wed, 19 Feb 03 07:05:09 +0000",
+        "Date: Wed, 19 Feb 2003 07:05:09 +0000",
         "From: " + oneLine(job.from.str()),
         "Subject: " + oneLine(job.subject.str()),
         "To: " + oneLine(job.to.str()),
         "Message-ID: ",
         "Auto-Submitted: auto-replied"};
     if (!job.inReplyTo.empty()) {
-        expected.push_back("In-Reply-To: <" + job.inReplyTo.str() + ">");
-        expected.push_back("References: <" + job.inReplyTo.str() + ">");
+        // On one line when it fits in 78 columns, else folded before the "<".
+        for (std::string name : {"In-Reply-To", "References"}) {
+            std::string value = "<" + job.inReplyTo.str() + ">";
+            if (name.size() + 2 + value.size() <= 78) {
+                expected.push_back(name + ": " + value);
+            } else {
+                expected.push_back(name + ":");
+                expected.push_back(" " + value);
+            }
+        }
     }
     expected.push_back("MIME-Version: 1.0");
     if (attachments) {

@@ -80,14 +80,26 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
+// A header line that names one Message-ID: on one line when it fits in 78 columns, else
+// folded before the "<", so only an ID too long for any line makes the second line longer (the
+// ID of a job holds at most 255 characters, far below the 998 a line may hold).
+std::string messageIdHeader(const char* name, std::string_view id) {
+    constexpr std::size_t kFoldColumns = 78;
+    std::string value = "<" + headerValue(std::string(id)) + ">";
+    std::string line = std::string(name) + ": " + value;
+    if (line.size() <= kFoldColumns)
+        return line + "\r\n";
+    return std::string(name) + ":\r\n " + value + "\r\n";
+}
+
 // The lines that place a reply among the mail it answers, right after the To line: its own
 // Message-ID, the mark of an automatic reply, and the request mail's Message-ID when known.
 std::string replyHeaders(const MailJob& job, const std::string& messageId) {
     std::string text = "Message-ID: " + messageId + "\r\n";
     text += "Auto-Submitted: auto-replied\r\n";
     if (!job.inReplyTo.empty()) {
-        text += format("In-Reply-To: <%s>\r\n", job.inReplyTo.c_str());
-        text += format("References: <%s>\r\n", job.inReplyTo.c_str());
+        text += messageIdHeader("In-Reply-To", job.inReplyTo.view());
+        text += messageIdHeader("References", job.inReplyTo.view());
     }
     return text;
 }
@@ -229,8 +241,8 @@ std::string dateLine(const LocalTime& time, int utcOffsetMinutes) {
     const char* day = time.dayOfWeek >= 0 && time.dayOfWeek <= 6 ? kDayNames[time.dayOfWeek] : "";
     const char* month = time.month >= 1 && time.month <= 12 ? kMonthNames[time.month - 1] : "";
     int offset = std::abs(utcOffsetMinutes);
-    return format("Date: %s, %.2d %s %.2d %.2d:%.2d:%.2d %c%02d%02d\r\n", day, time.day, month,
-                  time.year % 100, time.hour, time.minute, time.second,
+    return format("Date: %s, %.2d %s %.4d %.2d:%.2d:%.2d %c%02d%02d\r\n", day, time.day, month,
+                  time.year, time.hour, time.minute, time.second,
                   utcOffsetMinutes >= 0 ? '+' : '-', offset / 60, offset % 60);
 }
 

@@ -11,7 +11,8 @@
 // given local time: year + 65536 x month (133075 in February 2003).
 int boundaryNumber(const LocalTime& time);
 
-// The "Date: ..." header line with its CR LF, e.g. "Date: Mon, 07 Dec 26 08:43:27 -0800\r\n";
+// The "Date: ..." header line with its CR LF, e.g. "Date: Mon, 07 Dec 2026 08:43:27 -0800\r\n"
+// (the year in four digits, as RFC 5322 asks of every new message);
 // utcOffsetMinutes is the local zone (minutes to add to UTC).
 std::string dateLine(const LocalTime& time, int utcOffsetMinutes);
 

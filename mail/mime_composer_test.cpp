@@ -13,7 +13,7 @@
 namespace {
 
 const char kSinglePart[] =
-    "Date: Wed, 19 Feb 03 07:05:09 +0000\r\n"
+    "Date: Wed, 19 Feb 2003 07:05:09 +0000\r\n"
     "From: Station ANMO <robot@anmo.example.org>\r\n"
     "Subject: Your Event File\r\n"
     "To: ann@example.org\r\n"
@@ -27,7 +27,7 @@ const char kSinglePart[] =
     "Hello.\r\n";
 
 const char kTwoParts[] =
-    "Date: Wed, 19 Feb 03 07:05:09 +0000\r\n"
+    "Date: Wed, 19 Feb 2003 07:05:09 +0000\r\n"
     "From: Station ANMO <robot@anmo.example.org>\r\n"
     "Subject: Your Event File\r\n"
     "To: ann@example.org\r\n"
@@ -67,15 +67,15 @@ std::string compose(TestMailContext& env, const MailJob& job) {
 
 TEST(MimeDateLine, WritesTheLocalZoneWithItsOwnSign) {
     LocalTime december{2026, 12, 1, 7, 8, 43, 27, 0};
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 -0800\r\n", dateLine(december, -480));
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 -0700\r\n", dateLine(december, -420));
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 +0530\r\n", dateLine(december, 330));
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 -0330\r\n", dateLine(december, -210));
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 +0000\r\n", dateLine(december, 0));
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 -0030\r\n", dateLine(december, -30));
-    EXPECT_EQ("Date: Mon, 07 Dec 26 08:43:27 +1345\r\n", dateLine(december, 825));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 -0800\r\n", dateLine(december, -480));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 -0700\r\n", dateLine(december, -420));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 +0530\r\n", dateLine(december, 330));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 -0330\r\n", dateLine(december, -210));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 +0000\r\n", dateLine(december, 0));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 -0030\r\n", dateLine(december, -30));
+    EXPECT_EQ("Date: Mon, 07 Dec 2026 08:43:27 +1345\r\n", dateLine(december, 825));
     LocalTime newYear{2000, 1, 6, 1, 0, 0, 0, 0};
-    EXPECT_EQ("Date: Sat, 01 Jan 00 00:00:00 +0100\r\n", dateLine(newYear, 60));
+    EXPECT_EQ("Date: Sat, 01 Jan 2000 00:00:00 +0100\r\n", dateLine(newYear, 60));
 }
 
 TEST(MimeBoundary, IsYearPlus65536TimesMonth) {
@@ -103,7 +103,7 @@ TEST(MakeMimeMsg, DateLineFollowsTheClocksZone) {
     TestMailContext env;
     env.clock.offsetMinutes = -210;
     std::string text = compose(env, testJob("smtp"));
-    EXPECT_EQ("Date: Wed, 19 Feb 03 07:05:09 -0330\r\nFrom:", text.substr(0, 42));
+    EXPECT_EQ("Date: Wed, 19 Feb 2003 07:05:09 -0330\r\nFrom:", text.substr(0, 44));
 }
 
 TEST(MakeMimeMsg, TwoAttachmentsEndWithSeparatorThenClosingBoundary) {
@@ -282,4 +282,29 @@ TEST(MakeMimeMsg, RepliesCarryTheirOwnMessageIdAndThreadUnderTheRequest) {
               parts.find("Content-Type: text/plain; charset=\"utf-8\"\r\n"
                          "Content-Transfer-Encoding: 8bit\r\n\r\nStation Z\xc3\xbcrich\r\n"));
     EXPECT_TRUE(std::regex_search(parts, std::regex("\r\nMessage-ID: <[^@ ]+@[-.a-zA-Z0-9]+>\r\n")));
+}
+
+TEST(MakeMimeMsg, ALongRequestMessageIdIsFoldedOntoALineOfItsOwn) {
+    TestMailContext env;
+    MailJob job = testJob("smtp");
+    struct Case {
+        std::string id;
+        std::string lines;
+    } cases[] = {
+        {std::string(51, 'a') + "@uni.example",  // In-Reply-To fills 78 columns
+         "In-Reply-To: <" + std::string(51, 'a') + "@uni.example>\r\nReferences: <" +
+             std::string(51, 'a') + "@uni.example>\r\n"},
+        {std::string(52, 'b') + "@uni.example",  // 79 and 78 columns
+         "In-Reply-To:\r\n <" + std::string(52, 'b') + "@uni.example>\r\nReferences: <" +
+             std::string(52, 'b') + "@uni.example>\r\n"},
+        {std::string(188, 'c') + "@uni.example",  // the longest ID the mail reader keeps
+         "In-Reply-To:\r\n <" + std::string(188, 'c') + "@uni.example>\r\nReferences:\r\n <" +
+             std::string(188, 'c') + "@uni.example>\r\n"},
+    };
+    for (const Case& c : cases) {
+        job.inReplyTo = c.id;
+        std::string text = compose(env, job);
+        EXPECT_NE(std::string::npos, text.find("auto-replied\r\n" + c.lines + "MIME-Version"))
+            << text;
+    }
 }
