@@ -23,6 +23,8 @@ std::string localPart(std::string_view address) {
 }  // namespace
 
 bool isAutomaticMail(const AutomaticMailSigns& signs) {
+    if (signs.listHeader)
+        return true;
     std::string submitted = keyword(signs.autoSubmitted);
     if (!submitted.empty() && submitted != "no")
         return true;

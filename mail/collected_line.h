@@ -4,6 +4,11 @@
 #include <string>
 #include <string_view>
 
+// A mail that held a request key but gave no request line to serve leaves one line of its own
+// instead: this mark, then the reason its sender is told. It can never be a request line, which
+// begins with its key.
+inline constexpr std::string_view kUnservedMailMark = "unserved mail: ";
+
 // One request line taken from a mail, with what its replies need to know of that mail.
 struct CollectedLine {
     CollectedLine() = default;
@@ -16,6 +21,9 @@ struct CollectedLine {
     int mail = 0;           // which mail of the check it came from, counted from 1
     int linesOfMail = 0;    // how many lines that mail gave; 0 when not known
     std::string spoolId;    // its entry in the spool once kept there; "" before
+
+    // The line of a mail whose request key gave no request line (kUnservedMailMark).
+    bool isUnservedMail() const { return text.starts_with(kUnservedMailMark); }
 
     friend bool operator==(const CollectedLine& line, std::string_view text) {
         return line.text == text;

@@ -75,7 +75,7 @@ class TextWriter {
                 if (blankPending_)
                     out_ += ' ';
                 blankPending_ = false;
-                out_ += *p;
+                put(*p);
             }
         }
     }
@@ -89,7 +89,7 @@ class TextWriter {
                     ++p;
                 out_ += '\n';
             } else {
-                out_ += *p;
+                put(*p);
             }
         }
     }
@@ -110,6 +110,9 @@ class TextWriter {
     // Puts a blank between what went before on the line and what follows.
     void separate() { blankPending_ = !lineEmpty(); }
 
+    // Lines written from now on stand inside this many <blockquote> elements.
+    void setQuoteDepth(int depth) { quoteDepth_ = depth; }
+
     std::string finish() {
         blockEdge();
         return std::move(out_);
@@ -118,7 +121,15 @@ class TextWriter {
   private:
     bool lineEmpty() const { return out_.empty() || out_.back() == '\n'; }
 
+    // A quoted line begins with "> " for each level, as a client quotes plain text.
+    void put(char c) {
+        if (lineEmpty())
+            for (int i = 0; i < quoteDepth_; ++i) out_ += "> ";
+        out_ += c;
+    }
+
     std::string out_;
+    int quoteDepth_ = 0;
     bool blankPending_ = false;
 };
 
@@ -171,6 +182,8 @@ class Walk {
                     writer_.separate();
                 if (isNamed(node, {"pre"}))
                     ++preDepth_;
+                if (isNamed(node, {"blockquote"}))
+                    writer_.setQuoteDepth(++quoteDepth_);
                 return true;
             default:  // comments, processing instructions, the document type
                 return false;
@@ -185,10 +198,13 @@ class Walk {
             writer_.blockEdge();
         if (isNamed(node, {"pre"}))
             --preDepth_;
+        if (isNamed(node, {"blockquote"}))
+            writer_.setQuoteDepth(--quoteDepth_);
     }
 
     TextWriter writer_;
     int preDepth_ = 0;
+    int quoteDepth_ = 0;
 };
 
 }  // namespace

@@ -48,6 +48,11 @@ const Case kCases[] = {
      "a b\nc d e\n"},
     {"lists and headings", "<h1>Title</h1><ul><li>one</li><li>two</li></ul>end",
      "Title\none\ntwo\nend\n"},
+    {"quoted mail as Gmail and Apple Mail quote it",
+     "<div>Thanks!</div><div class=\"gmail_quote\">On Tue, Bob wrote:<br><blockquote>"
+     "<div>stationinfo=bob@obs.example</div><blockquote type=\"cite\">older<br><br>"
+     "line</blockquote></blockquote></div><div>after</div>",
+     "Thanks!\nOn Tue, Bob wrote:\n> stationinfo=bob@obs.example\n> > older\n\n> > line\nafter\n"},
     {"NUL bytes count as blanks", "<p>one\0two</p>\0<p>three</p>"s, "one two\nthree\n"},
     // The parser ends the document at the 257th level of nesting.
     {"deep nesting",

@@ -21,6 +21,9 @@ public:
     virtual int readMailbox(std::vector<CollectedLine>& lines, std::string& error,
                             LineKeeper* keeper) = 0;
 
+    // How many mails the last readMailbox read to their end.
+    virtual int mailsRead() const { return 0; }
+
     // What the POP3 server itself said when it refused the last login; "" when it did not.
     virtual std::string popServerSaid() const { return {}; }
 

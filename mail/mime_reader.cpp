@@ -7,6 +7,7 @@
 #include "mail/automatic_mail.h"
 #include "mail/flowed_text.h"
 #include "mail/html_text.h"
+#include "mail/quoted_history.h"
 #include "mail/request_key.h"
 #include "settings/text_routines.h"
 
@@ -90,57 +91,135 @@ bool parameterIs(GMimeObject* part, const char* name, const char* value) {
     return found && g_ascii_strcasecmp(found, value) == 0;
 }
 
+// An encrypted S/MIME or OpenPGP body: nothing of it can be read without the key.
+bool isEncrypted(GMimeObject* part) {
+    GMimeContentType* type = g_mime_object_get_content_type(part);
+    if (g_mime_content_type_is_type(type, "application", "pgp-encrypted"))
+        return true;
+    bool pkcs7 = g_mime_content_type_is_type(type, "application", "pkcs7-mime") ||
+                 g_mime_content_type_is_type(type, "application", "x-pkcs7-mime");
+    return pkcs7 && !parameterIs(part, "smime-type", "signed-data");
+}
+
+// What the text under one part gives: its request lines, how many of them are whole, and the
+// first place of a request key that gave no line.
+struct TextYield {
+    std::vector<std::string> lines;
+    int wholeLines = 0;
+    UnservedKey unserved = UnservedKey::kNone;
+    bool readText = false;  // a text/plain or text/html part was read
+
+    void note(UnservedKey place) {
+        if (unserved == UnservedKey::kNone)
+            unserved = place;
+    }
+    void add(TextYield&& other) {
+        for (std::string& line : other.lines) lines.push_back(std::move(line));
+        wholeLines += other.wholeLines;
+        note(other.unserved);
+        readText = readText || other.readText;
+    }
+};
+
+// Takes the request lines of one text, line by line, past the history of a reply.
+void addTextLines(std::string_view text, bool forward, TextYield& yield) {
+    yield.readText = true;
+    QuotedHistory history(forward);
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view raw = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        LinePlace place = history.place(raw);
+        if (place == LinePlace::kHistory)
+            continue;
+        std::string line = place == LinePlace::kText ? requestLineOf(raw) : std::string();
+        if (!line.empty()) {
+            yield.wholeLines += isWholeRequestLine(line) ? 1 : 0;
+            yield.lines.push_back(std::move(line));
+        } else if (mentionsRequestKey(raw)) {
+            // A reply's quoted lines are its history; a forward's are what it forwards.
+            if (place == LinePlace::kText)
+                yield.note(UnservedKey::kInText);
+            else if (history.forward())
+                yield.note(UnservedKey::kInQuote);
+        }
+    }
+}
+
 // Collects the request lines of the readable text parts under one part.
 class TextWalk {
   public:
-    explicit TextWalk(std::vector<std::string>& lines) : lines_(lines) {}
+    // forward: the mail is a forward, so a separator in its text does not begin history.
+    explicit TextWalk(bool forward) : forward_(forward) {}
 
-    // Whether a text/plain or text/html part was read.
-    bool readText() const { return readText_; }
-
-    void walk(GMimeObject* part, int depth) {
+    void walk(GMimeObject* part, int depth, TextYield& yield) {
         if (!part || depth > kMaxDepth || ++parts_ > kMaxParts)
             return;
         if (GMIME_IS_MESSAGE_PART(part)) {
-            GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part));
-            if (inner)
-                walk(g_mime_message_get_mime_part(inner), depth + 1);
+            walkMessage(GMIME_MESSAGE_PART(part), depth, yield);
+        } else if (GMIME_IS_MULTIPART_ENCRYPTED(part)) {
+            yield.note(UnservedKey::kUnreadable);
         } else if (GMIME_IS_MULTIPART(part)) {
-            walkMultipart(GMIME_MULTIPART(part), depth);
+            walkMultipart(GMIME_MULTIPART(part), depth, yield);
         } else if (isTextOf(part, "plain")) {
-            readPlain(part);
+            readPlain(part, yield);
         } else if (isTextOf(part, "html")) {
-            readHtml(part);
+            readHtml(part, yield);
+        } else if (GMIME_IS_TEXT_PART(part) && isAttachment(part)) {
+            if (mentionsRequestKey(decodedText(part)))
+                yield.note(UnservedKey::kInAttachment);
+        } else if (isEncrypted(part)) {
+            yield.note(UnservedKey::kUnreadable);
         }
     }
 
   private:
-    void walkMultipart(GMimeMultipart* multipart, int depth) {
+    // A forwarded mail is read whole, separators and all.
+    void walkMessage(GMimeMessagePart* part, int depth, TextYield& yield) {
+        GMimeMessage* inner = g_mime_message_part_get_message(part);
+        if (!inner)
+            return;
+        bool outer = forward_;
+        forward_ = true;
+        walk(g_mime_message_get_mime_part(inner), depth + 1, yield);
+        forward_ = outer;
+    }
+
+    void walkMultipart(GMimeMultipart* multipart, int depth, TextYield& yield) {
         int count = g_mime_multipart_get_count(multipart);
         GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(multipart));
         if (g_mime_content_type_is_type(type, "multipart", "alternative")) {
-            walk(chooseAlternative(multipart, count), depth + 1);
+            yield.add(betterCopy(multipart, count, depth));
             return;
         }
-        for (int i = 0; i < count; ++i) walk(g_mime_multipart_get_part(multipart, i), depth + 1);
+        for (int i = 0; i < count; ++i)
+            walk(g_mime_multipart_get_part(multipart, i), depth + 1, yield);
     }
 
-    // The text/plain alternative when there is one, else the HTML one, else the first one
-    // that holds parts of its own (an HTML page with its pictures, say).
-    static GMimeObject* chooseAlternative(GMimeMultipart* multipart, int count) {
-        for (const char* subtype : {"plain", "html"}) {
-            for (int i = 0; i < count; ++i) {
-                GMimeObject* part = g_mime_multipart_get_part(multipart, i);
-                if (isTextOf(part, subtype))
-                    return part;
-            }
-        }
+    // Reads the text copy and the HTML copy (or, without one, the first alternative that
+    // holds parts of its own: an HTML page with its pictures) and keeps the one with more whole
+    // request lines; the text copy on a tie.
+    TextYield betterCopy(GMimeMultipart* multipart, int count, int depth) {
+        GMimeObject* plain = nullptr;
+        GMimeObject* rich = nullptr;
         for (int i = 0; i < count; ++i) {
             GMimeObject* part = g_mime_multipart_get_part(multipart, i);
-            if (GMIME_IS_MULTIPART(part))
-                return part;
+            if (!plain && isTextOf(part, "plain"))
+                plain = part;
+            else if (!rich && isTextOf(part, "html"))
+                rich = part;
         }
-        return nullptr;
+        for (int i = 0; i < count && !rich; ++i) {
+            GMimeObject* part = g_mime_multipart_get_part(multipart, i);
+            if (GMIME_IS_MULTIPART(part))
+                rich = part;
+        }
+        TextYield text, html;
+        walk(plain, depth + 1, text);
+        walk(rich, depth + 1, html);
+        if (!plain || html.wholeLines > text.wholeLines)
+            return html;
+        return text;
     }
 
     static std::string decodedText(GMimeObject* part) {
@@ -148,29 +227,19 @@ class TextWalk {
         return text ? std::string(text.get()) : std::string();
     }
 
-    void readPlain(GMimeObject* part) {
+    void readPlain(GMimeObject* part, TextYield& yield) {
         std::string text = decodedText(part);
         if (parameterIs(part, "format", "flowed"))
             text = unflowText(text, parameterIs(part, "delsp", "yes"));
-        addLines(text);
+        addTextLines(text, forward_, yield);
     }
 
-    void readHtml(GMimeObject* part) { addLines(htmlToText(decodedText(part))); }
-
-    void addLines(std::string_view text) {
-        readText_ = true;
-        while (!text.empty()) {
-            std::size_t end = text.find('\n');
-            std::string line = requestLineOf(text.substr(0, end));
-            if (!line.empty())
-                lines_.push_back(std::move(line));
-            text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        }
+    void readHtml(GMimeObject* part, TextYield& yield) {
+        addTextLines(htmlToText(decodedText(part)), forward_, yield);
     }
 
-    std::vector<std::string>& lines_;
+    bool forward_;
     int parts_ = 0;
-    bool readText_ = false;
 };
 
 // The lines of the mail that begin with a request key, as a mail without MIME is read.
@@ -191,8 +260,11 @@ bool automaticMail(GMimeMessage* message, const std::string& from) {
     GMimeObject* object = GMIME_OBJECT(message);
     GMimeObject* body = g_mime_message_get_mime_part(message);
     std::string type = body ? mimeTypeOf(body) : std::string();
+    bool list = g_mime_object_get_header(object, "List-Id") ||
+                g_mime_object_get_header(object, "List-Post") ||
+                g_mime_object_get_header(object, "List-Unsubscribe");
     AutomaticMailSigns signs{headerOf(object, "Auto-Submitted"), headerOf(object, "Precedence"),
-                             type, from, headerOf(object, "Return-Path")};
+                             type, from, headerOf(object, "Return-Path"), list};
     return isAutomaticMail(signs);
 }
 
@@ -242,9 +314,38 @@ MailReading readMail(const MessageBuffer& buffer, bool asMime) {
     reading.automatic = automaticMail(message.get(), reading.from);
     if (!asMime || reading.automatic)
         return reading;
-    TextWalk walk(reading.requestLines);
-    walk.walk(g_mime_message_get_mime_part(message.get()), 0);
-    if (!walk.readText())
+    const char* subject = g_mime_message_get_subject(message.get());
+    TextWalk walk(subject && isForwardSubject(subject));
+    TextYield yield;
+    walk.walk(g_mime_message_get_mime_part(message.get()), 0, yield);
+    reading.unservedKey = yield.unserved;
+    if (yield.readText)
+        reading.requestLines = std::move(yield.lines);
+    else
         reading.requestLines = plainRequestLines(buffer);
     return reading;
+}
+
+std::string unservedKeyReason(UnservedKey place) {
+    const char* where = "";
+    switch (place) {
+        case UnservedKey::kNone:
+            return {};
+        case UnservedKey::kInText:
+            where = "A request key stands in the mail but not at the start of a line";
+            break;
+        case UnservedKey::kInQuote:
+            where = "A request key stands only in quoted text, which is not read";
+            break;
+        case UnservedKey::kInAttachment:
+            where = "A request key stands only in an attachment, which is not read";
+            break;
+        case UnservedKey::kUnreadable:
+            where = "The mail could not be read (it is encrypted or in a form this station "
+                    "cannot read)";
+            break;
+    }
+    return std::string(where) +
+           ": no request was served; write each request at the start of a line in the text of "
+           "your mail";
 }

@@ -5,7 +5,7 @@
 
 int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::string& error,
                                       LineKeeper* keeper) {
-    return ::readMailbox(context_, lines, error, &popServerSaid_, keeper);
+    return ::readMailbox(context_, lines, error, &popServerSaid_, keeper, &mailsRead_);
 }
 
 int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {

@@ -9,6 +9,7 @@
 #include "activity/statistics.h"
 #include "mail/connection.h"
 #include "mail/mime_reader.h"
+#include "mail/quoted_history.h"
 #include "mail/request_key.h"
 #include "mail/server_address.h"
 #include "settings/mailer_settings.h"
@@ -66,13 +67,12 @@ class MessageLines {
     explicit MessageLines(MessageBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
 
     Step take(std::string_view raw) {
-        if (mayMatter(raw)) {
-            std::string text = replyText(raw);
-            if (text == ".")
-                return kEnd;
-            if (startsWithRequestKey(text))
-                plainLines_.push_back(toLowerAscii(std::move(text)));
-        }
+        if (mayMatter(raw) && replyText(raw) == ".")
+            return kEnd;
+        if (!inHeader_ && !mime_)
+            takePlainBodyLine(raw);
+        else if (mayMatter(raw) && startsWithRequestKey(replyText(raw)))
+            plainLines_.push_back(toLowerAscii(replyText(raw)));
         if (inHeader_ || mime_)
             keep(raw);
         return kMore;
@@ -80,6 +80,8 @@ class MessageLines {
 
     bool isMime() const { return mime_; }
     std::vector<std::string>& plainLines() { return plainLines_; }
+    // Where a plain mail's request key stood that gave no line.
+    UnservedKey unservedKey() const { return unserved_; }
 
   private:
     // Only a line that begins with '.' or a key's first letter can end the message or be a
@@ -91,6 +93,19 @@ class MessageLines {
         return c == '.' || c == 'e' || c == 'E' || c == 's' || c == 'S';
     }
 
+    // A line of a plain mail's text: a request line unless it stands in a reply's history.
+    void takePlainBodyLine(std::string_view raw) {
+        LinePlace place = history_.place(raw);
+        if (place == LinePlace::kHistory)
+            return;
+        if (place == LinePlace::kText && mayMatter(raw) && startsWithRequestKey(replyText(raw)))
+            plainLines_.push_back(toLowerAscii(replyText(raw)));
+        else if (unserved_ == UnservedKey::kNone && mentionsRequestKey(raw))
+            unserved_ = place == LinePlace::kText ? UnservedKey::kInText
+                        : history_.forward()      ? UnservedKey::kInQuote
+                                                  : UnservedKey::kNone;
+    }
+
     void keep(std::string_view raw) {
         if (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
@@ -99,6 +114,8 @@ class MessageLines {
                 inHeader_ = false;
             else if (startsWithIgnoringCase(raw, "mime-version:"))
                 mime_ = true;
+            else if (startsWithIgnoringCase(raw, "subject:"))
+                history_ = QuotedHistory(isForwardSubject(raw.substr(8)));
         }
         if (!raw.empty() && raw.front() == '.')
             raw.remove_prefix(1);
@@ -108,6 +125,8 @@ class MessageLines {
 
     MessageBuffer& buffer_;
     std::vector<std::string> plainLines_;
+    QuotedHistory history_{false};
+    UnservedKey unserved_ = UnservedKey::kNone;
     bool inHeader_ = true;
     bool mime_ = false;
 };
@@ -133,6 +152,7 @@ class Pop3Session {
 
     int readMailbox();
     int checkLogin(int& messages);
+    int mailsRead() const { return mailsRead_; }
 
   private:
     int popLogin();
@@ -142,6 +162,7 @@ class Pop3Session {
     int readMessageCount();
     int getMessage(long long number);
     void collectLines(MessageLines& message, int mail);
+    void noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail);
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
     int popSendLine(const std::string& command);
@@ -164,6 +185,7 @@ class Pop3Session {
     MessageBuffer message_;
     std::string serverSaid_;
     int messageCount_ = 0;
+    int mailsRead_ = 0;
     bool countFromPass_ = false;
 };
 
@@ -310,6 +332,7 @@ int Pop3Session::getMessage(long long number) {
         if (message.take(line_) == MessageLines::kEnd)
             break;
     }
+    ++mailsRead_;
     collectLines(message, static_cast<int>(number));
     popSendLine("DELE " + std::to_string(number));
     if (!getPop3Line()) {
@@ -341,6 +364,11 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
     }
     std::vector<std::string>& texts =
         message.isMime() ? reading.requestLines : message.plainLines();
+    if (texts.empty()) {
+        noteMailWithoutLines(reading, message.isMime() ? reading.unservedKey : message.unservedKey(),
+                             mail);
+        return;
+    }
     const int count = static_cast<int>(texts.size());
     for (std::string& text : texts) {
         CollectedLine line(std::move(text));
@@ -350,6 +378,25 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
         line.linesOfMail = count;
         lines_.push_back(std::move(line));
     }
+}
+
+// A mail that gave no request line is named in the list; when it held a request key its sender
+// is told why nothing was served, through a line of its own.
+void Pop3Session::noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail) {
+    std::string from = reading.from.empty() ? "<>" : reading.from;
+    if (unserved == UnservedKey::kNone) {
+        ctx_.log.logMsg(false, "Mail from %s: no request lines", from.c_str());
+        return;
+    }
+    std::string reason = unservedKeyReason(unserved);
+    ctx_.log.logMsg(true, "Mail from %s: no request line served: %s", from.c_str(),
+                    reason.substr(0, reason.find(':')).c_str());
+    CollectedLine line(std::string(kUnservedMailMark) + reason);
+    line.sender = reading.sender;
+    line.messageId = reading.messageId;
+    line.mail = mail;
+    line.linesOfMail = 1;
+    lines_.push_back(std::move(line));
 }
 
 // Reads one line into line_ as it came, in runs, without its line feed: a reply line must
@@ -409,11 +456,13 @@ bool Pop3Session::popQuit(bool everyMessageRead) {
 }  // namespace
 
 int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
-                std::string* serverSaid, LineKeeper* keeper) {
+                std::string* serverSaid, LineKeeper* keeper, int* mailsRead) {
     Pop3Session session(ctx, lines, error, keeper);
     int result = session.readMailbox();
     if (serverSaid)
         *serverSaid = session.serverSaid();
+    if (mailsRead)
+        *mailsRead = session.mailsRead();
     return result;
 }
 

@@ -34,8 +34,15 @@
 // With a keeper, the lines collected are handed to it before QUIT lets the server delete
 // their messages; when it cannot keep them, the session ends without QUIT, lines is emptied
 // and the result is 0 with "Spool Error: ..." in error.
+//
+// A mail read to its end that gives no request line is logged "Mail from %s: no request lines"
+// (list only). One that held a request key all the same (see readMail's unservedKey) is logged
+// "Mail from %s: no request line served: <where>" (list and file) and gives one line of its own,
+// kUnservedMailMark and the reason, so its sender is told. mailsRead (if given) receives how
+// many mails were read to their end.
 int readMailbox(MailContext& ctx, std::vector<CollectedLine>& lines, std::string& error,
-                std::string* serverSaid = nullptr, LineKeeper* keeper = nullptr);
+                std::string* serverSaid = nullptr, LineKeeper* keeper = nullptr,
+                int* mailsRead = nullptr);
 
 // The same, keeping only the text of each line.
 int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& error);

@@ -15,3 +15,14 @@ bool startsWithRequestKey(std::string_view text);
 // and after the last other character are dropped. Returns the request line lower-cased when the
 // result begins with a key, else "".
 std::string requestLineOf(std::string_view line);
+
+// True when the text holds a request key anywhere, in any mix of letter case.
+bool mentionsRequestKey(std::string_view text);
+
+// True when a request line (lower-cased, beginning with its key) has the whole form of its kind
+// and nothing after it:
+//   eventfilerequest=month day year hour minute length rate channels addresses
+//   stationinfo=addresses
+// seven whole numbers, then a channel list, then one or more mailboxes (isMailboxAddress)
+// parted by commas. A line cut short by a wrap, or glued to the words that followed it, is not.
+bool isWholeRequestLine(std::string_view line);

@@ -47,5 +47,7 @@ int scanRequestItems(std::string_view text, RequestItems& items) {
     ++converted;
     if (!scanner.readWord(items.lastWord))
         return converted;
+    std::string more;
+    items.wordsAfter = scanner.readWord(more);
     return converted + 1;
 }

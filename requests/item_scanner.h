@@ -35,10 +35,11 @@ struct RequestItems {
     int numbers[7] = {};  // month, day, year, hour, minute, length, rate (or decimation)
     std::string channelList;
     std::string lastWord;  // reply address, or the event file base in a request file
+    bool wordsAfter = false;  // more than white space follows the ninth item
 };
 
 // Scans "%d %d %d %d %d %d %d %s %s"; returns how many items were converted (0 to 9), stopping
-// at the first item that does not convert. Text after the ninth item is ignored.
+// at the first item that does not convert. Text after the ninth item is only noted.
 int scanRequestItems(std::string_view text, RequestItems& items);
 
 // True for the characters the formatted scan takes as white space.

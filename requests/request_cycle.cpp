@@ -100,18 +100,21 @@ void RequestCycle::checkMail(bool verbose) {
             log.logMsg(true, "POP server said: %s", said.c_str());
         mailCheckFailed_ = true;
     }
-    // Lines collected before a failure are served like any others.
-    int n = static_cast<int>(requestLines_.size());
-    linesPending_ = n;
-    if (n == 0) {
-        if (verbose)
+    // Lines collected before a failure are served like any others. A mail that gave no
+    // request line has its own entry already.
+    linesPending_ = static_cast<int>(requestLines_.size());
+    nextLineIndex_ = 0;
+    int n = 0;
+    for (const CollectedLine& line : requestLines_) n += line.isUnservedMail() ? 0 : 1;
+    if (linesPending_ == 0) {
+        if (verbose && transport_.mailsRead() == 0)
             log.logMsg(false, "No new email messages");
         setCheckNowEnabled(true);
         return;
     }
-    log.logMsg(false, "New messages: %d", n);
+    if (n > 0)
+        log.logMsg(false, "New messages: %d", n);
     statistics_.requestFiles += n;
-    nextLineIndex_ = 0;
 }
 
 void RequestCycle::onTick() {
@@ -196,7 +199,9 @@ void RequestCycle::dispatchStep() {
     // The parsers see the whole line, so they can refuse one that is too long.
     std::string rest;
     Verdict verdict = Verdict::kServed;
-    if (line.mail > 0 && ++refused_.linesTaken > maxLinesPerMail_) {
+    if (line.isUnservedMail()) {
+        verdict = Verdict::kUnservedMail;
+    } else if (line.mail > 0 && ++refused_.linesTaken > maxLinesPerMail_) {
         context_.log.logMsg(true, "Too many request lines in one mail = %s", line.text.c_str());
         verdict = Verdict::kTooManyLines;
     } else if (afterPrefix(line.text, kFileRequestPrefix, rest)) {
@@ -224,6 +229,8 @@ std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) 
         case Verdict::kTooManyLines:
             return "Too many request lines in one mail (at most " +
                    std::to_string(maxLinesPerMail_) + ") = " + line;
+        case Verdict::kUnservedMail:
+            return line.substr(kUnservedMailMark.size());
         case Verdict::kTooManyRecipients:
             return "Too many recipients (at most " + std::to_string(maxRecipients_) +
                    ") = " + line;

@@ -84,7 +84,8 @@ class RequestCycle {
     void responseWaitStep();
     void dispatchStep();
     // What became of a dispatched line.
-    enum class Verdict { kServed, kBadLine, kTooManyLines, kTooManyRecipients };
+    // kUnservedMail: the line of a mail whose request key gave no request line.
+    enum class Verdict { kServed, kBadLine, kTooManyLines, kTooManyRecipients, kUnservedMail };
     Verdict dispatchFileRequest(const std::string& rest, const std::string& messageId);
     Verdict dispatchInfoRequest(const std::string& rest, const std::string& messageId);
     // True, with its entry, when the parsed reply address names more recipients than allowed.

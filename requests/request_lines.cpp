@@ -73,7 +73,10 @@ ParseOutcome parseFileRequestLine(const std::string& text, EventFileRequest& req
                                   ActivityLog& log) {
     request = EventFileRequest{};
     RequestItems items;
-    if (!fitsLine(text, kFileRequestPrefix) || scanRequestItems(text, items) < 9) {
+    // Words after the reply address mean the address ran into them (a signature glued on):
+    // it is not the address the requester wrote.
+    if (!fitsLine(text, kFileRequestPrefix) || scanRequestItems(text, items) < 9 ||
+        items.wordsAfter) {
         log.logMsg(true, "Bad Request Line = %s", text.c_str());
         return ParseOutcome::kBadLine;
     }
@@ -101,7 +104,8 @@ int parseInfoRequest(const std::string& text, EventFileRequest& request, Activit
     request = EventFileRequest{};
     std::string word;
     ItemScanner scanner(text);
-    if (!fitsLine(text, kInfoRequestPrefix) || !scanner.readWord(word)) {
+    std::string more;
+    if (!fitsLine(text, kInfoRequestPrefix) || !scanner.readWord(word) || scanner.readWord(more)) {
         log.logMsg(true, "Bad Request Line = %s", text.c_str());
         return 0;
     }

@@ -25,8 +25,8 @@ enum class ParseOutcome {
 };
 
 // Sets the record to zero and fills it from the nine items of an event-file request.
-// kBadLine, with "Bad Request Line = %s" (file), when fewer than nine items convert, when the
-// line is longer than 255 characters, or when the channel list holds more than 16 IDs or an
+// kBadLine, with "Bad Request Line = %s" (file), when fewer than nine items convert, when words
+// follow the reply address (it ran into them), when the line is longer than 255 characters, or when the channel list holds more than 16 IDs or an
 // ID longer than 15 characters; kNoChannels, without an entry, when the list holds no ID.
 ParseOutcome parseFileRequestLine(const std::string& text, EventFileRequest& request,
                                   ActivityLog& log);
@@ -35,8 +35,8 @@ ParseOutcome parseFileRequestLine(const std::string& text, EventFileRequest& req
 int parseFileRequest(const std::string& text, EventFileRequest& request, ActivityLog& log);
 
 // Sets the record to zero and takes the reply address of a station-information request.
-// Returns 0 with "Bad Request Line = %s" (file) when there is no word or the line is longer
-// than 255 characters.
+// Returns 0 with "Bad Request Line = %s" (file) when there is no word, more than one, or the line
+// is longer than 255 characters.
 int parseInfoRequest(const std::string& text, EventFileRequest& request, ActivityLog& log);
 
 // 1 when length is above 0 and rate is from 1 to 200, else 0.

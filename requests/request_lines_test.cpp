@@ -70,12 +70,18 @@ TEST_F(RequestLinesTest, ParsesTheNineItems) {
     EXPECT_TRUE(entries().empty());
 }
 
-TEST_F(RequestLinesTest, ABlankAfterACommaEndsTheChannelList) {
-    ASSERT_EQ(1,
-              parseFileRequest("2 18 2003 14 30 5 20 bhz, bhn someone@example.org", request, log));
-    EXPECT_EQ(1, request.channelCount);
-    EXPECT_EQ("bhz", request.channels[0]);
-    EXPECT_EQ("bhn", request.replyTo);
+// A blank after a comma ends the channel list, so "bhn" would be the reply address: the words
+// after it show that it is not, and the line is refused rather than mailed to "bhn".
+TEST_F(RequestLinesTest, WordsAfterTheReplyAddressRefuseTheLine) {
+    for (const char* line : {"2 18 2003 14 30 5 20 bhz, bhn someone@example.org",
+                             "2 18 2003 14 30 5 20 bhz name@gmail.comsent from my galaxy"}) {
+        EXPECT_EQ(ParseOutcome::kBadLine, parseFileRequestLine(line, request, log)) << line;
+        EXPECT_EQ("", request.replyTo);
+    }
+    EXPECT_EQ(1, parseFileRequest("2 18 2003 14 30 5 20 bhz,bhn someone@example.org \r\n",
+                                  request, log));
+    EXPECT_EQ("someone@example.org", request.replyTo);
+    EXPECT_EQ(2u, entries().size());
 }
 
 TEST_F(RequestLinesTest, ChannelListSkipsEmptyPiecesAndOnlyCommasIsDroppedSilently) {
@@ -132,11 +138,13 @@ TEST_F(RequestLinesTest, WhatDoesNotFitTheRecordIsRefusedAsABadLine) {
               logFile());
 }
 
-TEST_F(RequestLinesTest, InfoRequestTakesTheFirstWord) {
+TEST_F(RequestLinesTest, InfoRequestTakesItsOneWord) {
     request.channelCount = 3;
-    ASSERT_EQ(1, parseInfoRequest("  someone@example.org trailing words", request, log));
+    ASSERT_EQ(1, parseInfoRequest("  someone@example.org \t", request, log));
     EXPECT_EQ("someone@example.org", request.replyTo);
     EXPECT_EQ(0, request.channelCount);
+    EXPECT_EQ(0, parseInfoRequest("  someone@example.orgsent from my galaxy", request, log));
+    EXPECT_EQ("", request.replyTo);
 }
 
 TEST_F(RequestLinesTest, LengthAndRateLimits) {

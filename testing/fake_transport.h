@@ -42,7 +42,10 @@ class FakeTransport final : public MailTransport {
         return 1;
     }
 
+    int mailsRead() const override { return mailsInMailbox; }
+
     std::vector<CollectedLine> mailbox;
+    int mailsInMailbox = 0;  // what mailsRead says
     int readResult = 1;
     std::string readError = "POP Connect Error";
     int reads = 0;
