@@ -8,6 +8,8 @@
 #include "mail/flowed_text.h"
 #include "mail/html_text.h"
 #include "mail/quoted_history.h"
+#include "mail/smime_content.h"
+#include "mail/tnef_text.h"
 #include "mail/request_key.h"
 #include "settings/text_routines.h"
 
@@ -91,14 +93,44 @@ bool parameterIs(GMimeObject* part, const char* name, const char* value) {
     return found && g_ascii_strcasecmp(found, value) == 0;
 }
 
+// The bytes of a part's content, its transfer encoding undone.
+std::string decodedBytes(GMimeObject* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+    if (!content)
+        return {};
+    GObjectPtr<GMimeStream> out(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, out.get());
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+    return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
+}
+
+bool isPkcs7Mime(GMimeObject* part) {
+    GMimeContentType* type = g_mime_object_get_content_type(part);
+    return GMIME_IS_PART(part) &&
+           (g_mime_content_type_is_type(type, "application", "pkcs7-mime") ||
+            g_mime_content_type_is_type(type, "application", "x-pkcs7-mime"));
+}
+
+bool isSignedData(GMimeObject* part) {
+    return isPkcs7Mime(part) && parameterIs(part, "smime-type", "signed-data");
+}
+
+// Outlook's TNEF part, by its type or by the name Outlook gives it.
+bool isTnef(GMimeObject* part) {
+    if (!GMIME_IS_PART(part))
+        return false;
+    GMimeContentType* type = g_mime_object_get_content_type(part);
+    const char* name = g_mime_part_get_filename(GMIME_PART(part));
+    return g_mime_content_type_is_type(type, "application", "ms-tnef") ||
+           g_mime_content_type_is_type(type, "application", "vnd.ms-tnef") ||
+           (name && g_ascii_strcasecmp(name, "winmail.dat") == 0);
+}
+
 // An encrypted S/MIME or OpenPGP body: nothing of it can be read without the key.
 bool isEncrypted(GMimeObject* part) {
     GMimeContentType* type = g_mime_object_get_content_type(part);
-    if (g_mime_content_type_is_type(type, "application", "pgp-encrypted"))
-        return true;
-    bool pkcs7 = g_mime_content_type_is_type(type, "application", "pkcs7-mime") ||
-                 g_mime_content_type_is_type(type, "application", "x-pkcs7-mime");
-    return pkcs7 && !parameterIs(part, "smime-type", "signed-data");
+    return g_mime_content_type_is_type(type, "application", "pgp-encrypted") ||
+           (isPkcs7Mime(part) && !isSignedData(part));
 }
 
 // What the text under one part gives: its request lines, how many of them are whole, and the
@@ -168,6 +200,10 @@ class TextWalk {
         } else if (GMIME_IS_TEXT_PART(part) && isAttachment(part)) {
             if (mentionsRequestKey(decodedText(part)))
                 yield.note(UnservedKey::kInAttachment);
+        } else if (isSignedData(part)) {
+            readSignedData(part, depth, yield);
+        } else if (isTnef(part)) {
+            readTnef(part, yield);
         } else if (isEncrypted(part)) {
             yield.note(UnservedKey::kUnreadable);
         }
@@ -236,6 +272,31 @@ class TextWalk {
 
     void readHtml(GMimeObject* part, TextYield& yield) {
         addTextLines(htmlToText(decodedText(part)), forward_, yield);
+    }
+
+    // The MIME entity inside an opaque signature is read as a part of the mail.
+    void readSignedData(GMimeObject* part, int depth, TextYield& yield) {
+        std::string content;
+        if (!signedDataContent(decodedBytes(part), content)) {
+            yield.note(UnservedKey::kUnreadable);
+            return;
+        }
+        GObjectPtr<GMimeStream> stream(
+            g_mime_stream_mem_new_with_buffer(content.data(), content.size()));
+        GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+        GObjectPtr<GMimeObject> inner(g_mime_parser_construct_part(parser.get(), nullptr));
+        walk(inner.get(), depth + 1, yield);
+    }
+
+    // Outlook's winmail.dat: its body text is read as the mail's text.
+    void readTnef(GMimeObject* part, TextYield& yield) {
+        std::string text;
+        bool html = false;
+        if (!tnefBodyText(decodedBytes(part), text, html)) {
+            yield.note(UnservedKey::kUnreadable);
+            return;
+        }
+        addTextLines(html ? htmlToText(text) : text, forward_, yield);
     }
 
     bool forward_;

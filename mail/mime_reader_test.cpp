@@ -32,11 +32,35 @@ std::string testMail(const std::string& name) {
 }
 
 const char kAliceRequest[] = "eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn alice@uni.example";
+const char kRequest[] = "eventfilerequest=2 18 2003 14 30 5 20 bhz alice@uni.example";
+const char kGeoRequest[] =
+    "eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn,bhe "
+    "alice.example@geophysics.institute-of-example.edu";
+const char kGeo[] = "alice.example@geophysics.institute-of-example.edu";
+const char kSam[] = "sam.lee@gmail.com";
+const char kAlice[] = "alice@uni.example";
+
+std::string unserved(UnservedKey place) {
+    return std::string(kUnservedMailMark) + unservedKeyReason(place);
+}
+
+std::string noLines(const char* from) {
+    return std::string("Mail from ") + from + ": no request lines";
+}
+
+std::string notServed(const char* from, const char* where) {
+    return std::string("Mail from ") + from + ": no request line served: " + where;
+}
+
+std::string automatic(const char* from) {
+    return std::string("Automatic mail from ") + from + " not answered";
+}
 
 struct ClientMail {
     const char* name;
-    std::vector<std::string> lines;  // empty: an automatic mail, never answered
+    std::vector<std::string> lines;
     const char* sender;
+    std::string entry = {};  // what the list says of the mail besides its lines, if anything
 };
 
 const ClientMail kClientMails[] = {
@@ -51,9 +75,44 @@ const ClientMail kClientMails[] = {
     {"alternative", {"stationinfo=alice@uni.example"}, "alice@uni.example"},
     {"html_only", {kAliceRequest, "stationinfo=alice@uni.example"}, "alice@uni.example"},
     {"forwarded", {"stationinfo=bob@obs.example"}, "alice@uni.example"},
-    {"bounce", {}, "MAILER-DAEMON@mx.example"},
-    {"auto_reply", {}, "carol@obs.example"},
-    {"vacation_precedence", {}, "carol@obs.example"},
+    {"bounce", {}, "MAILER-DAEMON@mx.example", automatic("MAILER-DAEMON@mx.example")},
+    {"auto_reply", {}, "carol@obs.example", automatic("carol@obs.example")},
+    {"vacation_precedence", {}, "carol@obs.example", automatic("carol@obs.example")},
+    // The second set (make_client_mails.py): the better of two copies, quoted history,
+    // forwards, keys that give no line, list mail, S/MIME and TNEF.
+    {"gmail_wrapped", {kGeoRequest}, kGeo},
+    {"samsung_signature", {"eventfilerequest=2 18 2003 14 30 5 20 bhz sam.lee@gmail.com"}, kSam},
+    {"samsung_run_together",
+     {"eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn sam.lee@gmail.com",
+      "stationinfo=sam.lee@gmail.com"},
+     kSam},
+    // Refused when served: words follow the address.
+    {"samsung_plain_glued",
+     {"eventfilerequest=2 18 2003 14 30 5 20 bhz sam.lee@gmail.comsent from my galaxy"},
+     kSam},
+    {"outlook_reply", {}, kAlice, noLines(kAlice)},
+    {"outlook_original_message", {}, kAlice, noLines(kAlice)},
+    {"outlook_forward", {"stationinfo=bob@obs.example"}, kAlice},
+    {"gmail_forward", {"stationinfo=bob@obs.example"}, kAlice},
+    {"gmail_reply", {}, kGeo, noLines(kGeo)},
+    {"ios_reply", {}, kAlice, noLines(kAlice)},
+    {"thunderbird_interleaved", {kRequest}, kAlice},
+    {"mutt_forward_quoted",
+     {unserved(UnservedKey::kInQuote)},
+     kAlice,
+     notServed(kAlice, "A request key stands only in quoted text, which is not read")},
+    {"thunderbird_txt_attachment",
+     {unserved(UnservedKey::kInAttachment)},
+     kAlice,
+     notServed(kAlice, "A request key stands only in an attachment, which is not read")},
+    {"mailman_list", {}, "carol@obs.example", automatic("carol@obs.example")},
+    {"smime_signed", {"stationinfo=alice@uni.example"}, kAlice},
+    {"smime_encrypted",
+     {unserved(UnservedKey::kUnreadable)},
+     kAlice,
+     notServed(kAlice, "The mail could not be read (it is encrypted or in a form this station "
+                       "cannot read)")},
+    {"outlook_tnef", {kRequest}, kAlice},
 };
 
 MessageBuffer& bufferOf(MessageBuffer& buffer, const std::string& mail) {
@@ -98,9 +157,8 @@ TEST(MailReading, RequestMailsAsClientsWriteThemGiveTheirLinesOnce) {
             EXPECT_EQ(std::string(client.name) + "@uni.example", line.messageId);
         }
         EXPECT_THAT(got, ElementsAreArray(client.lines));
-        if (client.lines.empty())
-            entries.push_back("02/19 07:05:09 Automatic mail from " + std::string(client.sender) +
-                              " not answered");
+        if (!client.entry.empty())
+            entries.push_back("02/19 07:05:09 " + client.entry);
         ++mail;
     }
     EXPECT_THAT(log.entries(), ElementsAreArray(entries));

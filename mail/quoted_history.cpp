@@ -106,6 +106,7 @@ LinePlace QuotedHistory::place(std::string_view raw) {
             return LinePlace::kHistory;
         }
         afterAttribution_ = false;
+        lastLine_.clear();
     }
     if (line.empty())
         return LinePlace::kText;
@@ -125,7 +126,8 @@ LinePlace QuotedHistory::place(std::string_view raw) {
         inHistory_ = true;
         return LinePlace::kHistory;
     }
-    if (isAttribution(line) || (!previous.empty() && isAttribution(previous + " " + line))) {
+    bool wrapped = !previous.empty() && !previous.ends_with(":");
+    if (isAttribution(line) || (wrapped && isAttribution(previous + " " + line))) {
         afterAttribution_ = true;
         quotedSeen_ = false;
         return LinePlace::kHistory;
