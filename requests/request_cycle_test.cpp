@@ -229,6 +229,45 @@ TEST_F(RequestCycleTest, RefusedLinesAreAnsweredOncePerMailToItsSender) {
     EXPECT_EQ("m3@uni.example", transport.sent[2].inReplyTo);
 }
 
+// A mail whose request key gave no line is answered once, saying why; a line whose address
+// ran into a glued signature is refused and answered, never mailed to that address. Only the
+// request lines count as new messages, and a check that read mails says no "No new email
+// messages": each mail has its own entry.
+TEST_F(RequestCycleTest, AMailWithAnUnservedKeyAndAGluedAddressAreAnsweredToTheirSenders) {
+    start();
+    CollectedLine unserved(std::string(kUnservedMailMark) + "A request key stands only in quoted "
+                           "text, which is not read: no request was served");
+    unserved.mail = 1;
+    unserved.sender = "ann@uni.example";
+    unserved.messageId = "m1@uni.example";
+    CollectedLine glued("stationinfo=sam.lee@gmail.comsent from my galaxy");
+    glued.mail = 2;
+    glued.sender = "sam.lee@gmail.com";
+    transport.mailbox = {unserved, glued};
+    transport.mailsInMailbox = 3;
+    app->requestCheckNow();
+    tick(3);
+    ASSERT_EQ(2u, transport.sent.size());
+    EXPECT_EQ("ann@uni.example", transport.sent[0].to);
+    EXPECT_EQ("m1@uni.example", transport.sent[0].inReplyTo);
+    EXPECT_EQ("Event File Request Error", transport.sent[0].subject);
+    EXPECT_EQ(
+        "Station ANMO:\r\nThere was an error processing your event file request.\r\n\r\n"
+        "Error: A request key stands only in quoted text, which is not read: no request was "
+        "served\r\n",
+        transport.sent[0].body);
+    EXPECT_EQ("sam.lee@gmail.com", transport.sent[1].to);
+    EXPECT_NE(std::string::npos,
+              transport.sent[1].body.view().find(
+                  "Error: Bad Request Line = stationinfo=sam.lee@gmail.comsent from my galaxy"));
+    EXPECT_EQ((Entries{"Checking for new email messages...", "New messages: 1",
+                       "Info Req: sam.lee@gmail.comsent from my galaxy",
+                       "Bad Request Line = sam.lee@gmail.comsent from my galaxy"}),
+              entries(1));
+    EXPECT_EQ(1, app->statistics().requestFiles);
+    EXPECT_TRUE(app->finished());
+}
+
 TEST_F(RequestCycleTest, HundredsOfLinesAreServedOnePerTick) {
     start();
     for (int i = 0; i < 300; ++i)
