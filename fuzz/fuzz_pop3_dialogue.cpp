@@ -8,7 +8,8 @@
 //
 // Oracle:
 // - no crash and no hang (libFuzzer's -timeout);
-// - every collected line begins with a request key in lower case and holds no capital letter;
+// - every collected line begins with a request key in lower case and holds no capital letter,
+//   or is the one line of a mail whose request key gave none (kUnservedMailMark and a reason);
 //   its mail number is that of a message the server sent whole (0 only on a failure, for the
 //   lines of a message cut off); its sender and Message-ID are empty or one word of printable
 //   ASCII; the lines hold no more text than the input could give;
@@ -193,6 +194,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     long long lastRetrieved = record.retrieved.empty() ? 0 : *record.retrieved.rbegin();
     std::size_t textBytes = 0;
     for (const CollectedLine& line : lines) {
+        if (line.isUnservedMail()) {
+            FUZZ_CHECK(line.linesOfMail == 1 && line.mail > 0 && record.retrieved.count(line.mail),
+                       "an unserved mail's line of mail " + std::to_string(line.mail));
+            FUZZ_CHECK(line.text.find("write each request at the start of a line") != std::string::npos,
+                       "an unserved mail's line without its reason: " + fuzz::visible(line.text));
+            continue;
+        }
         textBytes += line.text.size();
         FUZZ_CHECK(line.text.rfind("eventfilerequest=", 0) == 0 ||
                        line.text.rfind("stationinfo=", 0) == 0,

@@ -10,7 +10,7 @@
 // "A/B", "C\D", "../UP", "E..F", "W\V") beside ordinary ones (BHZ, BHN, VOL, LHZ, QUIET2).
 //
 // Oracle, against a reference of the documented rules written here (the formatted scan of the
-// nine items, the 255-character line, 16 channel IDs of at most 15 characters, 5 recipients, 20
+// nine items and nothing after them, the 255-character line, 16 channel IDs of at most 15 characters, 5 recipients, 20
 // lines a mail, length above 0 and rate 1 to 200, the first system that serves a channel):
 // - a refused line never produces a request file; a line the reference serves produces exactly
 //   the request file(s) the reference expects, byte for byte ("REQ: ..." with the channels of
@@ -182,7 +182,8 @@ Expected expectFor(const std::string& line, const std::string& tempDir) {
         std::string_view rest = text.substr(infoKey.size());
         Scan scan{rest};
         std::string word;
-        if (infoKey.size() + lengthWithoutLineEnd(rest) > 255 || !scan.word(word)) {
+        std::string more;  // words after the address: it ran into them
+        if (infoKey.size() + lengthWithoutLineEnd(rest) > 255 || !scan.word(word) || scan.word(more)) {
             e.refused = true;
             return e;
         }
@@ -204,7 +205,8 @@ Expected expectFor(const std::string& line, const std::string& tempDir) {
             e.refused = true;
             return e;
         }
-    if (!scan.word(list) || !scan.word(replyTo)) {
+    std::string more;  // words after the address: it ran into them
+    if (!scan.word(list) || !scan.word(replyTo) || scan.word(more)) {
         e.refused = true;
         return e;
     }

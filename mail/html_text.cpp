@@ -110,8 +110,8 @@ class TextWriter {
     // Puts a blank between what went before on the line and what follows.
     void separate() { blankPending_ = !lineEmpty(); }
 
-    // Lines written from now on stand inside this many <blockquote> elements.
-    void setQuoteDepth(int depth) { quoteDepth_ = depth; }
+    // Whether lines written from now on stand inside a <blockquote>.
+    void setQuoted(bool quoted) { quoted_ = quoted; }
 
     std::string finish() {
         blockEdge();
@@ -121,15 +121,16 @@ class TextWriter {
   private:
     bool lineEmpty() const { return out_.empty() || out_.back() == '\n'; }
 
-    // A quoted line begins with "> " for each level, as a client quotes plain text.
+    // A quoted line begins with "> ", as a client quotes plain text: once, however deep, so
+    // the text never grows by more than the markup it stands for.
     void put(char c) {
-        if (lineEmpty())
-            for (int i = 0; i < quoteDepth_; ++i) out_ += "> ";
+        if (quoted_ && lineEmpty())
+            out_ += "> ";
         out_ += c;
     }
 
     std::string out_;
-    int quoteDepth_ = 0;
+    bool quoted_ = false;
     bool blankPending_ = false;
 };
 
@@ -183,7 +184,7 @@ class Walk {
                 if (isNamed(node, {"pre"}))
                     ++preDepth_;
                 if (isNamed(node, {"blockquote"}))
-                    writer_.setQuoteDepth(++quoteDepth_);
+                    writer_.setQuoted(++quoteDepth_ > 0);
                 return true;
             default:  // comments, processing instructions, the document type
                 return false;
@@ -199,7 +200,7 @@ class Walk {
         if (isNamed(node, {"pre"}))
             --preDepth_;
         if (isNamed(node, {"blockquote"}))
-            writer_.setQuoteDepth(--quoteDepth_);
+            writer_.setQuoted(--quoteDepth_ > 0);
     }
 
     TextWriter writer_;

@@ -8,7 +8,7 @@
 // items, table rows, headings and the like); the cells of a table row share its line, a blank
 // apart. Character references are decoded; &nbsp; stays U+00A0 (bytes C2 A0). What a reader
 // never sees is left out: the head with its title, scripts, styles, templates and comments.
-// A line inside <blockquote> (the quoted mail of a reply) begins with "> ", once for each level.
+// A line inside <blockquote> (the quoted mail of a reply) begins with "> ", once at any depth.
 // Runs of white space (blank, tab, CR, LF, form feed) show as one blank, and none at the start
 // or end of a line; inside <pre> the text is kept as written, each line feed (or CR LF, or CR)
 // ending a line, except one right after the opening tag, which a browser does not show either.

@@ -52,7 +52,7 @@ const Case kCases[] = {
      "<div>Thanks!</div><div class=\"gmail_quote\">On Tue, Bob wrote:<br><blockquote>"
      "<div>stationinfo=bob@obs.example</div><blockquote type=\"cite\">older<br><br>"
      "line</blockquote></blockquote></div><div>after</div>",
-     "Thanks!\nOn Tue, Bob wrote:\n> stationinfo=bob@obs.example\n> > older\n\n> > line\nafter\n"},
+     "Thanks!\nOn Tue, Bob wrote:\n> stationinfo=bob@obs.example\n> older\n\n> line\nafter\n"},
     {"NUL bytes count as blanks", "<p>one\0two</p>\0<p>three</p>"s, "one two\nthree\n"},
     // The parser ends the document at the 257th level of nesting.
     {"deep nesting",
