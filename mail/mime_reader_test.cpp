@@ -113,6 +113,10 @@ const ClientMail kClientMails[] = {
      notServed(kAlice, "The mail could not be read (it is encrypted or in a form this station "
                        "cannot read)")},
     {"outlook_tnef", {kRequest}, kAlice},
+    {"mailx_key_in_line",
+     {unserved(UnservedKey::kInText)},
+     kAlice,
+     notServed(kAlice, "A request key stands in the mail but not at the start of a line")},
 };
 
 MessageBuffer& bufferOf(MessageBuffer& buffer, const std::string& mail) {

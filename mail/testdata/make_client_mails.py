@@ -27,10 +27,10 @@ def b64(data):
     return "\n".join(text[i:i + 76] for i in range(0, len(text), 76)) + "\n"
 
 
-def head(stem, client, sender, subject, extra=""):
+def head(stem, client, sender, subject, extra="", mime=True):
     return (f"Comments: {client}\n"
             f"From: {sender}\nTo: robot@anmo.example\nSubject: {subject}\nDate: {DATE}\n"
-            f"Message-ID: <{stem}@uni.example>\n{extra}MIME-Version: 1.0\n")
+            f"Message-ID: <{stem}@uni.example>\n{extra}" + ("MIME-Version: 1.0\n" if mime else ""))
 
 
 def alternative(boundary, plain, html, plain_cte="quoted-printable", html_cte="quoted-printable"):
@@ -332,10 +332,18 @@ def outlook_tnef():
             + b64(winmail("Hello,\r\n\r\n" + REQUEST + "\r\n\r\nAlice\r\n")) + f"\n--{boundary}--\n")
 
 
+def mailx_key_in_line():
+    # bsd-mailx sends ASCII text without MIME headers; the request written inside a sentence.
+    return (head("mailx_key_in_line", "bsd-mailx: no MIME headers, the key inside a sentence",
+                 "Alice Example <alice@uni.example>", "data", mime=False)
+            + "\nPlease send me eventfilerequest=2 18 2003 14 30 5 20 bhz alice@uni.example\n"
+            "> stationinfo=alice@uni.example\n")
+
+
 MAILS = [gmail_wrapped, samsung_signature, samsung_run_together, samsung_plain_glued,
          outlook_reply, outlook_original_message, outlook_forward, gmail_forward, gmail_reply,
          ios_reply, thunderbird_interleaved, mutt_forward_quoted, thunderbird_txt_attachment,
-         mailman_list, smime_signed, smime_encrypted, outlook_tnef]
+         mailman_list, smime_signed, smime_encrypted, outlook_tnef, mailx_key_in_line]
 
 
 def main():
