@@ -180,7 +180,9 @@ SEEDS["fuzz_mime_composer"] = {
 SEEDS["fuzz_mime_reader"] = {name: eml(name) for name in
                              ["plain.eml", "alternative.eml", "base64_text.eml", "bounce.eml",
                               "flowed.eml", "forwarded.eml", "html_only.eml", "qp_soft_break.eml",
-                              "vacation_precedence.eml"]}
+                              "vacation_precedence.eml", "gmail_reply.eml", "outlook_reply.eml",
+                              "samsung_signature.eml", "mutt_forward_quoted.eml",
+                              "smime_signed.eml", "outlook_tnef.eml"]}
 SEEDS["fuzz_mime_reader"]["page.html"] = (
     b"<html><head><title>x</title><style>p{}</style></head><body><p>stationinfo=a@b<br>"
     b"EventFileRequest=2 18 2003 14 30 5 20 bhz a@b</p><table><tr><td>a</td><td>b</td></tr>"
