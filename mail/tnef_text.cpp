@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -54,6 +55,29 @@ std::string fromUtf16(const variableLength* value) {
     return text;
 }
 
+// Whether every attribute of the stream (after the signature and key: a level byte, the
+// attribute's id and size, its data and a checksum) lies within the bytes. The parser takes each
+// size as it is written and allocates it before reading, so a size beyond the input is never
+// handed to it.
+bool attributesFit(std::string_view data) {
+    constexpr std::size_t kStart = 6;     // signature and key
+    constexpr std::size_t kHeader = 9;    // level, id, size
+    constexpr std::size_t kChecksum = 2;
+    std::size_t at = kStart;
+    while (at < data.size()) {
+        if (data.size() - at < kHeader)
+            return false;
+        std::uint32_t size = 0;  // little-endian, as written
+        for (int i = 3; i >= 0; --i)
+            size = size << 8 | static_cast<unsigned char>(data[at + 5 + static_cast<std::size_t>(i)]);
+        at += kHeader;
+        if (size > data.size() - at || data.size() - at - size < kChecksum)
+            return false;
+        at += size + kChecksum;
+    }
+    return true;
+}
+
 bool found(const variableLength* value) {
     return value && value != MAPI_UNDEFINED && value->data && value->size > 0;
 }
@@ -63,7 +87,8 @@ bool found(const variableLength* value) {
 bool tnefBodyText(std::string_view data, std::string& text, bool& html) {
     // Only what begins with TNEF's signature goes to the parser, which prints what it dislikes.
     constexpr std::string_view kSignature("\x78\x9f\x3e\x22", 4);
-    if (!data.starts_with(kSignature) || data.size() > static_cast<std::size_t>(LONG_MAX))
+    if (!data.starts_with(kSignature) || data.size() > static_cast<std::size_t>(LONG_MAX) ||
+        !attributesFit(data))
         return false;
     std::vector<BYTE> bytes(data.begin(), data.end());  // the parser takes a writable pointer
     Tnef tnef;
