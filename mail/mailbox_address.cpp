@@ -13,7 +13,8 @@ bool isLetterOrDigit(char c) {
 }
 
 bool isAtext(char c) {
-    return isLetterOrDigit(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+    return isLetterOrDigit(c) ||
+           std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
 
 bool isDotString(std::string_view local) {

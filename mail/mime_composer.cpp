@@ -242,8 +242,8 @@ std::string dateLine(const LocalTime& time, int utcOffsetMinutes) {
     const char* month = time.month >= 1 && time.month <= 12 ? kMonthNames[time.month - 1] : "";
     int offset = std::abs(utcOffsetMinutes);
     return format("Date: %s, %.2d %s %.4d %.2d:%.2d:%.2d %c%02d%02d\r\n", day, time.day, month,
-                  time.year, time.hour, time.minute, time.second,
-                  utcOffsetMinutes >= 0 ? '+' : '-', offset / 60, offset % 60);
+                  time.year, time.hour, time.minute, time.second, utcOffsetMinutes >= 0 ? '+' : '-',
+                  offset / 60, offset % 60);
 }
 
 std::string attachmentName(const std::string& path) {

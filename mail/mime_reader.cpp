@@ -8,9 +8,9 @@
 #include "mail/flowed_text.h"
 #include "mail/html_text.h"
 #include "mail/quoted_history.h"
+#include "mail/request_key.h"
 #include "mail/smime_content.h"
 #include "mail/tnef_text.h"
-#include "mail/request_key.h"
 #include "settings/text_routines.h"
 
 namespace {
@@ -324,8 +324,12 @@ bool automaticMail(GMimeMessage* message, const std::string& from) {
     bool list = g_mime_object_get_header(object, "List-Id") ||
                 g_mime_object_get_header(object, "List-Post") ||
                 g_mime_object_get_header(object, "List-Unsubscribe");
-    AutomaticMailSigns signs{headerOf(object, "Auto-Submitted"), headerOf(object, "Precedence"),
-                             type, from, headerOf(object, "Return-Path"), list};
+    AutomaticMailSigns signs{headerOf(object, "Auto-Submitted"),
+                             headerOf(object, "Precedence"),
+                             type,
+                             from,
+                             headerOf(object, "Return-Path"),
+                             list};
     return isAutomaticMail(signs);
 }
 
@@ -402,8 +406,9 @@ std::string unservedKeyReason(UnservedKey place) {
             where = "A request key stands only in an attachment, which is not read";
             break;
         case UnservedKey::kUnreadable:
-            where = "The mail could not be read (it is encrypted or in a form this station "
-                    "cannot read)";
+            where =
+                "The mail could not be read (it is encrypted or in a form this station "
+                "cannot read)";
             break;
     }
     return std::string(where) +

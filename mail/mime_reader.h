@@ -55,10 +55,10 @@ struct MailReading {
 // one copy wrapped or glued to the next is taken from the other and no line comes twice. Every
 // text line that begins with a request key, after blanks before it, is a request line, unless it
 // stands in a reply's quoted history (QuotedHistory). A key anywhere else (not at the start of a
-// line, in a quoted line of a forward, in a text attachment; never in a reply's history) is noted in unservedKey, as is a
-// part that cannot be read (encrypted). Broken MIME gives what can be read: a mail in which no
-// text part could be found (no boundary, nesting too deep) is read line by line as a mail
-// without MIME.
+// line, in a quoted line of a forward, in a text attachment; never in a reply's history) is noted
+// in unservedKey, as is a part that cannot be read (encrypted). Broken MIME gives what can be read:
+// a mail in which no text part could be found (no boundary, nesting too deep) is read line by line
+// as a mail without MIME.
 MailReading readMail(const MessageBuffer& message, bool asMime);
 
 // The activity entry's words for a mail whose request key gave no line to serve, and the reason

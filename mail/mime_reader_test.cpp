@@ -110,8 +110,9 @@ const ClientMail kClientMails[] = {
     {"smime_encrypted",
      {unserved(UnservedKey::kUnreadable)},
      kAlice,
-     notServed(kAlice, "The mail could not be read (it is encrypted or in a form this station "
-                       "cannot read)")},
+     notServed(kAlice,
+               "The mail could not be read (it is encrypted or in a form this station "
+               "cannot read)")},
     {"outlook_tnef", {kRequest}, kAlice},
     {"mailx_key_in_line",
      {unserved(UnservedKey::kInText)},

@@ -365,8 +365,8 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
     std::vector<std::string>& texts =
         message.isMime() ? reading.requestLines : message.plainLines();
     if (texts.empty()) {
-        noteMailWithoutLines(reading, message.isMime() ? reading.unservedKey : message.unservedKey(),
-                             mail);
+        noteMailWithoutLines(reading,
+                             message.isMime() ? reading.unservedKey : message.unservedKey(), mail);
         return;
     }
     const int count = static_cast<int>(texts.size());

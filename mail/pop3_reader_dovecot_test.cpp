@@ -59,7 +59,8 @@ TEST_F(Pop3ReaderDovecotTest, EveryMessageIsReadItsRequestLinesKeptAndItIsDelete
     EXPECT_THAT(lines, ElementsAre("eventfilerequest=2003/02/19,07:05:00,60,ch1,ann@example.org",
                                    "stationinfo=cy@example.org"));
     EXPECT_EQ(0, dovecot.messageCount());
-    EXPECT_THAT(log.entries(), ElementsAre(HasSubstr("Mail from bob@example.org: no request lines")));
+    EXPECT_THAT(log.entries(),
+                ElementsAre(HasSubstr("Mail from bob@example.org: no request lines")));
     EXPECT_GT(statistics.bytesSent, 0);
 
     EXPECT_EQ(1, readMailbox(context, lines, error));  // an empty mailbox next time

@@ -64,9 +64,9 @@ bool isOutlookFrom(std::string_view line) {
 }
 
 bool isOutlookSent(std::string_view line) {
-    return startsWithAny(line, {"sent:", "date:", "gesendet:", "datum:", "envoyé :", "envoyé:",
-                                "enviado el:", "enviado:", "inviato:", "data:", "verzonden:",
-                                "skickat:", "sendt:"});
+    return startsWithAny(
+        line, {"sent:", "date:", "gesendet:", "datum:", "envoyé :", "envoyé:", "enviado el:",
+               "enviado:", "inviato:", "data:", "verzonden:", "skickat:", "sendt:"});
 }
 
 // "On <date>, <name> wrote:" and its translations: the opening word, and the verb before the
@@ -77,9 +77,8 @@ bool isAttribution(std::string_view line) {
         std::string_view verb;
     };
     static constexpr Form kForms[] = {
-        {"on ", "wrote"},        {"am ", "schrieb"}, {"le ", "a écrit"},
-        {"el ", "escribió"},     {"il ", "ha scritto"}, {"op ", "schreef"},
-        {"em ", "escreveu"},     {"den ", "skrev"},
+        {"on ", "wrote"},      {"am ", "schrieb"}, {"le ", "a écrit"},  {"el ", "escribió"},
+        {"il ", "ha scritto"}, {"op ", "schreef"}, {"em ", "escreveu"}, {"den ", "skrev"},
     };
     if (!line.ends_with(":"))
         return false;

@@ -31,7 +31,7 @@ class QuotedHistory {
 
   private:
     bool forward_;
-    bool inHistory_ = false;        // below a separator: everything to the end
+    bool inHistory_ = false;         // below a separator: everything to the end
     bool afterAttribution_ = false;  // below "On ... wrote:"
     bool quotedSeen_ = false;        // a quoted line came after the attribution
     bool fromLine_ = false;          // the last line with words was Outlook's "From:"

@@ -35,15 +35,21 @@ TEST(QuotedHistory, SeparatorsOfTodaysClientsEndTheNewText) {
         std::string text;
         std::string kept;
     } cases[] = {
-        {"Outlook, German", "Danke\nVon: Bob\nGesendet: Dienstag\nstationinfo=x@y\n", "Danke|Von: Bob|"},
-        {"Outlook for Mac", "Thanks\nFrom: Bob\nDate: Tuesday\nstationinfo=x@y\n", "Thanks|From: Bob|"},
-        {"Original Message, French", "Merci\n-----Message d'origine-----\nstationinfo=x@y\n", "Merci|"},
+        {"Outlook, German", "Danke\nVon: Bob\nGesendet: Dienstag\nstationinfo=x@y\n",
+         "Danke|Von: Bob|"},
+        {"Outlook for Mac", "Thanks\nFrom: Bob\nDate: Tuesday\nstationinfo=x@y\n",
+         "Thanks|From: Bob|"},
+        {"Original Message, French", "Merci\n-----Message d'origine-----\nstationinfo=x@y\n",
+         "Merci|"},
         {"attribution, Spanish", "Gracias\nEl mar, 18 feb 2003, Bob escribió:\nstationinfo=x@y\n",
          "Gracias|"},
-        {"attribution wrapped by Gmail", "Thanks\nOn Tue, Feb 18, 2003 at 5:02 PM Bob <\nbob@x> wrote:\n> a\n",
+        {"attribution wrapped by Gmail",
+         "Thanks\nOn Tue, Feb 18, 2003 at 5:02 PM Bob <\nbob@x> wrote:\n> a\n",
          "Thanks|On Tue, Feb 18, 2003 at 5:02 PM Bob <|"},
-        {"answers between quotes", "On Tue, Bob wrote:\n> a\n\nfirst\n> b\nsecond\n", "first|second|"},
-        {"a signed mail's armour is text", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\na\n",
+        {"answers between quotes", "On Tue, Bob wrote:\n> a\n\nfirst\n> b\nsecond\n",
+         "first|second|"},
+        {"a signed mail's armour is text",
+         "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\na\n",
          "-----BEGIN PGP SIGNED MESSAGE-----|Hash: SHA256|a|"},
         {"a From line alone is text", "From: the station's manual\nstationinfo=x@y\n",
          "From: the station's manual|stationinfo=x@y|"},
@@ -52,7 +58,8 @@ TEST(QuotedHistory, SeparatorsOfTodaysClientsEndTheNewText) {
     };
     for (const Case& c : cases) EXPECT_EQ(c.kept, ownWords(c.text)) << c.what;
     // A forward keeps the text below the separators it carries.
-    EXPECT_EQ("a|-----Original Message-----|b|", ownWords("a\n-----Original Message-----\nb\n", true));
+    EXPECT_EQ("a|-----Original Message-----|b|",
+              ownWords("a\n-----Original Message-----\nb\n", true));
     EXPECT_TRUE(isForwardSubject(" FW: data"));
     EXPECT_TRUE(isForwardSubject("Fwd: data"));
     EXPECT_FALSE(isForwardSubject("Re: Fwd: data"));

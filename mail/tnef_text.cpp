@@ -38,7 +38,8 @@ class Tnef {
 
 // An 8-bit string without the NUL bytes that end it.
 std::string eightBit(const variableLength* value) {
-    std::string text(reinterpret_cast<const char*>(value->data), static_cast<std::size_t>(value->size));
+    std::string text(reinterpret_cast<const char*>(value->data),
+                     static_cast<std::size_t>(value->size));
     while (!text.empty() && text.back() == '\0') text.pop_back();
     return text;
 }
@@ -48,8 +49,8 @@ std::string fromUtf16(const variableLength* value) {
     std::vector<gunichar2> utf16(static_cast<std::size_t>(units));
     std::memcpy(utf16.data(), value->data, static_cast<std::size_t>(units) * 2);
     while (!utf16.empty() && utf16.back() == 0) utf16.pop_back();
-    gchar* utf8 = g_utf16_to_utf8(utf16.data(), static_cast<glong>(utf16.size()), nullptr,
-                                  nullptr, nullptr);
+    gchar* utf8 =
+        g_utf16_to_utf8(utf16.data(), static_cast<glong>(utf16.size()), nullptr, nullptr, nullptr);
     std::string text = utf8 ? utf8 : "";
     g_free(utf8);
     return text;
@@ -60,8 +61,8 @@ std::string fromUtf16(const variableLength* value) {
 // size as it is written and allocates it before reading, so a size beyond the input is never
 // handed to it.
 bool attributesFit(std::string_view data) {
-    constexpr std::size_t kStart = 6;     // signature and key
-    constexpr std::size_t kHeader = 9;    // level, id, size
+    constexpr std::size_t kStart = 6;   // signature and key
+    constexpr std::size_t kHeader = 9;  // level, id, size
     constexpr std::size_t kChecksum = 2;
     std::size_t at = kStart;
     while (at < data.size()) {
@@ -69,7 +70,8 @@ bool attributesFit(std::string_view data) {
             return false;
         std::uint32_t size = 0;  // little-endian, as written
         for (int i = 3; i >= 0; --i)
-            size = size << 8 | static_cast<unsigned char>(data[at + 5 + static_cast<std::size_t>(i)]);
+            size =
+                size << 8 | static_cast<unsigned char>(data[at + 5 + static_cast<std::size_t>(i)]);
         at += kHeader;
         if (size > data.size() - at || data.size() - at - size < kChecksum)
             return false;
@@ -100,16 +102,19 @@ bool tnefBodyText(std::string_view data, std::string& text, bool& html) {
         return true;
     }
     MAPIProps* props = &tnef.get()->MapiProperties;
-    if (const variableLength* body = MAPIFindProperty(props, PROP_TAG(kUnicode, kBodyId)); found(body)) {
+    if (const variableLength* body = MAPIFindProperty(props, PROP_TAG(kUnicode, kBodyId));
+        found(body)) {
         text = fromUtf16(body);
         return true;
     }
-    if (const variableLength* body = MAPIFindProperty(props, PROP_TAG(kString8, kBodyId)); found(body)) {
+    if (const variableLength* body = MAPIFindProperty(props, PROP_TAG(kString8, kBodyId));
+        found(body)) {
         text = eightBit(body);
         return true;
     }
     for (unsigned type : {kBinary, kString8}) {
-        if (const variableLength* body = MAPIFindProperty(props, PROP_TAG(type, kHtmlBodyId)); found(body)) {
+        if (const variableLength* body = MAPIFindProperty(props, PROP_TAG(type, kHtmlBodyId));
+            found(body)) {
             text = eightBit(body);
             html = true;
             return true;

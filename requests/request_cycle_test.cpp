@@ -235,7 +235,8 @@ TEST_F(RequestCycleTest, RefusedLinesAreAnsweredOncePerMailToItsSender) {
 // messages": each mail has its own entry.
 TEST_F(RequestCycleTest, AMailWithAnUnservedKeyAndAGluedAddressAreAnsweredToTheirSenders) {
     start();
-    CollectedLine unserved(std::string(kUnservedMailMark) + "A request key stands only in quoted "
+    CollectedLine unserved(std::string(kUnservedMailMark) +
+                           "A request key stands only in quoted "
                            "text, which is not read: no request was served");
     unserved.mail = 1;
     unserved.sender = "ann@uni.example";

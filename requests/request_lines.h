@@ -26,8 +26,9 @@ enum class ParseOutcome {
 
 // Sets the record to zero and fills it from the nine items of an event-file request.
 // kBadLine, with "Bad Request Line = %s" (file), when fewer than nine items convert, when words
-// follow the reply address (it ran into them), when the line is longer than 255 characters, or when the channel list holds more than 16 IDs or an
-// ID longer than 15 characters; kNoChannels, without an entry, when the list holds no ID.
+// follow the reply address (it ran into them), when the line is longer than 255 characters, or when
+// the channel list holds more than 16 IDs or an ID longer than 15 characters; kNoChannels, without
+// an entry, when the list holds no ID.
 ParseOutcome parseFileRequestLine(const std::string& text, EventFileRequest& request,
                                   ActivityLog& log);
 

@@ -78,8 +78,8 @@ TEST_F(RequestLinesTest, WordsAfterTheReplyAddressRefuseTheLine) {
         EXPECT_EQ(ParseOutcome::kBadLine, parseFileRequestLine(line, request, log)) << line;
         EXPECT_EQ("", request.replyTo);
     }
-    EXPECT_EQ(1, parseFileRequest("2 18 2003 14 30 5 20 bhz,bhn someone@example.org \r\n",
-                                  request, log));
+    EXPECT_EQ(
+        1, parseFileRequest("2 18 2003 14 30 5 20 bhz,bhn someone@example.org \r\n", request, log));
     EXPECT_EQ("someone@example.org", request.replyTo);
     EXPECT_EQ(2u, entries().size());
 }
