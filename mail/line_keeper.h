@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/collected_line.h"
@@ -19,4 +20,16 @@ public:
     // The server answered QUIT after a session that read every message: the messages it
     // deleted are gone, and no kept mail can come back.
     virtual void mailboxCommitted() {}
+
+    // What to do with a mail before it is parsed.
+    enum class Reading {
+        kParse,     // parse it; the keeper notes which mail is being read until readingDone
+        kSetAside,  // parsing it stopped the robot twice: its bytes are kept aside, delete it
+        kLeave,     // as kSetAside, but its bytes could not be kept: leave it on the server
+    };
+    // Called with the bytes of each mail before it is parsed, so that a run that stops while
+    // parsing it is known to the runs after it.
+    virtual Reading startReading(std::string_view /*mail*/) { return Reading::kParse; }
+    // The mail named by startReading was parsed to its end.
+    virtual void readingDone() {}
 };

@@ -7,6 +7,7 @@
 #include "mail/automatic_mail.h"
 #include "mail/flowed_text.h"
 #include "mail/html_text.h"
+#include "mail/parse_limits.h"
 #include "mail/request_key.h"
 #include "settings/text_routines.h"
 
@@ -97,6 +98,8 @@ class TextWalk {
 
     // Whether a text/plain or text/html part was read.
     bool readText() const { return readText_; }
+    // The limit that cut an HTML part short; "" when none did.
+    const std::string& cut() const { return cut_; }
 
     void walk(GMimeObject* part, int depth) {
         if (!part || depth > kMaxDepth || ++parts_ > kMaxParts)
@@ -155,7 +158,7 @@ class TextWalk {
         addLines(text);
     }
 
-    void readHtml(GMimeObject* part) { addLines(htmlToText(decodedText(part))); }
+    void readHtml(GMimeObject* part) { addLines(htmlToText(decodedText(part), &cut_)); }
 
     void addLines(std::string_view text) {
         readText_ = true;
@@ -171,6 +174,7 @@ class TextWalk {
     std::vector<std::string>& lines_;
     int parts_ = 0;
     bool readText_ = false;
+    std::string cut_;
 };
 
 // The lines of the mail that begin with a request key, as a mail without MIME is read.
@@ -224,6 +228,10 @@ MailReading readMail(const MessageBuffer& buffer, bool asMime) {
     // The stream reads the buffer in place; the parser keeps parts as windows on it.
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
     g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream.get()), buffer.bytes());
+    ReadableLength readable = readableMail(
+        std::string_view(reinterpret_cast<const char*>(buffer.bytes()->data), buffer.size()), asMime);
+    g_mime_stream_set_bounds(stream.get(), 0, static_cast<gint64>(readable.length));
+    reading.cut = readable.cut;
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_persist_stream(parser.get(), TRUE);
     GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
@@ -246,5 +254,7 @@ MailReading readMail(const MessageBuffer& buffer, bool asMime) {
     walk.walk(g_mime_message_get_mime_part(message.get()), 0);
     if (!walk.readText())
         reading.requestLines = plainRequestLines(buffer);
+    if (reading.cut.empty())
+        reading.cut = walk.cut();
     return reading;
 }

@@ -34,6 +34,7 @@ struct MailReading {
     std::string from;        // the From address; "" when none
     std::string messageId;   // without angle brackets; "" when none or unusable
     bool automatic = false;  // a bounce, an auto-reply, a list mail: never answered
+    std::string cut;         // "" when the whole mail was read, else the limit that ended it
 };
 
 // Reads the mail's header block for the sender, the Message-ID and the signs of an
@@ -44,5 +45,7 @@ struct MailReading {
 // forwarded message is read the same way; attachments and other parts are skipped. Every
 // text line that begins with a request key, after blanks before it, is a request line. Broken
 // MIME gives what can be read: a mail in which no text part could be found (no boundary,
-// nesting too deep) is read line by line as a mail without MIME.
+// nesting too deep) is read line by line as a mail without MIME. The parsers read the mail only
+// as far as the limits of parse_limits allow (its header block alone without asMime); cut then
+// names the limit.
 MailReading readMail(const MessageBuffer& message, bool asMime);

@@ -1,5 +1,7 @@
 #include "mail/pop3_reader.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include "activity/statistics.h"
 #include "mail/connection.h"
 #include "mail/mime_reader.h"
+#include "mail/raw_header.h"
 #include "mail/request_key.h"
 #include "mail/server_address.h"
 #include "settings/mailer_settings.h"
@@ -57,8 +60,8 @@ bool countAfterHas(const std::string& reply, int& count) {
 
 // The lines of one message as they arrive. Every line is looked at as a plain mail line: the
 // end of the message, or a request line (lower-cased, kept). The header block says whether
-// the mail is MIME; the buffer keeps the header block, and for a MIME mail the whole mail
-// with dot stuffing undone, up to its size limit.
+// the mail is MIME; the buffer keeps the whole mail with dot stuffing undone, up to its size
+// limit (a mail that must be set aside is kept whole).
 class MessageLines {
   public:
     enum Step { kMore, kEnd };
@@ -73,8 +76,7 @@ class MessageLines {
             if (startsWithRequestKey(text))
                 plainLines_.push_back(toLowerAscii(std::move(text)));
         }
-        if (inHeader_ || mime_)
-            keep(raw);
+        keep(raw);
         return kMore;
     }
 
@@ -141,7 +143,8 @@ class Pop3Session {
     int failLogin();
     int readMessageCount();
     int getMessage(long long number);
-    void collectLines(MessageLines& message, int mail);
+    bool collectLines(MessageLines& message, int mail);
+    LineKeeper::Reading mayParse();
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
     int popSendLine(const std::string& command);
@@ -310,7 +313,8 @@ int Pop3Session::getMessage(long long number) {
         if (message.take(line_) == MessageLines::kEnd)
             break;
     }
-    collectLines(message, static_cast<int>(number));
+    if (!collectLines(message, static_cast<int>(number)))
+        return 1;  // left on the server
     popSendLine("DELE " + std::to_string(number));
     if (!getPop3Line()) {
         ctx_.log.logMsg(true, "Bad DELE +OK in Get Message");
@@ -324,20 +328,47 @@ int Pop3Session::getMessage(long long number) {
     return 1;
 }
 
+// Whether the mail in the buffer may be parsed: not when parsing it stopped the robot twice.
+// It is then set aside by the keeper and deleted, or left on the server when it could not be.
+LineKeeper::Reading Pop3Session::mayParse() {
+    if (!keeper_)
+        return LineKeeper::Reading::kParse;
+    std::string_view mail(reinterpret_cast<const char*>(message_.bytes()->data), message_.size());
+    LineKeeper::Reading verdict = keeper_->startReading(mail);
+    if (verdict == LineKeeper::Reading::kParse)
+        return verdict;
+    std::string id = rawMessageId(mail), sender = rawSender(mail);
+    if (verdict == LineKeeper::Reading::kSetAside)
+        ctx_.log.logMsg(true, "Mail <%s> from %s set aside: reading it stopped the robot twice",
+                        id.c_str(), sender.c_str());
+    else
+        ctx_.log.logMsg(true, "Mail <%s> from %s left on the server: reading it stopped the "
+                        "robot twice and it could not be set aside", id.c_str(), sender.c_str());
+    return verdict;
+}
+
 // Keeps the request lines of a message read to its end, with its sender and Message-ID; an
-// automatic mail gives none.
-void Pop3Session::collectLines(MessageLines& message, int mail) {
+// automatic mail gives none. False when the message is to stay on the server.
+bool Pop3Session::collectLines(MessageLines& message, int mail) {
+    LineKeeper::Reading verdict = mayParse();
+    if (verdict != LineKeeper::Reading::kParse)
+        return verdict == LineKeeper::Reading::kSetAside;
     MailReading reading = readMail(message_, message.isMime());
+    if (keeper_)
+        keeper_->readingDone();
+    if (!reading.cut.empty())
+        ctx_.log.logNotice("Mail <%s> from %s read only in part: %s", reading.messageId.c_str(),
+                           reading.sender.c_str(), reading.cut.c_str());
     if (reading.automatic) {
         std::string from = reading.from.empty() ? "<>" : reading.from;
         ctx_.log.logNotice("Automatic mail from %s not answered", from.c_str());
-        return;
+        return true;
     }
     if (keeper_ && !reading.messageId.empty() && keeper_->wasTaken(reading.messageId)) {
         // Read before a stop that came between keeping its lines and the server's deletion.
         ctx_.log.logMsg(false, "Mail <%s> was read before: its requests are already kept",
                         reading.messageId.c_str());
-        return;
+        return true;
     }
     std::vector<std::string>& texts =
         message.isMime() ? reading.requestLines : message.plainLines();
@@ -350,6 +381,7 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
         line.linesOfMail = count;
         lines_.push_back(std::move(line));
     }
+    return true;
 }
 
 // Reads one line into line_ as it came, in runs, without its line feed: a reply line must

@@ -9,6 +9,7 @@
 #include "activity/statistics.h"
 #include "mail/mail_context.h"
 #include "settings/mailer_settings.h"
+#include "spool/spool.h"
 #include "testing/fake_clock.h"
 #include "testing/scripted_server.h"
 #include "testing/temp_dir.h"
@@ -487,4 +488,50 @@ TEST_F(Pop3ReaderTest, AGreetingThatTricklesInFailsWithinTheLimit) {
         server.send(std::string(1, c)).silent(100);
     EXPECT_EQ(0, readFrom(server));
     EXPECT_EQ("Login Error", error);
+}
+
+// ---- a mail whose reading stopped the robot ------------------------------------------------
+
+TEST_F(Pop3ReaderTest, AMailThatStoppedTwoRunsIsSetAsideDeletedAndTheNextOneRead) {
+    const std::vector<std::string> poison = {"From: Eve <eve@x.example>", "Message-ID: <p1@x>",
+                                             "", "stationinfo=eve@x.example"};
+    std::string bytes;
+    for (const std::string& line : poison) bytes += line + "\n";
+    for (int run = 0; run < 2; ++run) {  // two runs stop while parsing it
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        ASSERT_EQ(LineKeeper::Reading::kParse, spool.startReading(bytes));
+    }
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    ScriptedServer server;
+    login(server, "+OK station has 2 messages (320 octets)");
+    server.expectLine("RETR 1").sendLine("+OK");
+    for (const std::string& line : poison) server.sendLine(line);
+    server.sendLine(".")
+        .expectLine("DELE 1")
+        .sendLine("+OK")
+        .expectLine("RETR 2")
+        .sendLine("+OK")
+        .sendLine("")
+        .sendLine("stationinfo=ann@example.org")
+        .sendLine(".")
+        .expectLine("DELE 2")
+        .sendLine("+OK")
+        .expectLine("QUIT")
+        .sendLine("+OK bye");
+    server.start();
+    settings.popServer = server.address();
+    std::vector<CollectedLine> collected;
+    EXPECT_EQ(1, readMailbox(context(), collected, error, nullptr, &spool));
+    EXPECT_THAT(server.failures(), IsEmpty());
+    ASSERT_EQ(1u, collected.size());
+    EXPECT_EQ("stationinfo=ann@example.org", collected[0].text);
+    EXPECT_EQ("02/19 07:05:09 Mail <p1@x> from eve@x.example set aside: reading it stopped the "
+              "robot twice",
+              log.entries().back());
+    std::vector<std::string> setAside;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("spool/set-aside")))
+        setAside.push_back(readFile(entry.path()));
+    EXPECT_THAT(setAside, ElementsAre(bytes));
 }

@@ -216,7 +216,7 @@ bool parseJob(const std::string& text, const std::string& folder, MailJob& job) 
 }
 
 Spool::Spool(std::string configDir, ActivityLog& log)
-    : dir_(std::move(configDir) + "spool/"), log_(log) {}
+    : dir_(std::move(configDir) + "spool/"), log_(log), readingNote_(dir_, log) {}
 
 bool Spool::open() {
     usable_ = makePrivateDir(dir_);
@@ -229,7 +229,17 @@ bool Spool::open() {
     for (const char* folder : {"lines/", "queue/", "undelivered/"})
         for (const std::string& name : entries(folder))
             lastId_ = std::max<std::uint64_t>(lastId_, std::strtoull(name.c_str(), nullptr, 10));
+    readingNote_.open();
     return true;
+}
+
+LineKeeper::Reading Spool::startReading(std::string_view mail) {
+    return usable_ ? readingNote_.start(mail) : Reading::kParse;
+}
+
+void Spool::readingDone() {
+    if (usable_)
+        readingNote_.done();
 }
 
 bool Spool::wasTaken(const std::string& messageId) {

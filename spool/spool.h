@@ -9,6 +9,7 @@
 #include "mail/collected_line.h"
 #include "mail/line_keeper.h"
 #include "mail/mail_job.h"
+#include "spool/reading_note.h"
 
 class ActivityLog;
 
@@ -21,6 +22,8 @@ class ActivityLog;
 //   bad/             entries that could not be read, kept for the operator
 //   taken            the Message-IDs of taken mails whose lines are being served before the
 //                    server was seen to delete them
+//   reading, stops   the mail being parsed and the runs that stopped parsing a mail
+//   set-aside/       mails whose parsing stopped the robot twice, kept whole (ReadingNote)
 // Every entry is written to a temporary name, synced, renamed and its folder synced, so a crash
 // leaves either the whole entry or none. Entries are named by a growing number, so they come
 // back in the order they were made.
@@ -47,6 +50,9 @@ class Spool final : public LineKeeper {
     bool wasTaken(const std::string& messageId) override;
     // The mailbox deleted what it was asked to: the taken mails are forgotten.
     void mailboxCommitted() override;
+    // The mail about to be parsed is noted, or set aside when parsing it stopped two runs.
+    Reading startReading(std::string_view mail) override;
+    void readingDone() override;
 
     // Keeps an unsent reply: its event files move into the job's folder (the job's paths then
     // name them there) and the job is written. Returns the job's id; "" with an entry when it
@@ -74,6 +80,7 @@ class Spool final : public LineKeeper {
     bool usable_ = false;
     std::uint64_t lastId_ = 0;
     std::set<std::string> taken_;
+    ReadingNote readingNote_;
     bool takenSaved_ = false;  // the file "taken" holds taken_
 };
 

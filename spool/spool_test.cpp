@@ -148,3 +148,37 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
 }
 
 }  // namespace
+
+TEST(Spool, AMailCountsTheRunsThatStoppedParsingItUntilItIsSetAside) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    const std::string mail = "Subject: x\n\nbody\n", other = "Subject: y\n\n";
+    // run: what the mail's reading gives, and whether the run parses it to its end
+    struct Run {
+        LineKeeper::Reading reading;
+        bool stops;
+        int stopsAfter;  // the stops counted for the mail at the next start
+    } runs[] = {
+        {LineKeeper::Reading::kParse, true, 1},
+        {LineKeeper::Reading::kParse, false, 0},  // parsed: forgotten
+        {LineKeeper::Reading::kParse, true, 1},
+        {LineKeeper::Reading::kParse, true, 2},
+        {LineKeeper::Reading::kSetAside, false, 0},
+    };
+    for (const Run& run : runs) {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        EXPECT_EQ(LineKeeper::Reading::kParse, spool.startReading(other));  // read before it
+        spool.readingDone();
+        EXPECT_EQ(run.reading, spool.startReading(mail));
+        if (!run.stops)
+            spool.readingDone();
+        Spool next(dir.path(), log);
+        ASSERT_TRUE(next.open());
+        ReadingNote note(dir.file("spool/"), log);
+        note.open();
+        EXPECT_EQ(run.stopsAfter, note.stopsOf(mail));
+    }
+    EXPECT_EQ(mail, readFile(dir.file("spool/set-aside/") + "a8feb3bd723123b6.eml"));
+}
