@@ -8,6 +8,7 @@ Usage: end_to_end_test.py BUILD_DIR [unittest options]
 import email
 import email.message
 import email.policy
+import fcntl
 import os
 import shutil
 import subprocess
@@ -295,6 +296,31 @@ class EndToEnd(unittest.TestCase):
         [message] = s.smtp.messages
         self.assertTrue(message["authenticated"])
         self.assertNotIn("smtp-secret", out)
+
+    def test_one_robot_per_config_folder_and_the_folder_must_be_its_own(self):
+        s = self.station()
+        s.mail(REQUEST.format(channels="bhz", reply="ann@uni.example"))
+        command = [TARNWICK, "--config-dir", s.config, "--tick-ms", TICK_MS]
+        with open(os.path.join(s.config, "tarnwick.lock"), "a+") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            holder.write(f"{os.getpid()}\n")
+            holder.flush()
+            second = subprocess.run([*command, "--once"], capture_output=True, text=True,
+                                    timeout=60, env=s.environment)
+            check = subprocess.run([*command, "--check"], capture_output=True, text=True,
+                                   timeout=60, env=s.environment)
+        self.assertEqual(3, second.returncode, second.stderr)
+        self.assertEqual(f"tarnwick: Another Tarnwick (pid {os.getpid()}) is using {s.config}\n",
+                         second.stderr)
+        self.assertIn("ok    POP3", check.stdout)
+        self.assertEqual(1, s.dovecot.waiting(), "the mail waits for the robot")
+
+        os.chmod(s.config, 0o775)
+        refused = subprocess.run([*command, "--once"], capture_output=True, text=True,
+                                 timeout=60, env=s.environment)
+        self.assertEqual(2, refused.returncode)
+        self.assertEqual(f"tarnwick: {s.config}: is writable by its group (mode 0775); "
+                         f"chmod go-w {s.config}\n", refused.stderr)
 
     def test_a_failing_mailbox_gives_exit_code_one(self):
         s = self.station()

@@ -7,7 +7,9 @@
 #ifdef TARNWICK_HAVE_GUI
 #include "app/desktop.h"
 #endif
+#include "app/folder_ownership.h"
 #include "app/headless_runner.h"
+#include "app/instance_lock.h"
 #include "app/mailer_app.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -34,6 +36,23 @@ int main(int argc, char** argv) {
     SystemClock clock;
     if (cl.mode == CommandLine::Mode::Check)
         return runCheck(clock, configDir, std::cout);
+    std::string problem;
+    if (!checkConfigFolder(configDir, problem)) {
+        std::cerr << "tarnwick: " << problem << "\n";
+        return 2;
+    }
+    // One robot per config folder, for the whole run.
+    InstanceLock lock;
+    switch (lock.take(configDir, problem)) {
+        case InstanceLock::Result::kTaken:
+            break;
+        case InstanceLock::Result::kHeld:
+            std::cerr << "tarnwick: " << problem << "\n";
+            return 3;
+        case InstanceLock::Result::kFailed:
+            std::cerr << "tarnwick: " << problem << "\n";
+            return 2;
+    }
     MailerApp app(clock, configDir);
     app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
     if (cl.mode == CommandLine::Mode::Desktop) {
