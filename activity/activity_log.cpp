@@ -1,5 +1,7 @@
 #include "activity/activity_log.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 #include "platform/clock.h"
@@ -43,10 +45,17 @@ void ActivityLog::logNotice(const char* format, ...) {
 }
 
 void ActivityLog::log(LogPriority priority, const char* format, va_list args) {
-    char text[maxEntryChars + 1];
-    std::vsnprintf(text, sizeof text, format, args);
+    // The whole text is masked before it is cut, so no part of a secret stays at the cut.
+    va_list copy;
+    va_copy(copy, args);
+    int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
     // A requester's text may hold terminal controls: they are shown, never obeyed.
-    std::string shown = escapeControls(text).substr(0, maxEntryChars);
+    std::string masked = secrets_.apply(std::move(text));
+    masked.resize(std::min(masked.size(), maxEntryChars));
+    std::string shown = escapeControls(masked).substr(0, maxEntryChars);
     if (priority != LogPriority::kInfo)
         writeLogFile(shown);
     addToList(shown, priority);

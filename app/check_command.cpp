@@ -16,25 +16,28 @@
 #include "mail/smtp_client.h"
 #include "requests/recorder_config.h"
 #include "settings/mailer_settings.h"
+#include "settings/settings_secrets.h"
 #include "settings/text_routines.h"
 
 namespace {
 
-// Counts and prints the steps.
+// Counts and prints the steps, never with a secret of the settings in any form.
 class Steps {
   public:
     explicit Steps(std::ostream& out) : out_(out) {}
-    void ok(const std::string& what) { out_ << "ok    " << what << std::endl; }
+    void ok(const std::string& what) { out_ << secrets_.apply("ok    " + what) << std::endl; }
     void fail(const std::string& what, const std::string& why) {
-        out_ << "FAIL  " << what << ": " << why << std::endl;
+        out_ << secrets_.apply("FAIL  " + what + ": " + why) << std::endl;
         failed_ = true;
     }
-    void note(const std::string& what) { out_ << "note  " << what << std::endl; }
+    void note(const std::string& what) { out_ << secrets_.apply("note  " + what) << std::endl; }
     bool failed() const { return failed_; }
+    void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
 
   private:
     std::ostream& out_;
     bool failed_ = false;
+    SecretMask secrets_;
 };
 
 // Keeps the entries the mail dialogues log, for the server's own words.
@@ -83,6 +86,7 @@ void checkSettings(Steps& steps, const std::string& path, MailerSettings& settin
     }
     std::fclose(file);
     loadSettings(settings, path);
+    steps.addSecrets(settingsSecrets(settings));
     std::vector<std::string> missing = missingSettings(settings);
     std::string from = settings.fromUser.str();
     std::size_t open = from.find('<');
@@ -202,6 +206,7 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
 
     // The dialogues log as in a run, into a list of their own: no file is touched.
     ActivityLog log(clock, "");
+    log.addSecrets(settingsSecrets(settings));
     EntryKeeper entries;
     log.setView(&entries);
     Statistics statistics;

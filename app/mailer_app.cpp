@@ -3,6 +3,7 @@
 #include "mail/network_transport.h"
 #include "platform/clock.h"
 #include "requests/recorder_config.h"
+#include "settings/settings_secrets.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ void MailerApp::startUp() {
     lastGoodCheck_ = 0;
     resetSettings(settings_);
     loadSettings(settings_, settingsPath());
+    log_.addSecrets(settingsSecrets(settings_));
     log_.logNotice("Program Startup...");
     // A drive letter names nothing here; the file keeps it for the system that set it.
     if (settings_.mapDrive != '\0' && settings_.mapDrive != ' ')
@@ -48,6 +50,8 @@ void MailerApp::startUp() {
 }
 
 void MailerApp::onTick() {
+    // The window may have changed a password since the last tick.
+    log_.addSecrets(settingsSecrets(settings_));
     std::int64_t goodChecks = statistics_.goodPopLogins;
     cycle_.onTick();
     if (statistics_.goodPopLogins != goodChecks)
@@ -57,6 +61,7 @@ void MailerApp::onTick() {
 void MailerApp::reload() {
     resetSettings(settings_);
     loadSettings(settings_, settingsPath());
+    log_.addSecrets(settingsSecrets(settings_));
     log_.logMsg(false,
                 "Settings reloaded: tarnwick.ini and the recorder configurations read again");
     loadRecorderSystems();

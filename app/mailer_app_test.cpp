@@ -4,8 +4,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "settings/text_routines.h"
 #include "testing/fake_clock.h"
+#include "testing/fake_transport.h"
 #include "testing/station_fixture.h"
 #include "testing/temp_dir.h"
 
@@ -133,3 +136,22 @@ TEST_F(MailerAppServiceTest, AMapDriveLetterIsIgnoredAndSaidOnceTheFileKeepsIt) 
 }
 
 }  // namespace
+
+TEST(MailerAppSecrets, APasswordEchoedByAServerInAnyFormReachesNoEntry) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"), std::string(kComplete) + "SmtpUser=robot\n" +
+                                            "SmtpKeyStr=" + encodeKeyStr("sm7p-pw") + "\n");
+    FakeClock clock;
+    FakeTransport transport;
+    MailerApp app(clock, dir.path(), &transport);
+    app.startUp();
+    // The forms of "sm7p-pw": base64 of AUTH LOGIN, of AUTH PLAIN as robot, and hexadecimal.
+    transport.readResult = 0;
+    transport.readError = "-ERR c203cC1wdw== AHJvYm90AHNtN3AtcHc= 736d37702d7077";
+    app.requestCheckNow();
+    app.onTick();
+    const auto& entries = app.log().entries();
+    EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(),
+                                       "02/19 07:05:09 POP Error: -ERR *** *** ***"));
+    EXPECT_EQ(std::string::npos, readFile(dir.file("tarnwick.log")).find("c203cC1wdw"));
+}
