@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/clock.h"
@@ -80,9 +83,17 @@ void ActivityLog::writeLogFile(const std::string& text) {
     if (logFilePath_.empty())
         return;
     LocalTime t = clock_.localTime();
-    std::FILE* f = std::fopen(logFilePath_.c_str(), firstWrite_ ? "w" : "a");
-    if (!f)
+    // A link at the name is never followed, nor a FIFO waited on.
+    int fd = ::open(logFilePath_.c_str(),
+                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
+                        (firstWrite_ ? O_TRUNC : O_APPEND),
+                    0644);
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, firstWrite_ ? "w" : "a");
+    if (!f) {
+        if (fd >= 0)
+            ::close(fd);
         return;
+    }
     firstWrite_ = false;
     std::fprintf(f, "%02d/%02d/%02d %02d:%02d:%02d %s\n", t.month, t.day, t.year % 100, t.hour,
                  t.minute, t.second, text.c_str());

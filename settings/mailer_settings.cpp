@@ -67,8 +67,12 @@ void resetSettings(MailerSettings& settings) {
 }
 
 void loadSettings(MailerSettings& settings, const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "r");
+    // A link at the name is never followed, nor a FIFO or a device waited on.
+    int fd = openRegularFile(path);
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "r");
     if (!f) {
+        if (fd >= 0)
+            ::close(fd);
         saveSettings(settings, path);
         return;
     }
@@ -85,7 +89,8 @@ void loadSettings(MailerSettings& settings, const std::string& path) {
 }
 
 bool saveSettings(const MailerSettings& s, const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
         return false;
     std::FILE* f = fdopen(fd, "w");

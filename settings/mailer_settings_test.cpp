@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "testing/temp_dir.h"
 
@@ -223,4 +224,17 @@ TEST(SettingsComplete, NeedsEveryRequiredField) {
     t.smtpUser.clear();
     t.mapDrive = 0;
     EXPECT_TRUE(settingsComplete(t));
+}
+
+TEST(SettingsFile, ALinkAtTheSettingsNameIsNeitherReadNorWrittenThrough) {
+    TempDir dir;
+    writeFile(dir.file("other.ini"), "StationName=ELSEWHERE\n");
+    ASSERT_EQ(0, symlink(dir.file("other.ini").c_str(), dir.file("tarnwick.ini").c_str()));
+    MailerSettings s;
+    resetSettings(s);
+    s.stationName = "ANMO";
+    loadSettings(s, dir.file("tarnwick.ini"));
+    EXPECT_EQ("ANMO", s.stationName.str());
+    EXPECT_FALSE(saveSettings(s, dir.file("tarnwick.ini")));
+    EXPECT_EQ("StationName=ELSEWHERE\n", readFile(dir.file("other.ini")));
 }

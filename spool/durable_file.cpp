@@ -33,7 +33,7 @@ bool copyFile(const std::string& from, const std::string& to, std::string& error
         error = reason("cannot open", from);
         return false;
     }
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = out >= 0;
     char buffer[65536];
     while (ok) {

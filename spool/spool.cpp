@@ -134,6 +134,21 @@ bool isEntryName(const std::string& name) {
     return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A queued reply's folder is a real folder of the robot's user, and each of its event files a
+// regular file in it: a link there could make the robot mail any file it can read.
+bool jobFolderIsSound(const std::string& folder, const MailJob& job) {
+    struct stat st;
+    if (::lstat(folder.substr(0, folder.size() - 1).c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return false;
+    for (int i = 0; i < job.attachmentCount; ++i) {
+        const std::string path = job.attachments[i].str();
+        if (dirOf(path) != folder || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+    }
+    return true;
+}
+
 void removeTree(const std::string& dir) {
     DIR* d = ::opendir(dir.c_str());
     if (d) {
@@ -475,8 +490,9 @@ std::vector<std::pair<std::string, MailJob>> Spool::loadJobs() {
         std::string folder = dir_ + "queue/" + name + "/";
         std::string text;
         MailJob job;
-        if (!isEntryName(name) || !readEntry(folder + "job", text) ||
-            !parseJob(text, folder, job)) {
+        if (!isEntryName(name) || !jobFolderIsSound(folder, MailJob{}) ||
+            !readEntry(folder + "job", text) || !parseJob(text, folder, job) ||
+            !jobFolderIsSound(folder, job)) {
             moveToBad(dir_ + "queue/" + name, "job-" + (name[0] == '.' ? name.substr(1) : name));
             continue;
         }

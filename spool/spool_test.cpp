@@ -182,3 +182,42 @@ TEST(Spool, AMailCountsTheRunsThatStoppedParsingItUntilItIsSetAside) {
     }
     EXPECT_EQ(mail, readFile(dir.file("spool/set-aside/") + "a8feb3bd723123b6.eml"));
 }
+
+TEST(Spool, AQueuedReplyWhoseFolderOrEventFileIsALinkIsSetAsideNeverSent) {
+    struct {
+        const char* name;
+        bool folderIsLink;  // else the event file is
+    } cases[] = {{"the job's folder swapped for a link", true},
+                 {"an event file that is a link", false}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        FakeClock clock;
+        ActivityLog log(clock, "");
+        writeFile(dir.file("tarnwick.ini"), "PopKeyStr=736563726574\n");
+        writeFile(dir.file("x.mqx"), "event data");
+        MailJob job;
+        job.to = "a@b.example";
+        job.attachments[0] = dir.file("x.mqx");
+        job.attachmentCount = 1;
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        std::string id = spool.keepJob(job);
+        ASSERT_FALSE(id.empty());
+        std::string folder = dir.file("spool/queue/" + id);
+        if (c.folderIsLink) {
+            // Elsewhere: a job naming the settings file as its event file.
+            ASSERT_EQ(0, mkdir(dir.file("elsewhere").c_str(), 0700));
+            writeFile(dir.file("elsewhere/job"), jobText(job));
+            ASSERT_EQ(0, symlink(dir.path().c_str(), dir.file("elsewhere/x.mqx").c_str()));
+            ASSERT_EQ(0, rename(folder.c_str(), dir.file("old").c_str()));
+            ASSERT_EQ(0, symlink(dir.file("elsewhere").c_str(), folder.c_str()));
+        } else {
+            ASSERT_EQ(0, unlink((folder + "/x.mqx").c_str()));
+            ASSERT_EQ(0, symlink(dir.file("tarnwick.ini").c_str(), (folder + "/x.mqx").c_str()));
+        }
+        Spool again(dir.path(), log);
+        ASSERT_TRUE(again.open());
+        EXPECT_TRUE(again.loadJobs().empty()) << c.name;
+        EXPECT_THAT(log.entries().back(), HasSubstr("cannot be read: moved to")) << c.name;
+    }
+}
