@@ -7,6 +7,7 @@
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
 #include "platform/clock.h"
+#include "requests/recipient_address.h"
 #include "requests/recorder_exchange.h"
 #include "requests/request_lines.h"
 #include "settings/mailer_settings.h"
@@ -183,7 +184,20 @@ void RequestCycle::responseWaitStep() {
         setCheckNowEnabled(true);
 }
 
+// Refused lines cost no tick of their own: the lines of a mail are taken in one tick for as
+// long as they are refused, so a mail of many bad lines delays the next request by one tick.
 void RequestCycle::dispatchStep() {
+    while (dispatchLine() != Verdict::kServed && linesPending_ != 0 && nextLineIsOfSameMail()) {
+    }
+}
+
+bool RequestCycle::nextLineIsOfSameMail() const {
+    const CollectedLine& next = requestLines_[static_cast<std::size_t>(nextLineIndex_)];
+    return next.mail == refused_.mail && next.sender == refused_.sender &&
+           next.messageId == refused_.messageId;
+}
+
+RequestCycle::Verdict RequestCycle::dispatchLine() {
     CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
     if (line.mail != refused_.mail || line.sender != refused_.sender ||
         line.messageId != refused_.messageId) {
@@ -217,6 +231,7 @@ void RequestCycle::dispatchStep() {
         if (responseCountdown_ == 0)
             setCheckNowEnabled(true);
     }
+    return verdict;
 }
 
 std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) const {
@@ -227,6 +242,8 @@ std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) 
         case Verdict::kTooManyRecipients:
             return "Too many recipients (at most " + std::to_string(maxRecipients_) +
                    ") = " + line;
+        case Verdict::kBadRecipient:
+            return "Bad Recipient Address = " + badRecipient_;
         default:
             return "Bad Request Line = " + line;
     }
@@ -240,21 +257,23 @@ void RequestCycle::answerRefusedLines() {
     refused_ = RefusedLines{};
 }
 
-// More names in the reply address than a line may send to: "a@x,b@y" names two.
-bool RequestCycle::tooManyRecipients() const {
+// The reply address names more recipients than a line may send to, or one that is no mailbox;
+// kServed, without an entry, when it is sound.
+RequestCycle::Verdict RequestCycle::checkRecipients() {
     std::string names = currentRequest_.replyTo.str();
-    int count = 0;
-    for (std::size_t at = 0; at <= names.size();) {
-        std::size_t comma = names.find(',', at);
-        std::size_t end = comma == std::string::npos ? names.size() : comma;
-        if (end > at)
-            ++count;
-        at = end + 1;
+    std::vector<std::string> recipients = recipientsOf(names);
+    if (recipients.size() > static_cast<std::size_t>(maxRecipients_)) {
+        context_.log.logMsg(true, "Too many recipients = %s", names.c_str());
+        return Verdict::kTooManyRecipients;
     }
-    if (count <= maxRecipients_)
-        return false;
-    context_.log.logMsg(true, "Too many recipients = %s", names.c_str());
-    return true;
+    for (const std::string& recipient : recipients) {
+        if (!isMailboxAddress(recipient)) {
+            badRecipient_ = recipient;
+            context_.log.logMsg(true, "Bad Recipient Address = %s", recipient.c_str());
+            return Verdict::kBadRecipient;
+        }
+    }
+    return Verdict::kServed;
 }
 
 RequestCycle::Verdict RequestCycle::dispatchInfoRequest(const std::string& rest,
@@ -262,8 +281,8 @@ RequestCycle::Verdict RequestCycle::dispatchInfoRequest(const std::string& rest,
     context_.log.logMsg(false, "Info Req: %s", rest.c_str());
     if (!parseInfoRequest(rest, currentRequest_, context_.log))
         return Verdict::kBadLine;
-    if (tooManyRecipients())
-        return Verdict::kTooManyRecipients;
+    if (Verdict verdict = checkRecipients(); verdict != Verdict::kServed)
+        return verdict;
     currentRequest_.requestMessageId = messageId;
     replies_.sendStationInfo();
     return Verdict::kServed;
@@ -277,8 +296,8 @@ RequestCycle::Verdict RequestCycle::dispatchFileRequest(const std::string& rest,
         return Verdict::kBadLine;
     if (outcome == ParseOutcome::kNoChannels)
         return Verdict::kServed;  // dropped without a word, as ever
-    if (tooManyRecipients())
-        return Verdict::kTooManyRecipients;
+    if (Verdict verdict = checkRecipients(); verdict != Verdict::kServed)
+        return verdict;
     currentRequest_.requestMessageId = messageId;
     std::string error;
     if (submitFileRequest(context_, currentRequest_, bothSystems_, error)) {

@@ -84,11 +84,14 @@ class RequestCycle {
     void responseWaitStep();
     void dispatchStep();
     // What became of a dispatched line.
-    enum class Verdict { kServed, kBadLine, kTooManyLines, kTooManyRecipients };
+    enum class Verdict { kServed, kBadLine, kTooManyLines, kTooManyRecipients, kBadRecipient };
+    Verdict dispatchLine();
+    bool nextLineIsOfSameMail() const;
     Verdict dispatchFileRequest(const std::string& rest, const std::string& messageId);
     Verdict dispatchInfoRequest(const std::string& rest, const std::string& messageId);
-    // True, with its entry, when the parsed reply address names more recipients than allowed.
-    bool tooManyRecipients() const;
+    // kTooManyRecipients or kBadRecipient, with its entry, when the parsed reply address names
+    // more recipients than allowed or one that is not a mailbox; else kServed.
+    Verdict checkRecipients();
     // The reason a refused line gets in its sender's error report.
     std::string refusalText(Verdict verdict, const std::string& line) const;
     void answerRefusedLines();
@@ -119,6 +122,7 @@ class RequestCycle {
 
     std::vector<CollectedLine> requestLines_;
     RefusedLines refused_;
+    std::string badRecipient_;  // the recipient that was no mailbox, for the refusal
     int linesPending_ = 0;
     int nextLineIndex_ = 0;
     int responseCountdown_ = 0;
