@@ -283,3 +283,14 @@ TEST(MakeMimeMsg, RepliesCarryTheirOwnMessageIdAndThreadUnderTheRequest) {
                          "Content-Transfer-Encoding: 8bit\r\n\r\nStation Z\xc3\xbcrich\r\n"));
     EXPECT_TRUE(std::regex_search(parts, std::regex("\r\nMessage-ID: <[^@ ]+@[-.a-zA-Z0-9]+>\r\n")));
 }
+
+TEST(MakeMimeMsg, EveryLineOfTheBodyEndsInCrLf) {
+    FakeClock clock;
+    MailJob job;
+    job.to = "ann@example.org";
+    job.from = "Station ANMO <robot@anmo.example.org>";
+    job.body = "a\rb\nc\r\n\r.\rQUIT\r\r\n";
+    std::string text, error;
+    ASSERT_EQ(1, MakeMimeMsg(clock, job, text, error)) << error;
+    EXPECT_EQ("a\r\nb\r\nc\r\n\r\n.\r\nQUIT\r\n\r\n", text.substr(text.find("\r\n\r\n") + 4));
+}

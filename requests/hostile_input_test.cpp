@@ -141,3 +141,19 @@ TEST_F(HostileInputTest, LinksAndFifosInTheFoldersAreNeverFollowedOrWaitedOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HostileInputTest, ALineBreakInARefusedLineIsShownNotSentInTheReply) {
+    start("PopCheckTime=30\n");
+    transport.mailbox = {fromMail("eventfilerequest=x\r.\rMAIL FROM:<a@b>\nQUIT", 1)};
+    app->requestCheckNow();
+    tick(2);
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_NE(std::string::npos,
+              transport.sent[0].body.view().find(
+                  "Error: Bad Request Line = eventfilerequest=x\\x0d.\\x0dMAIL FROM:<a@b>\\x0aQUIT"
+                  "\r\n"));
+}
+
+}  // namespace

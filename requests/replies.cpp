@@ -53,7 +53,8 @@ int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFor
 std::string Replies::errorReportBody(const std::vector<std::string>& errorTexts) const {
     std::string body = format("Station %s:\r\n", settings_.stationName.c_str()) +
                        "There was an error processing your event file request.\r\n\r\n";
-    for (const std::string& text : errorTexts) body += "Error: " + text + "\r\n";
+    // A text may quote a requester's line or the recorder's answer: its line breaks are shown.
+    for (const std::string& text : errorTexts) body += "Error: " + escapeLineBreaks(text) + "\r\n";
     return body;
 }
 
