@@ -30,6 +30,9 @@ constexpr std::size_t kMaxErrorChars = 255;
 // A message is kept in memory up to this size for reading it as MIME; the rest of a larger
 // one is read and dropped.
 constexpr std::size_t kMaxMessageBytes = 64 << 20;
+// The request lines kept of one mail; the cycle serves far fewer of them, and every one kept
+// costs memory and a spool entry.
+constexpr std::size_t kMaxLinesOfMail = 1000;
 
 // The text of a line as a reply or a plain message line counts it: the carriage return of
 // its CR LF dropped (any other one is a character of the line), a zero byte read as a blank,
@@ -73,7 +76,7 @@ class MessageLines {
             std::string text = replyText(raw);
             if (text == ".")
                 return kEnd;
-            if (startsWithRequestKey(text))
+            if (startsWithRequestKey(text) && plainLines_.size() <= kMaxLinesOfMail)
                 plainLines_.push_back(toLowerAscii(std::move(text)));
         }
         keep(raw);
@@ -372,6 +375,11 @@ bool Pop3Session::collectLines(MessageLines& message, int mail) {
     }
     std::vector<std::string>& texts =
         message.isMime() ? reading.requestLines : message.plainLines();
+    if (texts.size() > kMaxLinesOfMail) {
+        ctx_.log.logNotice("Mail <%s> from %s: only its first %zu request lines are read",
+                           reading.messageId.c_str(), reading.sender.c_str(), kMaxLinesOfMail);
+        texts.resize(kMaxLinesOfMail);
+    }
     const int count = static_cast<int>(texts.size());
     for (std::string& text : texts) {
         CollectedLine line(std::move(text));

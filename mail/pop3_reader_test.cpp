@@ -535,3 +535,17 @@ TEST_F(Pop3ReaderTest, AMailThatStoppedTwoRunsIsSetAsideDeletedAndTheNextOneRead
         setAside.push_back(readFile(entry.path()));
     EXPECT_THAT(setAside, ElementsAre(bytes));
 }
+
+TEST_F(Pop3ReaderTest, OnlyTheFirstThousandRequestLinesOfAMailAreRead) {
+    ScriptedServer server;
+    login(server, "+OK station has 1 messages (320 octets)");
+    server.expectLine("RETR 1").sendLine("+OK").sendLine("Message-ID: <m1@x>").sendLine("");
+    for (int i = 0; i < 1002; ++i) server.sendLine("stationinfo=a" + std::to_string(i) + "@x");
+    server.sendLine(".").expectLine("DELE 1").sendLine("+OK").expectLine("QUIT").sendLine("+OK");
+    EXPECT_EQ(1, readFrom(server));
+    EXPECT_THAT(server.failures(), IsEmpty());
+    ASSERT_EQ(1000u, lines.size());
+    EXPECT_EQ("stationinfo=a999@x", lines.back());
+    EXPECT_EQ("02/19 07:05:09 Mail <m1@x> from : only its first 1000 request lines are read",
+              log.entries().back());
+}
