@@ -2,7 +2,7 @@
 // mail reader takes whatever the shape of a mail.
 //
 // Input: records cut at 0x1e: [0] the head of a mail, [1] a unit, [2] a number of repetitions
-// (decimal), [3] the tail. The mail is the head, the unit repeated (up to 4 MB in all), and the
+// (decimal), [3] the tail. The mail is the head, the unit repeated (up to 512 KiB in all), and the
 // tail, so that a short input can describe a mail of a million tiny parts, header lines or HTML
 // elements.
 //
@@ -32,7 +32,7 @@
 
 namespace {
 
-constexpr std::size_t kMaxMailBytes = 4 << 20;
+constexpr std::size_t kMaxMailBytes = 512 << 10;
 
 // The heap in use while a reading runs, and its peak.
 struct HeapWatch {
