@@ -105,7 +105,7 @@ class Station:
             [RECORDER, "--config", self.mornak, "--requests", self.requests, *recorder_args],
             stdout=subprocess.DEVNULL)
         self.config = os.path.join(self.root, "config")
-        os.makedirs(self.config)
+        os.makedirs(self.config, mode=0o700)
         auth = ""
         if smtp_login:
             auth = (f"SmtpAuth=1\nSmtpUser={smtp_login[0]}\n"
