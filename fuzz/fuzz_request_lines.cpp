@@ -302,7 +302,8 @@ bool startsWithKey(const std::string& line) {
 bool isRefusalReport(const MailJob& job) {
     std::string_view body = job.body.view();
     return body.find("\r\nError: Bad Request Line = ") != std::string_view::npos ||
-           body.find("\r\nError: Too many ") != std::string_view::npos;
+           body.find("\r\nError: Too many ") != std::string_view::npos ||
+           body.find("\r\nError: Bad Recipient Address = ") != std::string_view::npos;
 }
 
 }  // namespace
