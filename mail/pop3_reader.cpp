@@ -159,7 +159,10 @@ class Pop3Session {
     std::string& error_;
     LineKeeper* keeper_;
     connection* conn_ = nullptr;
-    std::string line_;   // the last line received as it came, without its line feed
+    // The last line received as it came, without its line feed: where the connection holds
+    // it, or in spill_; valid until the next read.
+    std::string_view line_;
+    std::string spill_;
     std::string reply_;  // the last line received, without its line end
     MessageBuffer message_;
     std::string serverSaid_;
@@ -356,7 +359,8 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
 // arrive whole within the time limit, a message line block by block. Returns 0 with "POP Get
 // Char Error" when it could not be read.
 int Pop3Session::readRawLine(bool wholeLineInTime) {
-    if (gensock_read_line(conn_, &line_, kMaxMessageBytes + 1, wholeLineInTime) != kGensockOk) {
+    if (gensock_read_line(conn_, &line_, &spill_, kMaxMessageBytes + 1, wholeLineInTime) !=
+        kGensockOk) {
         setError("POP Get Char Error");
         return 0;
     }
