@@ -231,12 +231,31 @@ int smtpEhlo(SmtpDialogue& dialogue, const std::string& localHost) {
     return replyCode(dialogue.replyLine);
 }
 
+namespace {
+
+// True when word is one of the blank-separated words of words.
+bool hasWord(std::string_view words, std::string_view word) {
+    while (!words.empty()) {
+        std::size_t blank = words.find(' ');
+        if (words.substr(0, blank) == word)
+            return true;
+        if (blank == std::string_view::npos)
+            break;
+        words.remove_prefix(blank + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
 bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
+    const std::string_view auth = "AUTH ";
     for (const std::string& line : dialogue.extensions) {
         if (line == keyword)
             return true;
-        if (line.compare(0, 5, "AUTH ") == 0 && keyword.compare(0, 5, "AUTH ") == 0 &&
-            (" " + line.substr(5) + " ").find(" " + keyword.substr(5) + " ") != std::string::npos)
+        if (line.starts_with(auth) && keyword.starts_with(auth) &&
+            hasWord(std::string_view(line).substr(auth.size()),
+                    std::string_view(keyword).substr(auth.size())))
             return true;
     }
     return false;
