@@ -304,12 +304,13 @@ int smtpAuthenticate(SmtpDialogue& dialogue, const MailJob& job) {
 }
 
 int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job) {
-    std::string credentials =
-        std::string(1, '\0') + job.smtpUser.str() + '\0' + job.smtpPassword.str();
+    std::string credentials(1, '\0');
+    credentials.append(job.smtpUser.str()).append(1, '\0').append(job.smtpPassword.str());
     Base64Coder coder;
     coder.encode(reinterpret_cast<const unsigned char*>(credentials.data()), credentials.size());
-    sendCommand(dialogue,
-                "AUTH PLAIN " + std::string(coder.encodedData(), coder.encodedLength()) + "\r\n");
+    std::string command = "AUTH PLAIN ";
+    command.append(coder.encodedData(), coder.encodedLength()).append("\r\n");
+    sendCommand(dialogue, command);
     if (smtpReadReply(dialogue) != 235) {
         smtpFail(dialogue, "Bad authentication response from mail server");
         return 0;
