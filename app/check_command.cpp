@@ -11,7 +11,6 @@
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/mail_context.h"
-#include "mail/mail_job.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
 #include "requests/recorder_config.h"
@@ -59,7 +58,7 @@ std::vector<std::string> missingSettings(const MailerSettings& s) {
     need(!s.stationName.empty(), "StationName");
     need(!s.popServer.empty(), "PopServer");
     need(!s.popUser.empty(), "PopUser");
-    need(!s.popPassword.empty(), "PopKeyStr");
+    need(!s.popPassword.empty() || popUsesOAuth2(s), "PopKeyStr");
     need(s.popCheckTime >= 1 && s.popCheckTime <= 60, "PopCheckTime (1 to 60)");
     need(!s.smtpServer.empty(), "SmtpServer");
     need(!s.fromUser.empty(), "FromUser");
@@ -82,10 +81,14 @@ void checkSettings(Steps& steps, const std::string& path, MailerSettings& settin
         return;
     }
     std::fclose(file);
-    loadSettings(settings, path);
+    std::vector<std::string> problems;
+    loadSettings(settings, path, &problems);
+    for (const std::string& problem : problems) steps.fail("settings " + path, problem);
     std::vector<std::string> missing = missingSettings(settings);
     std::string from = settings.fromUser.str();
     std::size_t open = from.find('<');
+    if (!problems.empty())
+        return;
     if (missing.empty() && (open == std::string::npos || from.find('>', open) == std::string::npos))
         steps.fail("settings " + path, "FromUser has no address in angle brackets");
     else if (!missing.empty())
@@ -156,16 +159,10 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         steps.fail("SMTP", "SmtpServer is not set");
         return;
     }
-    MailJob job;
-    job.smtpServer = settings.smtpServer.view();
-    job.smtpAuth = settings.smtpAuth;
-    job.smtpUser = settings.smtpUser.view();
-    job.smtpPassword = settings.smtpPassword.view();
-    job.from = settings.fromUser.view();
     std::string what = "SMTP " + settings.smtpServer.str();
     std::size_t before = entries.lines.size();
     std::string error;
-    if (!smtpCheckLogin(context, job, error)) {
+    if (!smtpCheckLogin(context, error)) {
         // The server's own words, when the dialogue logged them.
         for (std::size_t i = before; i < entries.lines.size(); ++i) {
             std::size_t at = entries.lines[i].find("SMTP server said: ");

@@ -33,8 +33,10 @@ void MailerApp::startUp() {
     startTime_ = clock_.now();
     lastGoodCheck_ = 0;
     resetSettings(settings_);
-    loadSettings(settings_, settingsPath());
+    std::vector<std::string> problems;
+    loadSettings(settings_, settingsPath(), &problems);
     log_.logNotice("Program Startup...");
+    logSettingsProblems(problems);
     // A drive letter names nothing here; the file keeps it for the system that set it.
     if (settings_.mapDrive != '\0' && settings_.mapDrive != ' ')
         log_.logNotice("MapDrive is set but has no effect on this system");
@@ -56,11 +58,18 @@ void MailerApp::onTick() {
 
 void MailerApp::reload() {
     resetSettings(settings_);
-    loadSettings(settings_, settingsPath());
+    std::vector<std::string> problems;
+    loadSettings(settings_, settingsPath(), &problems);
     log_.logMsg(false,
                 "Settings reloaded: tarnwick.ini and the recorder configurations read again");
+    logSettingsProblems(problems);
     loadRecorderSystems();
     settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
+}
+
+void MailerApp::logSettingsProblems(const std::vector<std::string>& problems) {
+    for (const std::string& problem : problems)
+        log_.logMsg(true, "Settings Error: %s", problem.c_str());
 }
 
 void MailerApp::loadRecorderSystems() {

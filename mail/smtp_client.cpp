@@ -17,6 +17,7 @@
 #include "activity/statistics.h"
 #include "mail/base64.h"
 #include "mail/mail_error.h"
+#include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 
 namespace {
@@ -71,9 +72,9 @@ bool promptIs(const SmtpDialogue& dialogue, const char* expected) {
     return strcasecmp(reinterpret_cast<const char*>(coder.decodedData()), expected) == 0;
 }
 
-std::string encodedLine(const FixedText<256>& text) {
+std::string encodedLine(const std::string& text) {
     Base64Coder coder;
-    coder.encode(text.c_str());
+    coder.encode(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     return std::string(coder.encodedData(), coder.encodedLength()) + "\r\n";
 }
 
@@ -157,13 +158,14 @@ std::string buildRecipientList(const std::string& to) {
     return list;
 }
 
-int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost) {
+int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
+    const std::string setting = dialogue.context.settings.smtpServer.str();
     ServerAddress server;
-    if (!parseServerSetting(job.smtpServer.str(), kSmtpServerForms, server)) {
+    if (!parseServerSetting(setting, kSmtpServerForms, server)) {
         setMailError(dialogue.error,
                      "Can't connect to %s: unknown server form (host, host:port, smtps://host or "
                      "smtp+starttls://host)",
-                     job.smtpServer.c_str());
+                     setting.c_str());
         return 0;
     }
     dialogue.tls = server.tls;
@@ -172,7 +174,7 @@ int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHo
     if (gensock_open(server.host.c_str(), server.service.c_str(), dialogue.connectionContext,
                      &conn) != 0 ||
         !conn) {
-        setMailError(dialogue.error, "Can't connect to %s", job.smtpServer.c_str());
+        setMailError(dialogue.error, "Can't connect to %s", setting.c_str());
         return 0;
     }
     dialogue.conn = conn;
@@ -242,9 +244,9 @@ bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
     return false;
 }
 
-int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::string& localHost) {
+int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
     int code = smtpEhlo(dialogue, localHost);
-    if (code != 250 && dialogue.tls == TlsMode::kImplicit && !job.smtpAuth) {
+    if (code != 250 && dialogue.tls == TlsMode::kImplicit && !dialogue.context.settings.smtpAuth) {
         sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
         code = smtpReadReply(dialogue);
     }
@@ -277,16 +279,17 @@ int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::str
     return 1;
 }
 
-int smtpAuthenticate(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpAuthenticate(SmtpDialogue& dialogue) {
     if (dialogue.tls != TlsMode::kPlain && !smtpOffers(dialogue, "AUTH LOGIN") &&
         smtpOffers(dialogue, "AUTH PLAIN"))
-        return smtpAuthPlain(dialogue, job);
-    return smtpAuthLogin(dialogue, job);
+        return smtpAuthPlain(dialogue);
+    return smtpAuthLogin(dialogue);
 }
 
-int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpAuthPlain(SmtpDialogue& dialogue) {
+    const MailerSettings& settings = dialogue.context.settings;
     std::string credentials =
-        std::string(1, '\0') + job.smtpUser.str() + '\0' + job.smtpPassword.str();
+        std::string(1, '\0') + settings.smtpUser.str() + '\0' + settings.smtpPassword.str();
     Base64Coder coder;
     coder.encode(reinterpret_cast<const unsigned char*>(credentials.data()), credentials.size());
     sendCommand(dialogue,
@@ -298,7 +301,8 @@ int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job) {
     return 1;
 }
 
-int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpAuthLogin(SmtpDialogue& dialogue) {
+    const MailerSettings& settings = dialogue.context.settings;
     sendCommand(dialogue, "AUTH LOGIN\r\n");
     int code;
     do {
@@ -306,11 +310,11 @@ int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
     } while (code == 250);
     bool ok = code == 334 && promptIs(dialogue, "Username:");
     if (ok) {
-        sendCommand(dialogue, encodedLine(job.smtpUser));
+        sendCommand(dialogue, encodedLine(settings.smtpUser.str()));
         ok = smtpReadReply(dialogue) == 334 && promptIs(dialogue, "Password:");
     }
     if (ok) {
-        sendCommand(dialogue, encodedLine(job.smtpPassword));
+        sendCommand(dialogue, encodedLine(settings.smtpPassword.str()));
         ok = smtpReadReply(dialogue) == 235;
     }
     if (!ok) {
@@ -320,10 +324,11 @@ int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
     return 1;
 }
 
-int smtpOpen(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpOpen(SmtpDialogue& dialogue) {
+    const MailerSettings& settings = dialogue.context.settings;
     std::string localHost;
-    dialogue.password = job.smtpPassword.str();
-    if (!smtpConnect(dialogue, job, localHost))
+    dialogue.password = settings.smtpPassword.str();
+    if (!smtpConnect(dialogue, localHost))
         return 0;
     if (smtpReadReply(dialogue) != 220) {
         smtpFail(dialogue, "SMTP server error");
@@ -331,15 +336,15 @@ int smtpOpen(SmtpDialogue& dialogue, const MailJob& job) {
     }
     if (dialogue.tls == TlsMode::kPlain) {
         sendCommand(dialogue,
-                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
+                    formatCommand(settings.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
         if (smtpReadReply(dialogue) != 250) {
             smtpFail(dialogue, "SMTP server error");
             return 0;
         }
-    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
+    } else if (!smtpGreetSecurely(dialogue, localHost)) {
         return 0;
     }
-    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
+    if (settings.smtpAuth && !smtpAuthenticate(dialogue))
         return 0;
     return 1;
 }
@@ -365,7 +370,7 @@ int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& 
         }
     }
 
-    if (!smtpOpen(dialogue, job))
+    if (!smtpOpen(dialogue))
         return 0;
     sendCommand(dialogue, formatCommand("MAIL From:<%s>\r\n", sender));
     if (smtpReadReply(dialogue) != 250) {
@@ -441,10 +446,10 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
     return sent;
 }
 
-int smtpCheckLogin(MailContext& context, const MailJob& job, std::string& error) {
+int smtpCheckLogin(MailContext& context, std::string& error) {
     error.clear();
     SmtpDialogue dialogue(context, error);
-    if (!smtpOpen(dialogue, job))
+    if (!smtpOpen(dialogue))
         return 0;
     sendCommand(dialogue, "QUIT\r\n");
     int code = smtpReadReply(dialogue);

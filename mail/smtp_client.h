@@ -9,9 +9,9 @@
 #include "mail/mail_job.h"
 #include "mail/server_address.h"
 
-// The SMTP side of the robot: one dialogue per message, on a connection to the job's
-// smtpServer (port 25 unless it carries ":port"), greeting with HELO, or with EHLO and
-// AUTH LOGIN when smtpAuth is set. Every step accepts exactly one reply code. Passwords go
+// The SMTP side of the robot: one dialogue per message, on a connection to the smtpServer of
+// the settings in force (port 25 unless it carries ":port"), greeting with HELO, or with EHLO
+// and AUTH LOGIN when smtpAuth is set, as smtpUser with smtpPassword. Every step accepts exactly one reply code. Passwords go
 // to the server only; no log entry or error text holds one.
 
 // One SMTP dialogue: the connection it owns, the caller's error text and the last reply line.
@@ -44,11 +44,11 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
 // every other character kept. At most 511 characters.
 std::string buildRecipientList(const std::string& to);
 
-// Opens the connection to the job's smtpServer and reads the local host name into localHost.
+// Opens the connection to the settings' smtpServer and reads the local host name into localHost.
 // An "smtps://" server is spoken to through TLS from the first byte. Returns 1; or 0 with
 // "Can't connect to %s" (nothing opened), "Can't get local host name" or the TLS failure (the
 // connection released) in the error text. Logs nothing.
-int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost);
+int smtpConnect(SmtpDialogue& dialogue, std::string& localHost);
 
 // Reads one reply, following continuation lines (fourth character "-") to the last line,
 // which is left in replyLine. Returns the number at the start of that line (0 when there is
@@ -58,7 +58,7 @@ int smtpReadReply(SmtpDialogue& dialogue);
 // Connects, reads the greeting, greets (HELO, or EHLO when a login is asked for; over TLS as
 // smtpGreetSecurely does) and logs in when smtpAuth is set. Returns 1 ready for MAIL; 0 after
 // smtpFail or with the connect or TLS failure in the error text.
-int smtpOpen(SmtpDialogue& dialogue, const MailJob& job);
+int smtpOpen(SmtpDialogue& dialogue);
 
 // Checks the sender address, connects, greets, authenticates when asked, and announces the
 // sender, every recipient of the list and DATA. With TLS ("smtps://", "smtp+starttls://") the
@@ -79,19 +79,19 @@ bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword);
 // The greeting of a TLS dialogue, after the 220: EHLO (HELO only when EHLO is refused on an
 // "smtps://" server and no login is asked for); for "smtp+starttls://" STARTTLS, required,
 // the handshake and EHLO again. Returns 1; or 0 after smtpFail or the TLS failure.
-int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::string& localHost);
+int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost);
 
 // Logs in: AUTH PLAIN on a TLS dialogue whose server offers PLAIN but not LOGIN, else AUTH
 // LOGIN.
-int smtpAuthenticate(SmtpDialogue& dialogue, const MailJob& job);
+int smtpAuthenticate(SmtpDialogue& dialogue);
 
-// AUTH PLAIN with the job's user name and password in one line. Returns 1 on 235; 0 after
+// AUTH PLAIN with the settings' user name and password in one line. Returns 1 on 235; 0 after
 // smtpFail "Bad authentication response from mail server".
-int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job);
+int smtpAuthPlain(SmtpDialogue& dialogue);
 
-// AUTH LOGIN with the job's user name and password after a 250 to EHLO. Returns 1 on 235; 0
+// AUTH LOGIN with the settings' user name and password after a 250 to EHLO. Returns 1 on 235; 0
 // after smtpFail "Bad authentication response from mail server".
-int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job);
+int smtpAuthLogin(SmtpDialogue& dialogue);
 
 // Ends a dialogue on a wrong reply: the formatted message (cut to 255 characters) becomes the
 // error text and the entry "SMTP Error: %s" goes to the list and the file; with TLS the
@@ -106,8 +106,8 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...)
 // flushed, 0 on a failed write.
 int smtpSendText(SmtpDialogue& dialogue, const std::string& text);
 
-// Tries the job's server and login without sending a message: connects, greets as a delivery
+// Tries the settings' server and login without sending a message: connects, greets as a delivery
 // does (HELO, or EHLO when a login is asked for or TLS is used), logs in when smtpAuth is set,
 // then sends QUIT and waits for its 221. Returns 1; or 0 with the reason in error, a refusal
 // logged as in a delivery. The connection is released either way.
-int smtpCheckLogin(MailContext& context, const MailJob& job, std::string& error);
+int smtpCheckLogin(MailContext& context, std::string& error);

@@ -1,17 +1,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "requests/recorder_system.h"
 #include "settings/fixed_text.h"
 
+// A password holds at most this many characters.
+inline constexpr std::size_t kPasswordChars = 1023;
+using PasswordText = FixedText<kPasswordChars + 1>;
+
 // Every user setting of the robot, and the two recorder configurations read beside them.
-// Texts hold at most 255 characters (tempDir 244); passwords are plain in memory and
-// hexadecimal in the settings file.
+// Texts hold at most 255 characters (tempDir 244, passwords 1023); passwords are plain in
+// memory and hexadecimal in the settings file.
 struct MailerSettings {
     FixedText<256> popServer;
     FixedText<256> popUser;
-    FixedText<256> popPassword;
+    PasswordText popPassword;
     FixedText<256> smtpServer;
     FixedText<245> tempDir;
     FixedText<256> mornakDir;
@@ -21,11 +26,23 @@ struct MailerSettings {
     FixedText<256> fromUser;
     char mapDrive = 0;  // 0 = no letter
     FixedText<256> smtpUser;
-    FixedText<256> smtpPassword;
+    PasswordText smtpPassword;
     FixedText<256> stationName;
     int popCheckTime = 2;  // minutes
     int popEnable = 0;
     int smtpAuth = 0;  // 0 "No Authentication", any other value AUTH LOGIN
+
+    // The optional keys (settings/optional_keys.h): empty when the file does not set them.
+    std::string popAuthMethod;    // "password" (the default) or "oauth2"
+    std::string smtpAuthMethod;   // the same, for the SMTP login
+    std::string oauth2TokenUrl;   // the token endpoint of the OAuth2 client
+    std::string oauth2DeviceUrl;  // the device authorization endpoint (--authorize)
+    std::string oauth2ClientId;
+    std::string oauth2ClientSecret;  // plain in memory, hexadecimal in the file
+    std::string oauth2Scope;
+    std::string oauth2Grant;       // "client_credentials" or "refresh_token"
+    std::string popTokenCommand;   // a program and its arguments that print an access token
+    std::string smtpTokenCommand;
 
     // Rebuilt from the recorder's own files, never stored in the settings file.
     RecorderSystem firstSystem;
@@ -35,26 +52,34 @@ struct MailerSettings {
 // Sets the whole record, recorder systems included, to zero, then popCheckTime to 2.
 void resetSettings(MailerSettings& settings);
 
-// Reads the settings file at path into the record. When the file cannot be opened for
-// reading, writes one from the record's current values instead (saveSettings).
-void loadSettings(MailerSettings& settings, const std::string& path);
+// Reads the settings file at path into the record, each line whole whatever its length. A
+// value that its field cannot take (longer than the field holds, or not one of a key's
+// words) leaves the field as it was and adds a text naming the key to problems (if given).
+// When the file cannot be opened for reading, writes one from the record's current values
+// instead (saveSettings).
+void loadSettings(MailerSettings& settings, const std::string& path,
+                  std::vector<std::string>* problems = nullptr);
 
-// Writes the 17 lines of the settings file. A new file is created readable by its owner
-// only, since it holds the passwords. A failure is silent; returns false then.
+// Writes the 17 lines of the settings file, then each optional key that is set. The file is
+// written to a temporary name, synced and renamed into place, readable by its owner only,
+// since it holds the passwords. A failure is silent and leaves the old file; returns false.
 bool saveSettings(const MailerSettings& settings, const std::string& path);
 
-// Each byte as two lower-case hexadecimal digits. The text is cut to 127 bytes first so the
-// result fits 254 digits.
+// Each byte as two lower-case hexadecimal digits.
 std::string encodeKeyStr(const std::string& text);
 
 // Two characters a byte. A pair that begins with a non-hex character is skipped; a hex digit
 // followed by another character gives the value of that one digit; a lone last character is
-// ignored. The result holds at most 255 bytes.
+// ignored.
 std::string decodeKeyStr(const std::string& text);
 
-// True when mail checking may be switched on: POP server, user and password, a check interval
-// of 1 to 60 minutes, the station name, the SMTP server, the temporary directory, the sender
-// and the first system's two directories are all set.
+// Whether the account logs in with an OAuth2 access token (its method is "oauth2").
+bool popUsesOAuth2(const MailerSettings& settings);
+bool smtpUsesOAuth2(const MailerSettings& settings);
+
+// True when mail checking may be switched on: POP server, user and password (no password for
+// an OAuth2 login), a check interval of 1 to 60 minutes, the station name, the SMTP server,
+// the temporary directory, the sender and the first system's two directories are all set.
 bool settingsComplete(const MailerSettings& settings);
 
 // The name of the settings file inside the configuration directory.
