@@ -8,6 +8,9 @@
 #include <ostream>
 #include <vector>
 
+#include "accounts/account_tokens.h"
+#include "accounts/secrets.h"
+#include "accounts/token_command.h"
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/mail_context.h"
@@ -144,13 +147,14 @@ void checkPop(Steps& steps, MailContext& context) {
     }
     std::string what = "POP3 " + settings.popServer.str();
     int messages = 0;
-    std::string error, said;
-    if (!checkMailbox(context, messages, error, &said)) {
+    std::string error, said, mechanism;
+    if (!checkMailbox(context, messages, error, &said, &mechanism)) {
         steps.fail(what, said.empty() ? error : error + "; the server said: " + said);
         return;
     }
-    steps.ok(what + ": logged in as " + settings.popUser.str() + ", " + std::to_string(messages) +
-             (messages == 1 ? " message" : " messages") + " waiting, none retrieved");
+    steps.ok(what + ": logged in as " + settings.popUser.str() + " with " + mechanism + ", " +
+             std::to_string(messages) + (messages == 1 ? " message" : " messages") +
+             " waiting, none retrieved");
 }
 
 void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
@@ -161,8 +165,8 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
     }
     std::string what = "SMTP " + settings.smtpServer.str();
     std::size_t before = entries.lines.size();
-    std::string error;
-    if (!smtpCheckLogin(context, error)) {
+    std::string error, mechanism;
+    if (!smtpCheckLogin(context, error, &mechanism)) {
         // The server's own words, when the dialogue logged them.
         for (std::size_t i = before; i < entries.lines.size(); ++i) {
             std::size_t at = entries.lines[i].find("SMTP server said: ");
@@ -173,9 +177,40 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         return;
     }
     steps.ok(what +
-             (settings.smtpAuth ? ": login as " + settings.smtpUser.str() + " accepted"
-                                : ": greeting accepted, no login set") +
+             (!mechanism.empty()
+                  ? ": login as " + settings.smtpUser.str() + " with " + mechanism + " accepted"
+                  : ": greeting accepted, no login set") +
              ", nothing sent");
+}
+
+// The access token of each OAuth2 login, taken as a run takes it: from the account's token
+// command, or once from the OAuth2 client for both. The token itself is never shown.
+void checkTokens(Steps& steps, const MailerSettings& settings, AccountTokens& tokens) {
+    bool clientChecked = false;
+    for (MailAccount account : {MailAccount::kPop, MailAccount::kSmtp}) {
+        bool pop = account == MailAccount::kPop;
+        if (!(pop ? popUsesOAuth2(settings) : smtpUsesOAuth2(settings)))
+            continue;
+        const std::string& command = pop ? settings.popTokenCommand : settings.smtpTokenCommand;
+        if (command.empty() && clientChecked)
+            continue;
+        clientChecked = clientChecked || command.empty();
+        std::string what = command.empty()
+                               ? "OAuth2 token from " + tokens.tokenHost()
+                               : std::string(pop ? "POP3" : "SMTP") + " token command " +
+                                     commandWords(command).front();
+        std::string token, error;
+        bool got = tokens.accessToken(account, false, token, error);
+        if (command.empty())
+            what = "OAuth2 token from " + tokens.tokenHost();
+        if (!got) {
+            steps.fail(command.empty() ? "OAuth2 token" : what, error);
+        } else if (!command.empty()) {
+            steps.ok(what + ": a token was printed");
+        } else {
+            steps.ok(what + ": expires in " + std::to_string(tokens.lastExpiresIn()) + " s");
+        }
+    }
 }
 
 }  // namespace
@@ -185,6 +220,7 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
     MailerSettings settings;
     resetSettings(settings);
     checkSettings(steps, configDir + kSettingsFileName, settings);
+    applyCredentials(settings, credentialsDirectory());
 
     if (settings.mornakDir.empty())
         steps.fail("first recorder system", "MornakDir is not set");
@@ -202,7 +238,9 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
     EntryKeeper entries;
     log.setView(&entries);
     Statistics statistics;
-    MailContext context{settings, log, statistics, clock, timeoutMs};
+    AccountTokens tokens(settings, clock, configDir, timeoutMs);
+    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens};
+    checkTokens(steps, settings, tokens);
     checkPop(steps, context);
     checkSmtp(steps, context, entries);
     log.setView(nullptr);

@@ -1,5 +1,6 @@
 #include "app/mailer_app.h"
 
+#include "accounts/secrets.h"
 #include "mail/network_transport.h"
 #include "platform/clock.h"
 #include "requests/recorder_config.h"
@@ -21,9 +22,10 @@ MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transpo
       configDir_(std::move(configDir)),
       log_(clock, configDir_ + kLogFileName),
       spool_(configDir_, log_),
+      tokens_(settings_, clock, configDir_, timeoutMs),
       cycle_(RequestContext{settings_, log_, clock}, statistics_,
              chooseTransport(transport, ownTransport_,
-                             MailContext{settings_, log_, statistics_, clock, timeoutMs}),
+                             MailContext{settings_, log_, statistics_, clock, timeoutMs, &tokens_}),
              spool_) {}
 
 MailerApp::~MailerApp() = default;
@@ -35,6 +37,7 @@ void MailerApp::startUp() {
     resetSettings(settings_);
     std::vector<std::string> problems;
     loadSettings(settings_, settingsPath(), &problems);
+    applyCredentials(settings_, credentialsDirectory());
     log_.logNotice("Program Startup...");
     logSettingsProblems(problems);
     // A drive letter names nothing here; the file keeps it for the system that set it.
@@ -60,6 +63,7 @@ void MailerApp::reload() {
     resetSettings(settings_);
     std::vector<std::string> problems;
     loadSettings(settings_, settingsPath(), &problems);
+    applyCredentials(settings_, credentialsDirectory());
     log_.logMsg(false,
                 "Settings reloaded: tarnwick.ini and the recorder configurations read again");
     logSettingsProblems(problems);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "activity/activity_log.h"
+#include "accounts/account_tokens.h"
 #include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
@@ -96,6 +97,7 @@ class MailerApp {
     Statistics statistics_;
     std::unique_ptr<MailTransport> ownTransport_;
     Spool spool_;
+    AccountTokens tokens_;
     RequestCycle cycle_;
     std::int64_t startTime_ = 0;
     std::int64_t lastGoodCheck_ = 0;

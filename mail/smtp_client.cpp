@@ -16,7 +16,9 @@
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/base64.h"
+#include "mail/access_token.h"
 #include "mail/mail_error.h"
+#include "mail/sasl_oauth.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 
@@ -213,8 +215,9 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
                               std::isdigit(static_cast<unsigned char>(reply[1])) &&
                               std::isdigit(static_cast<unsigned char>(reply[2]));
     if (dialogue.tls != TlsMode::kPlain && !reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
-        std::string said =
-            withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password);
+        std::string said = withoutSecret(
+            withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password),
+            dialogue.token);
         dialogue.context.log.logMsg(true, "SMTP server said: %s", said.c_str());
     }
     quitAndRelease(dialogue);
@@ -246,7 +249,8 @@ bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
 
 int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
     int code = smtpEhlo(dialogue, localHost);
-    if (code != 250 && dialogue.tls == TlsMode::kImplicit && !dialogue.context.settings.smtpAuth) {
+    if (code != 250 && dialogue.tls == TlsMode::kImplicit &&
+        !dialogue.context.settings.smtpAuth && !smtpUsesOAuth2(dialogue.context.settings)) {
         sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
         code = smtpReadReply(dialogue);
     }
@@ -280,10 +284,49 @@ int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
 }
 
 int smtpAuthenticate(SmtpDialogue& dialogue) {
+    if (smtpUsesOAuth2(dialogue.context.settings))
+        return smtpAuthOAuth2(dialogue);
     if (dialogue.tls != TlsMode::kPlain && !smtpOffers(dialogue, "AUTH LOGIN") &&
         smtpOffers(dialogue, "AUTH PLAIN"))
         return smtpAuthPlain(dialogue);
     return smtpAuthLogin(dialogue);
+}
+
+int smtpAuthOAuth2(SmtpDialogue& dialogue) {
+    std::vector<std::string> offered;
+    for (const std::string& line : dialogue.extensions)
+        if (line.compare(0, 5, "AUTH ") == 0 || line.compare(0, 5, "AUTH=") == 0)
+            for (const std::string& name : saslMechanisms(line.substr(5))) offered.push_back(name);
+    std::string mechanism = chooseOAuthMechanism(offered);
+    if (mechanism.empty()) {
+        smtpFail(dialogue, "SMTP server %s offers no OAuth2 login (AUTH OAUTHBEARER or XOAUTH2)",
+                 dialogue.host.c_str());
+        return 0;
+    }
+    const std::string& user = dialogue.context.settings.smtpUser.str();
+    sendCommand(dialogue, "AUTH " + mechanism + " " +
+                              oauthInitialResponse(mechanism, user, dialogue.token) + "\r\n");
+    int code = smtpReadReply(dialogue);
+    if (code == 235) {
+        dialogue.mechanism = mechanism;
+        return 1;
+    }
+    if (code == 1) {
+        smtpFail(dialogue, "Bad authentication response from mail server");
+        return 0;
+    }
+    dialogue.tokenRefused = true;
+    std::string words;
+    if (code == 334) {
+        words = oauthChallengeWords(dialogue.replyLine.size() > 4 ? dialogue.replyLine.substr(4) : "");
+        sendCommand(dialogue, oauthErrorAcknowledgement(mechanism) + "\r\n");
+        smtpReadReply(dialogue);  // the final refusal
+    } else {
+        words = dialogue.replyLine.substr(0, dialogue.replyLine.find_first_of("\r\n"));
+    }
+    words = withoutSecret(words, dialogue.token);
+    smtpFail(dialogue, "the server refused the OAuth2 token: %s", words.c_str());
+    return 0;
 }
 
 int smtpAuthPlain(SmtpDialogue& dialogue) {
@@ -298,6 +341,7 @@ int smtpAuthPlain(SmtpDialogue& dialogue) {
         smtpFail(dialogue, "Bad authentication response from mail server");
         return 0;
     }
+    dialogue.mechanism = "PLAIN";
     return 1;
 }
 
@@ -309,6 +353,7 @@ int smtpAuthLogin(SmtpDialogue& dialogue) {
         code = smtpReadReply(dialogue);  // what is left of the EHLO answer
     } while (code == 250);
     bool ok = code == 334 && promptIs(dialogue, "Username:");
+    dialogue.mechanism = "LOGIN";
     if (ok) {
         sendCommand(dialogue, encodedLine(settings.smtpUser.str()));
         ok = smtpReadReply(dialogue) == 334 && promptIs(dialogue, "Password:");
@@ -328,6 +373,7 @@ int smtpOpen(SmtpDialogue& dialogue) {
     const MailerSettings& settings = dialogue.context.settings;
     std::string localHost;
     dialogue.password = settings.smtpPassword.str();
+    const bool login = settings.smtpAuth || smtpUsesOAuth2(settings);
     if (!smtpConnect(dialogue, localHost))
         return 0;
     if (smtpReadReply(dialogue) != 220) {
@@ -336,7 +382,7 @@ int smtpOpen(SmtpDialogue& dialogue) {
     }
     if (dialogue.tls == TlsMode::kPlain) {
         sendCommand(dialogue,
-                    formatCommand(settings.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
+                    formatCommand(login ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
         if (smtpReadReply(dialogue) != 250) {
             smtpFail(dialogue, "SMTP server error");
             return 0;
@@ -344,7 +390,7 @@ int smtpOpen(SmtpDialogue& dialogue) {
     } else if (!smtpGreetSecurely(dialogue, localHost)) {
         return 0;
     }
-    if (settings.smtpAuth && !smtpAuthenticate(dialogue))
+    if (login && !smtpAuthenticate(dialogue))
         return 0;
     return 1;
 }
@@ -434,29 +480,54 @@ int deliver(SmtpDialogue& dialogue, const MailJob& job, const std::string& text)
     return 1;
 }
 
+// Runs the dialogue; with an OAuth2 login, takes the access token first, and once more anew
+// when the server refused it (a second dialogue then).
+template <typename Run>
+int withToken(MailContext& context, std::string& error, bool* refusedForGood,
+              std::string* mechanism, Run run) {
+    const bool oauth = smtpUsesOAuth2(context.settings);
+    for (bool fresh : {false, true}) {
+        error.clear();
+        SmtpDialogue dialogue(context, error);
+        if (oauth && !context.tokens) {
+            setMailError(error, "OAuth2 login asked for, but no token source is set up");
+            return 0;
+        }
+        if (oauth && !context.tokens->accessToken(MailAccount::kSmtp, fresh, dialogue.token,
+                                                  error)) {
+            context.log.logMsg(true, "SMTP Error: %s", error.c_str());
+            return 0;
+        }
+        int result = run(dialogue);
+        if (refusedForGood)
+            *refusedForGood = !result && dialogue.refusedForGood;
+        if (mechanism)
+            *mechanism = dialogue.mechanism;
+        if (result || !dialogue.tokenRefused || fresh)
+            return result;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
                 std::string& error, bool* refusedForGood) {
-    error.clear();
-    SmtpDialogue dialogue(context, error);
-    int sent = deliver(dialogue, job, text);
-    if (refusedForGood)
-        *refusedForGood = !sent && dialogue.refusedForGood;
-    return sent;
+    return withToken(context, error, refusedForGood, nullptr,
+                     [&](SmtpDialogue& dialogue) { return deliver(dialogue, job, text); });
 }
 
-int smtpCheckLogin(MailContext& context, std::string& error) {
-    error.clear();
-    SmtpDialogue dialogue(context, error);
-    if (!smtpOpen(dialogue))
-        return 0;
-    sendCommand(dialogue, "QUIT\r\n");
-    int code = smtpReadReply(dialogue);
-    releaseConnection(dialogue);
-    if (code != 221) {
-        setMailError(error, "QUIT answered with %d instead of 221", code);
-        return 0;
-    }
-    return 1;
+int smtpCheckLogin(MailContext& context, std::string& error, std::string* mechanism) {
+    return withToken(context, error, nullptr, mechanism, [&error](SmtpDialogue& dialogue) {
+        if (!smtpOpen(dialogue))
+            return 0;
+        sendCommand(dialogue, "QUIT\r\n");
+        int code = smtpReadReply(dialogue);
+        releaseConnection(dialogue);
+        if (code != 221) {
+            setMailError(error, "QUIT answered with %d instead of 221", code);
+            return 0;
+        }
+        return 1;
+    });
 }

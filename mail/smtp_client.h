@@ -29,12 +29,17 @@ struct SmtpDialogue {
     std::string host;               // the server's host name or address
     std::vector<std::string> extensions;  // the keywords of the last EHLO reply, upper case
     std::string password;                 // never shown: masked in what the server said
+    std::string token;                    // the OAuth2 access token; never shown either
+    std::string mechanism;                // how the login succeeded: LOGIN, PLAIN, XOAUTH2...
     bool refusedForGood = false;          // the server gave a 5xx answer: no retry helps
+    bool tokenRefused = false;            // the server refused the OAuth2 token
 };
 
 // Delivers the finished message text of job. Returns 1 when the server accepted it (250 after
 // the data) and QUIT went out; 0 otherwise, with the reason in error. The connection is
-// released exactly once either way.
+// released exactly once either way. With SmtpAuthMethod=oauth2 the access token comes from
+// context.tokens first (a failure there is logged "SMTP Error: %s" and nothing is connected);
+// a token the server refuses is fetched anew and the dialogue run once more.
 // refusedForGood (if given) tells whether the failure was the server's permanent refusal (a
 // 5xx answer), which no later try can mend.
 int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
@@ -81,9 +86,16 @@ bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword);
 // the handshake and EHLO again. Returns 1; or 0 after smtpFail or the TLS failure.
 int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost);
 
-// Logs in: AUTH PLAIN on a TLS dialogue whose server offers PLAIN but not LOGIN, else AUTH
-// LOGIN.
+// Logs in: with SmtpAuthMethod=oauth2 as smtpAuthOAuth2 does; else AUTH PLAIN on a TLS
+// dialogue whose server offers PLAIN but not LOGIN, else AUTH LOGIN.
 int smtpAuthenticate(SmtpDialogue& dialogue);
+
+// AUTH OAUTHBEARER, or XOAUTH2 when EHLO offers only that, with the dialogue's token and the
+// first response on the command line. Returns 1 on 235; 0 after smtpFail: "SMTP server %s
+// offers no OAuth2 login (AUTH OAUTHBEARER or XOAUTH2)", or "the server refused the OAuth2
+// token: %s" with the server's decoded words (its challenge answered with the empty response;
+// tokenRefused set).
+int smtpAuthOAuth2(SmtpDialogue& dialogue);
 
 // AUTH PLAIN with the settings' user name and password in one line. Returns 1 on 235; 0 after
 // smtpFail "Bad authentication response from mail server".
@@ -110,4 +122,5 @@ int smtpSendText(SmtpDialogue& dialogue, const std::string& text);
 // does (HELO, or EHLO when a login is asked for or TLS is used), logs in when smtpAuth is set,
 // then sends QUIT and waits for its 221. Returns 1; or 0 with the reason in error, a refusal
 // logged as in a delivery. The connection is released either way.
-int smtpCheckLogin(MailContext& context, std::string& error);
+// The mechanism of a login that succeeded goes into mechanism (if given; "" without a login).
+int smtpCheckLogin(MailContext& context, std::string& error, std::string* mechanism = nullptr);
