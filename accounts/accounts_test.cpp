@@ -1,10 +1,21 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <memory>
+#include <sstream>
+
+#include "accounts/account_tokens.h"
+#include "accounts/device_authorization.h"
 #include "accounts/secrets.h"
 #include "accounts/token_command.h"
 #include "settings/mailer_settings.h"
+#include "settings/text_routines.h"
+#include "testing/fake_clock.h"
+#include "testing/process.h"
 #include "testing/temp_dir.h"
+#include "testing/test_certificates.h"
 
 namespace {
 
@@ -70,6 +81,124 @@ TEST(Secrets, CredentialsTakeThePlaceOfTheFilesOwn) {
     EXPECT_EQ("no OAuth2 refresh token in " + empty.path() +
                   "oauth2-refresh-token (run tarnwick --authorize)",
               error);
+}
+
+}  // namespace
+
+namespace {
+
+// The OAuth2 endpoint of testing/oauth2_endpoint.py over HTTPS with a CA of the test's own,
+// which SSL_CERT_FILE makes the trusted one.
+class OAuth2EndpointTest : public ::testing::Test {
+  protected:
+    void start(const std::vector<std::string>& options) {
+        std::string why;
+        ASSERT_TRUE(makeTestCertificates(dir.file("certs/"), &certs, &why)) << why;
+        setenv("SSL_CERT_FILE", certs.caFile.c_str(), 1);
+        std::vector<std::string> argv = {"/usr/bin/python3",
+                                         TARNWICK_SOURCE_DIR "/testing/oauth2_endpoint.py",
+                                         "--cert", certs.serverCert, "--key", certs.serverKey,
+                                         "--dir", dir.path()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        endpoint = std::make_unique<ChildProcess>(argv, dir.file("endpoint.out"));
+        for (int i = 0; i < 1000 && !fileExists(dir.file("ready")); ++i) usleep(10000);
+        ASSERT_TRUE(fileExists(dir.file("ready"))) << readFile(dir.file("endpoint.out"));
+        url = "https://127.0.0.1:" + std::to_string(std::stoi(readFile(dir.file("ready"))));
+        resetSettings(settings);
+        settings.oauth2TokenUrl = url + "/token";
+        settings.oauth2DeviceUrl = url + "/device";
+        settings.oauth2ClientId = "tarnwick-test";
+    }
+    void TearDown() override { unsetenv("SSL_CERT_FILE"); }
+
+    std::string token(AccountTokens& tokens, bool fresh = false) {
+        std::string token, error;
+        EXPECT_TRUE(tokens.accessToken(MailAccount::kPop, fresh, token, error)) << error;
+        return token;
+    }
+
+    TempDir dir;
+    TestCertificates certs;
+    std::unique_ptr<ChildProcess> endpoint;
+    std::string url;
+    MailerSettings settings;
+    FakeClock clock;
+};
+
+TEST_F(OAuth2EndpointTest, ClientCredentialsTokenIsKeptUntilAMinuteBeforeItExpires) {
+    start({"--expires-in", "600"});
+    settings.oauth2Grant = "client_credentials";
+    settings.oauth2ClientSecret = "client-secret";
+    AccountTokens tokens(settings, clock, dir.path(), 20000);
+    EXPECT_EQ("at-1", token(tokens));
+    EXPECT_EQ(600, tokens.lastExpiresIn());
+    clock.seconds += 539;
+    EXPECT_EQ("at-1", token(tokens));
+    clock.seconds += 1;
+    EXPECT_EQ("at-2", token(tokens));
+    EXPECT_EQ("at-3", token(tokens, true));  // refused by a mail server: fetched anew
+    settings.oauth2ClientSecret = "wrong";
+    std::string got, error;
+    EXPECT_FALSE(tokens.accessToken(MailAccount::kSmtp, true, got, error));
+    EXPECT_EQ("OAuth2 token refused by 127.0.0.1: invalid_client (check OAuth2ClientId and "
+              "OAuth2ClientSecretStr)",
+              error);
+}
+
+TEST_F(OAuth2EndpointTest, ARotatedRefreshTokenIsKeptAndTheOldOneIsRefused) {
+    start({"--rotate"});
+    settings.oauth2Grant = "refresh_token";
+    writeFile(dir.file("oauth2-refresh-token"), "rt-1\n");
+    AccountTokens tokens(settings, clock, dir.path(), 20000);
+    EXPECT_EQ("at-1", token(tokens));
+    EXPECT_EQ("rt-2\n", readFile(dir.file("oauth2-refresh-token")));
+    EXPECT_EQ("at-2", token(tokens, true));
+    EXPECT_EQ("rt-3\n", readFile(dir.file("oauth2-refresh-token")));
+    writeFile(dir.file("oauth2-refresh-token"), "rt-1");
+    std::string got, error;
+    EXPECT_FALSE(tokens.accessToken(MailAccount::kPop, true, got, error));
+    EXPECT_EQ("OAuth2 token refused by 127.0.0.1: invalid_grant (run tarnwick --authorize)",
+              error);
+}
+
+TEST_F(OAuth2EndpointTest, AnEndpointWithAnUntrustedCertificateIsNotAsked) {
+    start({});
+    setenv("SSL_CERT_FILE", certs.untrustedCaFile.c_str(), 1);
+    settings.oauth2Grant = "client_credentials";
+    AccountTokens tokens(settings, clock, dir.path(), 20000);
+    std::string got, error;
+    EXPECT_FALSE(tokens.accessToken(MailAccount::kPop, false, got, error));
+    EXPECT_THAT(error, ::testing::StartsWith("OAuth2 token from 127.0.0.1: SSL certificate"));
+}
+
+TEST_F(OAuth2EndpointTest, DeviceSignInWaitsAtTheServersPaceAndKeepsTheRefreshToken) {
+    start({"--device-answers", "pending,slow_down,pending"});
+    std::ostringstream out;
+    EXPECT_EQ(0, runAuthorize(settings, clock, dir.path(), out, 20000));
+    EXPECT_EQ("To sign in, open " + url + "/device-login and enter the code WDJB-MJHT\n" +
+                  "Signed in: the refresh token is kept in " + dir.path() +
+                  "oauth2-refresh-token\n",
+              out.str());
+    EXPECT_EQ((std::vector<int>{1000, 1000, 6000, 6000}), clock.pauses);
+    EXPECT_EQ("rt-1\n", readFile(dir.file("oauth2-refresh-token")));
+}
+
+TEST_F(OAuth2EndpointTest, DeviceSignInThatIsDeclinedOrExpiresKeepsNothing) {
+    for (const char* answer : {"denied", "expired"}) {
+        SCOPED_TRACE(answer);
+        TempDir own;
+        start({"--device-answers", std::string("pending,") + answer, "--port", "0"});
+        std::ostringstream out;
+        EXPECT_EQ(1, runAuthorize(settings, clock, own.path(), out, 20000));
+        EXPECT_THAT(out.str(), ::testing::EndsWith(
+                                   std::string("Not signed in: ") +
+                                   (answer == std::string("denied")
+                                        ? "the sign-in was declined\n"
+                                        : "the code expired (run tarnwick --authorize again)\n")));
+        EXPECT_FALSE(fileExists(own.file("oauth2-refresh-token")));
+        endpoint.reset();
+        ::unlink(dir.file("ready").c_str());
+    }
 }
 
 }  // namespace
