@@ -53,6 +53,8 @@ std::string oauthChallengeWords(const std::string& base64) {
     Base64Coder coder;
     coder.decode(base64.data(), std::min<std::size_t>(base64.size(), 4096));
     std::string words(reinterpret_cast<const char*>(coder.decodedData()), coder.decodedLength());
+    while (!words.empty() && words.back() == '\0')
+        words.pop_back();  // what the padding gave
     for (char& c : words)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = ' ';

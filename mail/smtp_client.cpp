@@ -381,9 +381,14 @@ int smtpOpen(SmtpDialogue& dialogue) {
         return 0;
     }
     if (dialogue.tls == TlsMode::kPlain) {
-        sendCommand(dialogue,
-                    formatCommand(login ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
-        if (smtpReadReply(dialogue) != 250) {
+        int code;
+        if (login) {
+            code = smtpEhlo(dialogue, localHost);
+        } else {
+            sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
+            code = smtpReadReply(dialogue);
+        }
+        if (code != 250) {
             smtpFail(dialogue, "SMTP server error");
             return 0;
         }
