@@ -36,9 +36,9 @@ class AccountTokens final : public AccessTokenSource {
     Clock& clock_;
     std::string configDir_;
     int timeoutMs_;
-    std::string token_;           // the OAuth2 client's token
+    std::string token_;            // the OAuth2 client's token
     std::int64_t validUntil_ = 0;  // calendar seconds; 0 none
-    std::string keptFor_;         // the settings the token was fetched with
+    std::string keptFor_;          // the settings the token was fetched with
     std::string host_;
     long long lastExpiresIn_ = 0;
 };

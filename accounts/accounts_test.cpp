@@ -97,8 +97,12 @@ class OAuth2EndpointTest : public ::testing::Test {
         setenv("SSL_CERT_FILE", certs.caFile.c_str(), 1);
         std::vector<std::string> argv = {"/usr/bin/python3",
                                          TARNWICK_SOURCE_DIR "/testing/oauth2_endpoint.py",
-                                         "--cert", certs.serverCert, "--key", certs.serverKey,
-                                         "--dir", dir.path()};
+                                         "--cert",
+                                         certs.serverCert,
+                                         "--key",
+                                         certs.serverKey,
+                                         "--dir",
+                                         dir.path()};
         argv.insert(argv.end(), options.begin(), options.end());
         endpoint = std::make_unique<ChildProcess>(argv, dir.file("endpoint.out"));
         for (int i = 0; i < 1000 && !fileExists(dir.file("ready")); ++i) usleep(10000);
@@ -140,9 +144,10 @@ TEST_F(OAuth2EndpointTest, ClientCredentialsTokenIsKeptUntilAMinuteBeforeItExpir
     settings.oauth2ClientSecret = "wrong";
     std::string got, error;
     EXPECT_FALSE(tokens.accessToken(MailAccount::kSmtp, true, got, error));
-    EXPECT_EQ("OAuth2 token refused by 127.0.0.1: invalid_client (check OAuth2ClientId and "
-              "OAuth2ClientSecretStr)",
-              error);
+    EXPECT_EQ(
+        "OAuth2 token refused by 127.0.0.1: invalid_client (check OAuth2ClientId and "
+        "OAuth2ClientSecretStr)",
+        error);
 }
 
 TEST_F(OAuth2EndpointTest, ARotatedRefreshTokenIsKeptAndTheOldOneIsRefused) {
@@ -157,8 +162,7 @@ TEST_F(OAuth2EndpointTest, ARotatedRefreshTokenIsKeptAndTheOldOneIsRefused) {
     writeFile(dir.file("oauth2-refresh-token"), "rt-1");
     std::string got, error;
     EXPECT_FALSE(tokens.accessToken(MailAccount::kPop, true, got, error));
-    EXPECT_EQ("OAuth2 token refused by 127.0.0.1: invalid_grant (run tarnwick --authorize)",
-              error);
+    EXPECT_EQ("OAuth2 token refused by 127.0.0.1: invalid_grant (run tarnwick --authorize)", error);
 }
 
 TEST_F(OAuth2EndpointTest, AnEndpointWithAnUntrustedCertificateIsNotAsked) {

@@ -56,8 +56,8 @@ void applyCredentials(MailerSettings& settings, const std::string& dir) {
 
 bool readRefreshToken(const std::string& configDir, const std::string& credentialsDir,
                       std::string& token, std::string& error) {
-    if (!credentialsDir.empty() && readSecretFile(credentialsDir + kRefreshTokenCredential, token) &&
-        !token.empty())
+    if (!credentialsDir.empty() &&
+        readSecretFile(credentialsDir + kRefreshTokenCredential, token) && !token.empty())
         return true;
     if (readSecretFile(configDir + kRefreshTokenFile, token) && !token.empty())
         return true;

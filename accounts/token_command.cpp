@@ -138,9 +138,9 @@ bool runTokenCommand(const std::string& command, int timeoutMs, std::string& tok
         return error = name + " did not end within " + std::to_string(timeoutMs / 1000) + " s",
                false;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        error = name + (WIFEXITED(status)
-                            ? " ended with status " + std::to_string(WEXITSTATUS(status))
-                            : " was ended by signal " + std::to_string(WTERMSIG(status)));
+        error =
+            name + (WIFEXITED(status) ? " ended with status " + std::to_string(WEXITSTATUS(status))
+                                      : " was ended by signal " + std::to_string(WTERMSIG(status)));
         std::string said = firstLine(stderrText).substr(0, 200);
         if (!said.empty())
             error += ": " + said;

@@ -5,7 +5,17 @@
 
 // What the command line asks for.
 struct CommandLine {
-    enum class Mode { Desktop, Headless, Once, Check, Authorize, SetPassword, Help, Version, Error };
+    enum class Mode {
+        Desktop,
+        Headless,
+        Once,
+        Check,
+        Authorize,
+        SetPassword,
+        Help,
+        Version,
+        Error
+    };
     Mode mode = Mode::Desktop;
     std::string configDir;  // empty: the executable's directory
     int tickMs = 1000;

@@ -41,8 +41,14 @@ std::string chooseOAuthMechanism(const std::vector<std::string>& offered) {
 std::string oauthInitialResponse(const std::string& mechanism, const std::string& user,
                                  const std::string& token) {
     if (mechanism == "OAUTHBEARER")
-        return base64Of("n,a=" + saslName(user) + ",\x01" "auth=Bearer " + token + "\x01\x01");
-    return base64Of("user=" + user + "\x01" "auth=Bearer " + token + "\x01\x01");
+        return base64Of("n,a=" + saslName(user) +
+                        ",\x01"
+                        "auth=Bearer " +
+                        token + "\x01\x01");
+    return base64Of("user=" + user +
+                    "\x01"
+                    "auth=Bearer " +
+                    token + "\x01\x01");
 }
 
 std::string oauthErrorAcknowledgement(const std::string& mechanism) {
@@ -53,8 +59,7 @@ std::string oauthChallengeWords(const std::string& base64) {
     Base64Coder coder;
     coder.decode(base64.data(), std::min<std::size_t>(base64.size(), 4096));
     std::string words(reinterpret_cast<const char*>(coder.decodedData()), coder.decodedLength());
-    while (!words.empty() && words.back() == '\0')
-        words.pop_back();  // what the padding gave
+    while (!words.empty() && words.back() == '\0') words.pop_back();  // what the padding gave
     for (char& c : words)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = ' ';

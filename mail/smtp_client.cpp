@@ -318,7 +318,8 @@ int smtpAuthOAuth2(SmtpDialogue& dialogue) {
     dialogue.tokenRefused = true;
     std::string words;
     if (code == 334) {
-        words = oauthChallengeWords(dialogue.replyLine.size() > 4 ? dialogue.replyLine.substr(4) : "");
+        const std::string& line = dialogue.replyLine;
+        words = oauthChallengeWords(line.size() > 4 ? line.substr(4) : "");
         sendCommand(dialogue, oauthErrorAcknowledgement(mechanism) + "\r\n");
         smtpReadReply(dialogue);  // the final refusal
     } else {

@@ -11,8 +11,9 @@
 
 // The SMTP side of the robot: one dialogue per message, on a connection to the smtpServer of
 // the settings in force (port 25 unless it carries ":port"), greeting with HELO, or with EHLO
-// and AUTH LOGIN when smtpAuth is set, as smtpUser with smtpPassword. Every step accepts exactly one reply code. Passwords go
-// to the server only; no log entry or error text holds one.
+// and AUTH LOGIN when smtpAuth is set, as smtpUser with smtpPassword (or with an OAuth2 token
+// when SmtpAuthMethod is oauth2). Every step accepts exactly one reply code. Passwords and
+// tokens go to the server only; no log entry or error text holds one.
 
 // One SMTP dialogue: the connection it owns, the caller's error text and the last reply line.
 struct SmtpDialogue {

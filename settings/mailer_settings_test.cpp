@@ -84,7 +84,8 @@ TEST(SaveSettings, RoundTripsEveryField) {
     EXPECT_NE(std::string::npos, file.find("MapDrive=Z\n"));
     // The optional keys that are set follow the 17 lines, in their table's order.
     EXPECT_NE(std::string::npos,
-              file.find("Mornak2Req=/m2/req/\nPopAuthMethod=oauth2\nOAuth2ClientSecretStr=633d73\n"));
+              file.find("Mornak2Req=/m2/req/\nPopAuthMethod=oauth2\n"
+                        "OAuth2ClientSecretStr=633d73\n"));
 
     MailerSettings back;
     resetSettings(back);
@@ -143,7 +144,8 @@ TEST(LoadSettings, ReadsEveryLineWholeAndNamesTheKeyOfAValueItCannotTake) {
     EXPECT_TRUE(popUsesOAuth2(s));
     EXPECT_EQ((std::vector<std::string>{
                   "TempDir is longer than 244 characters: the value was not taken",
-                  "SmtpAuthMethod takes password/oauth2, not \"kerberos\": the value was not taken"}),
+                  "SmtpAuthMethod takes password/oauth2, not \"kerberos\": the value was not "
+                  "taken"}),
               problems);
     // The rest of a long line is never a line of its own.
     std::string tricky = "StationName=" + std::string(87, 's') + "PopServer=smuggled\n";

@@ -7,10 +7,10 @@
 // The settings that follow the 17 lines of tarnwick.ini. Each is written only when it is set,
 // so a file of defaults keeps its 17 lines; loading and saving keep every one of them.
 struct OptionalKey {
-    const char* name;                   // the key in the file
+    const char* name;  // the key in the file
     std::string MailerSettings::*field;
-    bool hex;             // stored in hexadecimal, as the passwords (a secret)
-    const char* words;    // the values it takes, "a|b" (any letter case); nullptr: any text
+    bool hex;           // stored in hexadecimal, as the passwords (a secret)
+    const char* words;  // the values it takes, "a|b" (any letter case); nullptr: any text
 };
 
 inline constexpr OptionalKey kOptionalKeys[] = {
