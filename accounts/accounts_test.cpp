@@ -9,6 +9,7 @@
 #include "accounts/account_tokens.h"
 #include "accounts/device_authorization.h"
 #include "accounts/secrets.h"
+#include "accounts/set_password.h"
 #include "accounts/token_command.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
@@ -203,6 +204,51 @@ TEST_F(OAuth2EndpointTest, DeviceSignInThatIsDeclinedOrExpiresKeepsNothing) {
         endpoint.reset();
         ::unlink(dir.file("ready").c_str());
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs --set-password with input on a pipe; returns its exit status, out holding what it said.
+int setPassword(const std::string& dir, const std::string& which, const std::string& input,
+                std::string& out) {
+    int fds[2];
+    EXPECT_EQ(0, pipe(fds));
+    EXPECT_EQ(static_cast<ssize_t>(input.size()), write(fds[1], input.data(), input.size()));
+    close(fds[1]);
+    std::ostringstream said;
+    int status = runSetPassword(dir, which, fds[0], said);
+    close(fds[0]);
+    out = said.str();
+    return status;
+}
+
+TEST(SetPassword, WritesTheLineInHexadecimalAndKeepsEveryOtherSetting) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"), "StationName=ANMO\nPopAuthMethod=oauth2\n");
+    std::string out;
+    EXPECT_EQ(0, setPassword(dir.path(), "smtp", "s3cret pw\r\nnext line\n", out));
+    EXPECT_EQ("SmtpKeyStr written to " + dir.file("tarnwick.ini") + "\n", out);
+    EXPECT_EQ(0, setPassword(dir.path(), "oauth2-client-secret", "c", out));
+    MailerSettings s;
+    resetSettings(s);
+    loadSettings(s, dir.file("tarnwick.ini"));
+    EXPECT_EQ("s3cret pw", s.smtpPassword);
+    EXPECT_EQ("c", s.oauth2ClientSecret);
+    EXPECT_EQ("ANMO", s.stationName);
+    EXPECT_EQ("oauth2", s.popAuthMethod);
+    EXPECT_NE(std::string::npos,
+              readFile(dir.file("tarnwick.ini")).find("SmtpKeyStr=73336372657420707"));
+
+    // Nothing is written from an empty line, nor over a value the file could not give.
+    EXPECT_EQ(1, setPassword(dir.path(), "pop", "\n", out));
+    EXPECT_EQ("Not written: no PopKeyStr was given on standard input\n", out);
+    writeFile(dir.file("tarnwick.ini"), "TempDir=" + std::string(300, 'd') + "\n");
+    EXPECT_EQ(1, setPassword(dir.path(), "pop", "pw\n", out));
+    EXPECT_THAT(out, ::testing::StartsWith("Not written: " + dir.file("tarnwick.ini") +
+                                           " has a value that cannot be read (TempDir is longer"));
+    EXPECT_EQ("TempDir=" + std::string(300, 'd') + "\n", readFile(dir.file("tarnwick.ini")));
 }
 
 }  // namespace
