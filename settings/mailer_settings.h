@@ -10,6 +10,22 @@
 inline constexpr std::size_t kPasswordChars = 1023;
 using PasswordText = FixedText<kPasswordChars + 1>;
 
+// The settings that may follow the 17 lines of tarnwick.ini, each written only when it is set:
+// the record's field, the key in the file, whether it is stored in hexadecimal (a secret, as
+// the passwords), and the words it takes ("a|b", any letter case; nullptr: any text). Adding
+// a key is one line here; the record, the file and the desktop's Save then carry it.
+#define TARNWICK_OPTIONAL_KEYS(KEY)                                                          \
+    KEY(popAuthMethod, "PopAuthMethod", false, "password|oauth2")                          \
+    KEY(smtpAuthMethod, "SmtpAuthMethod", false, "password|oauth2")                        \
+    KEY(oauth2TokenUrl, "OAuth2TokenUrl", false, nullptr)     /* the token endpoint */     \
+    KEY(oauth2DeviceUrl, "OAuth2DeviceUrl", false, nullptr)   /* for --authorize */        \
+    KEY(oauth2ClientId, "OAuth2ClientId", false, nullptr)                                  \
+    KEY(oauth2ClientSecret, "OAuth2ClientSecretStr", true, nullptr)                        \
+    KEY(oauth2Scope, "OAuth2Scope", false, nullptr)                                        \
+    KEY(oauth2Grant, "OAuth2Grant", false, "client_credentials|refresh_token")             \
+    KEY(popTokenCommand, "PopTokenCommand", false, nullptr)   /* prints an access token */ \
+    KEY(smtpTokenCommand, "SmtpTokenCommand", false, nullptr)
+
 // Every user setting of the robot, and the two recorder configurations read beside them.
 // Texts hold at most 255 characters (tempDir 244, passwords 1023); passwords are plain in
 // memory and hexadecimal in the settings file.
@@ -32,17 +48,10 @@ struct MailerSettings {
     int popEnable = 0;
     int smtpAuth = 0;  // 0 "No Authentication", any other value AUTH LOGIN
 
-    // The optional keys (settings/optional_keys.h): empty when the file does not set them.
-    std::string popAuthMethod;    // "password" (the default) or "oauth2"
-    std::string smtpAuthMethod;   // the same, for the SMTP login
-    std::string oauth2TokenUrl;   // the token endpoint of the OAuth2 client
-    std::string oauth2DeviceUrl;  // the device authorization endpoint (--authorize)
-    std::string oauth2ClientId;
-    std::string oauth2ClientSecret;  // plain in memory, hexadecimal in the file
-    std::string oauth2Scope;
-    std::string oauth2Grant;       // "client_credentials" or "refresh_token"
-    std::string popTokenCommand;   // a program and its arguments that print an access token
-    std::string smtpTokenCommand;
+    // The optional keys, empty when the file does not set them.
+#define TARNWICK_DECLARE_FIELD(field, key, hex, words) std::string field;
+    TARNWICK_OPTIONAL_KEYS(TARNWICK_DECLARE_FIELD)
+#undef TARNWICK_DECLARE_FIELD
 
     // Rebuilt from the recorder's own files, never stored in the settings file.
     RecorderSystem firstSystem;

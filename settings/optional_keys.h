@@ -4,8 +4,9 @@
 
 #include "settings/mailer_settings.h"
 
-// The settings that follow the 17 lines of tarnwick.ini. Each is written only when it is set,
-// so a file of defaults keeps its 17 lines; loading and saving keep every one of them.
+// The settings that follow the 17 lines of tarnwick.ini (TARNWICK_OPTIONAL_KEYS in
+// settings/mailer_settings.h). Each is written only when it is set, so a file of defaults keeps
+// its 17 lines; loading and saving keep every one of them.
 struct OptionalKey {
     const char* name;  // the key in the file
     std::string MailerSettings::*field;
@@ -13,18 +14,9 @@ struct OptionalKey {
     const char* words;  // the values it takes, "a|b" (any letter case); nullptr: any text
 };
 
-inline constexpr OptionalKey kOptionalKeys[] = {
-    {"PopAuthMethod", &MailerSettings::popAuthMethod, false, "password|oauth2"},
-    {"SmtpAuthMethod", &MailerSettings::smtpAuthMethod, false, "password|oauth2"},
-    {"OAuth2TokenUrl", &MailerSettings::oauth2TokenUrl, false, nullptr},
-    {"OAuth2DeviceUrl", &MailerSettings::oauth2DeviceUrl, false, nullptr},
-    {"OAuth2ClientId", &MailerSettings::oauth2ClientId, false, nullptr},
-    {"OAuth2ClientSecretStr", &MailerSettings::oauth2ClientSecret, true, nullptr},
-    {"OAuth2Scope", &MailerSettings::oauth2Scope, false, nullptr},
-    {"OAuth2Grant", &MailerSettings::oauth2Grant, false, "client_credentials|refresh_token"},
-    {"PopTokenCommand", &MailerSettings::popTokenCommand, false, nullptr},
-    {"SmtpTokenCommand", &MailerSettings::smtpTokenCommand, false, nullptr},
-};
+#define TARNWICK_TABLE_ROW(field, key, hex, words) {key, &MailerSettings::field, hex, words},
+inline constexpr OptionalKey kOptionalKeys[] = {TARNWICK_OPTIONAL_KEYS(TARNWICK_TABLE_ROW)};
+#undef TARNWICK_TABLE_ROW
 
 // Stores value under the optional key, when it is one: true then, whether or not the value
 // was taken. A value that is not one of the key's words is not taken; problem says why.
