@@ -192,23 +192,22 @@ void checkTokens(Steps& steps, const MailerSettings& settings, AccountTokens& to
         if (!(pop ? popUsesOAuth2(settings) : smtpUsesOAuth2(settings)))
             continue;
         const std::string& command = pop ? settings.popTokenCommand : settings.smtpTokenCommand;
-        if (command.empty() && clientChecked)
-            continue;
-        clientChecked = clientChecked || command.empty();
-        std::string what = command.empty()
-                               ? "OAuth2 token from " + tokens.tokenHost()
-                               : std::string(pop ? "POP3" : "SMTP") + " token command " +
-                                     commandWords(command).front();
         std::string token, error;
-        bool got = tokens.accessToken(account, false, token, error);
-        if (command.empty())
-            what = "OAuth2 token from " + tokens.tokenHost();
-        if (!got) {
-            steps.fail(command.empty() ? "OAuth2 token" : what, error);
-        } else if (!command.empty()) {
-            steps.ok(what + ": a token was printed");
-        } else {
-            steps.ok(what + ": expires in " + std::to_string(tokens.lastExpiresIn()) + " s");
+        if (!command.empty()) {
+            std::vector<std::string> words = commandWords(command);
+            std::string what = std::string(pop ? "POP3" : "SMTP") + " token command " +
+                               (words.empty() ? "" : words.front());
+            if (tokens.accessToken(account, false, token, error))
+                steps.ok(what + ": a token was printed");
+            else
+                steps.fail(what, error);
+        } else if (!clientChecked) {
+            clientChecked = true;
+            if (tokens.accessToken(account, false, token, error))
+                steps.ok("OAuth2 token from " + tokens.tokenHost() + ": expires in " +
+                         std::to_string(tokens.lastExpiresIn()) + " s");
+            else
+                steps.fail("OAuth2 token", error);
         }
     }
 }
