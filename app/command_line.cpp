@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "accounts/set_password.h"
+
 namespace {
 
 bool parsePositiveInt(const std::string& text, int& value) {
@@ -51,6 +53,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.mode = CommandLine::Mode::Once;
         } else if (a == "--check") {
             c.mode = CommandLine::Mode::Check;
+        } else if (a == "--authorize") {
+            c.mode = CommandLine::Mode::Authorize;
+        } else if (name == "--set-password") {
+            c.mode = CommandLine::Mode::SetPassword;
+            if (!takeValue(c.secretName) || !isSecretName(c.secretName))
+                return fail("option --set-password needs pop, smtp or oauth2-client-secret");
         } else if (a == "--level-prefix") {
             c.levelPrefix = true;
         } else if (name == "--metrics-file") {
@@ -85,6 +93,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 const char* usageText() {
     return "Usage: tarnwick [--headless | --once | --check] [--config-dir DIR] [--tick-ms N]\n"
+           "       tarnwick --authorize [--config-dir DIR]\n"
+           "       tarnwick --set-password pop|smtp|oauth2-client-secret [--config-dir DIR]\n"
            "                [--metrics-file PATH] [--level-prefix]\n"
            "                [--max-lines-per-mail N] [--max-recipients N]\n"
            "\n"
@@ -99,6 +109,12 @@ const char* usageText() {
            "  --check           test the settings, the recorder configurations and the logins\n"
            "                    to both mail servers (nothing deleted, nothing sent); one line\n"
            "                    per step; exit 0 all passed, 1 one failed\n"
+           "  --authorize       sign in once for the OAuth2 refresh_token grant (device code):\n"
+           "                    prints where to sign in, waits, keeps the refresh token in\n"
+           "                    oauth2-refresh-token; exit 0 signed in, 1 not\n"
+           "  --set-password WHICH  read one line from stdin (not echoed) and write it to\n"
+           "                    tarnwick.ini as the pop or smtp password or the OAuth2 client\n"
+           "                    secret\n"
            "  --config-dir DIR  where tarnwick.ini and tarnwick.log live (default: the\n"
            "                    directory of the executable)\n"
            "  --tick-ms N       length of one tick in milliseconds (default 1000)\n"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "activity/activity_log.h"
+#include "accounts/account_tokens.h"
 #include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
@@ -60,7 +61,8 @@ class MailerApp {
     // Reads the settings file and both recorder configurations again, as at start-up, with
     // the entry "Settings reloaded: tarnwick.ini and the recorder configurations read again";
     // polling is forced on or off by the completeness of the new settings. Lines waiting and
-    // queued replies stay; a queued reply keeps the mail server it was composed for.
+    // queued replies stay; every later send and resend goes through the new SMTP settings.
+    // A value the file holds and the record cannot take is logged "Settings Error: %s".
     void reload();
 
     // When the run started (startUp), and the last tick whose mail check read the mailbox (0:
@@ -86,6 +88,8 @@ class MailerApp {
     std::string settingsPath() const { return configDir_ + kSettingsFileName; }
 
   private:
+    void logSettingsProblems(const std::vector<std::string>& problems);
+
     Clock& clock_;
     std::string configDir_;
     MailerSettings settings_;
@@ -93,6 +97,7 @@ class MailerApp {
     Statistics statistics_;
     std::unique_ptr<MailTransport> ownTransport_;
     Spool spool_;
+    AccountTokens tokens_;
     RequestCycle cycle_;
     std::int64_t startTime_ = 0;
     std::int64_t lastGoodCheck_ = 0;

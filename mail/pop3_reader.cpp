@@ -7,9 +7,11 @@
 
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "mail/access_token.h"
 #include "mail/connection.h"
 #include "mail/mime_reader.h"
 #include "mail/request_key.h"
+#include "mail/sasl_oauth.h"
 #include "mail/server_address.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
@@ -121,9 +123,9 @@ class Pop3Session {
         : ctx_(ctx), lines_(lines), error_(error), keeper_(keeper) {}
 
     // The server's own words on a refused login, the password never among them; "" if none.
-    std::string serverSaid() const {
-        return withoutSecret(serverSaid_, ctx_.settings.popPassword.str());
-    }
+    std::string serverSaid() const { return masked(serverSaid_); }
+    // The login's mechanism once logged in: "USER/PASS", "OAUTHBEARER" or "XOAUTH2".
+    const std::string& mechanism() const { return mechanism_; }
     ~Pop3Session() {
         if (conn_)
             gensock_release(conn_);
@@ -136,6 +138,10 @@ class Pop3Session {
 
   private:
     int popLogin();
+    int connectAndGreet();
+    int passwordLogin();
+    int oauthLogin();
+    std::vector<std::string> saslOffered();
     int startTls(const std::string& host);
     int refused();
     int failLogin();
@@ -144,13 +150,15 @@ class Pop3Session {
     void collectLines(MessageLines& message, int mail);
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
-    int popSendLine(const std::string& command);
+    int popSendLine(const std::string& command, bool isCommand = true);
     bool popQuit(bool everyMessageRead = false);
 
     bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
-    // The server's reply as an entry may show it: never with the password, should it echo it.
-    std::string shownReply() const {
-        return withoutSecret(reply_, ctx_.settings.popPassword.str());
+    // The server's reply as an entry may show it: never with the password or the token,
+    // should it echo them.
+    std::string shownReply() const { return masked(reply_); }
+    std::string masked(const std::string& text) const {
+        return withoutSecret(withoutSecret(text, ctx_.settings.popPassword.str()), token_);
     }
     void setError(const std::string& text) { error_ = text.substr(0, kMaxErrorChars); }
 
@@ -166,6 +174,10 @@ class Pop3Session {
     std::string reply_;  // the last line received, without its line end
     MessageBuffer message_;
     std::string serverSaid_;
+    std::string host_;       // the server's host name, for the texts
+    std::string token_;      // the OAuth2 access token of this login
+    std::string mechanism_;  // how the login succeeded
+    bool tokenRefused_ = false;
     int messageCount_ = 0;
     bool countFromPass_ = false;
 };
@@ -195,8 +207,35 @@ int Pop3Session::readMailbox() {
 
 // Connects and logs in. On success the connection is open in the transaction state and the
 // message count is known when the PASS reply told it. On failure the connection is closed
-// without QUIT and error holds the reason.
+// without QUIT and error holds the reason. An OAuth2 login whose token the server refuses is
+// tried once more, on a new connection, with a token fetched anew.
 int Pop3Session::popLogin() {
+    if (!popUsesOAuth2(ctx_.settings))
+        return connectAndGreet() && passwordLogin();
+    for (bool fresh : {false, true}) {
+        std::string why;
+        if (!ctx_.tokens) {
+            setError("OAuth2 login asked for, but no token source is set up");
+            return 0;
+        }
+        if (!ctx_.tokens->accessToken(MailAccount::kPop, fresh, token_, why)) {
+            setError(why);
+            return 0;
+        }
+        if (!connectAndGreet())
+            return 0;
+        tokenRefused_ = false;
+        if (oauthLogin())
+            return 1;
+        if (!tokenRefused_)
+            return 0;
+    }
+    return 0;
+}
+
+// Connects, reads the greeting and, as the server setting asks, starts TLS. On failure the
+// connection is closed and error holds the reason.
+int Pop3Session::connectAndGreet() {
     ServerAddress server;
     if (!parseServerSetting(ctx_.settings.popServer.str(), kPopServerForms, server)) {
         setError(
@@ -221,6 +260,12 @@ int Pop3Session::popLogin() {
     }
     if (server.tls == TlsMode::kStartTls && !startTls(server.host))
         return failLogin();
+    host_ = server.host;
+    return 1;
+}
+
+// USER and PASS, after the greeting.
+int Pop3Session::passwordLogin() {
     if (!popSendLine("USER " + ctx_.settings.popUser.str())) {
         setError("POP User Name Too Long");
         return failLogin();
@@ -242,7 +287,61 @@ int Pop3Session::popLogin() {
         return refused();
     }
     countFromPass_ = countAfterHas(reply_, messageCount_);
+    mechanism_ = "USER/PASS";
     return 1;
+}
+
+// AUTH with OAUTHBEARER or XOAUTH2, whichever CAPA offers (OAUTHBEARER first), after the
+// greeting. The first response goes with the command when it fits the command line, else
+// after the server's "+". A server that refuses the token answers with a challenge: the empty
+// response ends the exchange and the server's decoded words go into error; tokenRefused_ is
+// set then.
+int Pop3Session::oauthLogin() {
+    std::string mechanism = chooseOAuthMechanism(saslOffered());
+    if (mechanism.empty()) {
+        setError("POP server " + host_ + " offers no OAuth2 login (SASL OAUTHBEARER or XOAUTH2)");
+        return failLogin();
+    }
+    std::string response = oauthInitialResponse(mechanism, ctx_.settings.popUser.str(), token_);
+    if (!popSendLine("AUTH " + mechanism + " " + response)) {
+        popSendLine("AUTH " + mechanism);
+        if (!getPop3Line())
+            return failLogin();
+        if (reply_.compare(0, 1, "+") != 0 || replyIsOk()) {
+            setError("POP server " + host_ + " refused AUTH " + mechanism);
+            return refused();
+        }
+        popSendLine(response, false);
+    }
+    if (!getPop3Line())
+        return failLogin();
+    if (replyIsOk()) {
+        mechanism_ = mechanism;
+        return 1;
+    }
+    tokenRefused_ = true;
+    if (reply_.compare(0, 1, "+") == 0) {
+        std::string words = oauthChallengeWords(reply_.size() > 2 ? reply_.substr(2) : "");
+        popSendLine(oauthErrorAcknowledgement(mechanism), false);
+        getPop3Line();  // the final refusal
+        setError("the server refused the OAuth2 token: " + masked(words));
+        return failLogin();
+    }
+    setError("the server refused the OAuth2 token: " + shownReply());
+    return refused();
+}
+
+// The SASL mechanisms of the CAPA answer's "SASL" line; none when CAPA is refused.
+std::vector<std::string> Pop3Session::saslOffered() {
+    std::vector<std::string> offered;
+    popSendLine("CAPA");
+    if (!getPop3Line() || !replyIsOk())
+        return offered;
+    // A capability list is short; a server that never ends it ends the login.
+    for (int lines = 0; lines < 200 && getPop3Line() && reply_ != "."; ++lines)
+        if (startsWithIgnoringCase(reply_, "sasl "))
+            offered = saslMechanisms(reply_.substr(5));
+    return offered;
 }
 
 // Asks for TLS with STLS and runs the handshake. Returns 0 with the reason in error when the
@@ -378,9 +477,10 @@ int Pop3Session::getPop3Line() {
 
 // Sends the command with CR LF. A failed send leaves "gensock_put_data %d" in error and
 // still counts as sent: the reply read that follows reports the failure. Returns 0, sending
-// nothing, only for a command too long for the command line.
-int Pop3Session::popSendLine(const std::string& command) {
-    if (command.size() > kMaxCommandChars)
+// nothing, only for a command too long for the command line (a SASL response is no command
+// and may be longer).
+int Pop3Session::popSendLine(const std::string& command, bool isCommand) {
+    if (isCommand && command.size() > kMaxCommandChars)
         return 0;
     std::string line = command + "\r\n";
     int r = gensock_put_data(conn_, line.data(), line.size());
@@ -445,12 +545,15 @@ int Pop3Session::checkLogin(int& messages) {
 
 }  // namespace
 
-int checkMailbox(MailContext& ctx, int& messages, std::string& error, std::string* serverSaid) {
+int checkMailbox(MailContext& ctx, int& messages, std::string& error, std::string* serverSaid,
+                 std::string* mechanism) {
     std::vector<CollectedLine> none;
     Pop3Session session(ctx, none, error, nullptr);
     messages = 0;
     int result = session.checkLogin(messages);
     if (serverSaid)
         *serverSaid = session.serverSaid();
+    if (mechanism)
+        *mechanism = session.mechanism();
     return result;
 }

@@ -148,6 +148,12 @@ void removeTree(const std::string& dir) {
     syncDir(dirOf(dir.substr(0, dir.size() - 1)));
 }
 
+// The fields in which the job files of earlier versions kept the SMTP account.
+bool isOldAccountField(const std::string& key) {
+    return key == "smtp-server" || key == "smtp-auth" || key == "smtp-user" ||
+           key == "smtp-password";
+}
+
 }  // namespace
 
 std::string jobText(const MailJob& job) {
@@ -160,10 +166,6 @@ std::string jobText(const MailJob& job) {
     };
     field("to", job.to.str());
     field("from", job.from.str());
-    field("smtp-server", job.smtpServer.str());
-    field("smtp-auth", std::to_string(job.smtpAuth != 0));
-    field("smtp-user", job.smtpUser.str());
-    field("smtp-password", encodeKeyStr(job.smtpPassword.str()));
     field("subject", job.subject.str());
     field("in-reply-to", job.inReplyTo.str());
     field("tries", std::to_string(job.tries));
@@ -175,7 +177,8 @@ std::string jobText(const MailJob& job) {
     return text;
 }
 
-bool parseJob(const std::string& text, const std::string& folder, MailJob& job) {
+bool parseJob(const std::string& text, const std::string& folder, MailJob& job,
+              bool* heldAccount) {
     std::vector<std::pair<std::string, std::string>> fields;
     std::string body;
     if (!splitFields(text, kJobHeader, fields, &body))
@@ -186,15 +189,9 @@ bool parseJob(const std::string& text, const std::string& folder, MailJob& job) 
             job.to = value;
         } else if (key == "from") {
             job.from = value;
-        } else if (key == "smtp-server") {
-            job.smtpServer = value;
-        } else if (key == "smtp-auth") {
-            if (!parseCount(value, 0, 1, job.smtpAuth))
-                return false;
-        } else if (key == "smtp-user") {
-            job.smtpUser = value;
-        } else if (key == "smtp-password") {
-            job.smtpPassword = decodeKeyStr(value);
+        } else if (isOldAccountField(key)) {
+            if (heldAccount)
+                *heldAccount = true;  // an older spool's: the settings in force say it now
         } else if (key == "subject") {
             job.subject = value;
         } else if (key == "in-reply-to") {
@@ -442,7 +439,7 @@ void Spool::keepUndelivered(const std::string& id, const MailJob& job) {
         return;
     std::string folder = dir_ + "queue/" + id + "/";
     std::string target = dir_ + "undelivered/" + id + "/";
-    ::unlink((folder + "job").c_str());  // it holds the SMTP password
+    ::unlink((folder + "job").c_str());
     if (job.attachmentCount == 0) {
         removeTree(folder);
         return;
@@ -465,11 +462,14 @@ std::vector<std::pair<std::string, MailJob>> Spool::loadJobs() {
         std::string folder = dir_ + "queue/" + name + "/";
         std::string text;
         MailJob job;
+        bool heldAccount = false;
         if (!isEntryName(name) || !readEntry(folder + "job", text) ||
-            !parseJob(text, folder, job)) {
+            !parseJob(text, folder, job, &heldAccount)) {
             moveToBad(dir_ + "queue/" + name, "job-" + (name[0] == '.' ? name.substr(1) : name));
             continue;
         }
+        if (heldAccount)
+            saveJob(name, job);
         jobs.emplace_back(name, job);
     }
     return jobs;

@@ -15,8 +15,8 @@ class ActivityLog;
 // The robot's durable memory, a folder beside the settings (<config-dir>/spool/, mode 0700):
 //   lines/NNN        a request line taken from the mailbox and not yet done, with the sender
 //                    and Message-ID of its mail
-//   queue/NNN/       an unsent reply: the file "job" (its addresses, subject, body, account and
-//                    try count) and the event files it owns
+//   queue/NNN/       an unsent reply: the file "job" (its addresses, subject, body and try
+//                    count; never an account) and the event files it owns
 //   undelivered/NNN/ the event files of a reply that was given up
 //   bad/             entries that could not be read, kept for the operator
 //   taken            the Message-IDs of taken mails whose lines are being served before the
@@ -58,7 +58,8 @@ class Spool final : public LineKeeper {
     void removeJob(const std::string& id);
     // The reply was given up: its files move to undelivered/, with an entry naming them.
     void keepUndelivered(const std::string& id, const MailJob& job);
-    // The replies left by an earlier run, oldest first. Unreadable entries go to bad/.
+    // The replies left by an earlier run, oldest first. Unreadable entries go to bad/. A job
+    // file that still names an SMTP account is written again without it.
     std::vector<std::pair<std::string, MailJob>> loadJobs();
 
   private:
@@ -77,6 +78,9 @@ class Spool final : public LineKeeper {
     bool takenSaved_ = false;  // the file "taken" holds taken_
 };
 
-// The text of a job entry and back; false for a text that is not one.
+// The text of a job entry and back; false for a text that is not one. A job file of an
+// earlier version may name the SMTP account: heldAccount (if given) then says so, and the
+// account is not taken.
 std::string jobText(const MailJob& job);
-bool parseJob(const std::string& text, const std::string& folder, MailJob& job);
+bool parseJob(const std::string& text, const std::string& folder, MailJob& job,
+              bool* heldAccount = nullptr);

@@ -22,10 +22,6 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     MailJob job;
     job.to = "a@b.example";
     job.from = "ANMO Robot <robot@anmo>";
-    job.smtpServer = "smtps://smtp.example";
-    job.smtpAuth = 1;
-    job.smtpUser = "robot";
-    job.smtpPassword = "pass=word\n";
     job.subject = "Your Event File";
     job.body = "Here is your event file.\r\n\r\nbody:\r\nto=x\r\n";
     job.inReplyTo = "request-1@b.example";
@@ -52,7 +48,6 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     const MailJob& back = jobs[0].second;
     EXPECT_EQ(id, jobs[0].first);
     EXPECT_EQ(jobText(job), jobText(back));
-    EXPECT_EQ("pass=word\n", back.smtpPassword.str());
     EXPECT_EQ(job.body.str(), back.body.str());
     EXPECT_EQ(dir.file("spool/queue/" + id + "/0302181430.bhz.mqx"), back.attachments[0]);
     EXPECT_EQ("event data", readFile(back.attachments[0].str()));
@@ -60,8 +55,29 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     spool.keepUndelivered(id, back);
     std::string undelivered = dir.file("spool/undelivered/" + id + "/");
     EXPECT_EQ("event data", readFile(undelivered + "0302181430.bhz.mqx"));
-    EXPECT_FALSE(fileExists(undelivered + "job"));  // it held the password
+    EXPECT_FALSE(fileExists(undelivered + "job"));
     EXPECT_TRUE(spool.loadJobs().empty());
+}
+
+TEST(Spool, AnOlderJobFileLosesItsAccountWhenLoaded) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    ASSERT_TRUE(Spool(dir.path(), log).open());
+    ASSERT_EQ(0, mkdir(dir.file("spool/queue/000000000050").c_str(), 0700));
+    writeFile(dir.file("spool/queue/000000000050/job"),
+              "tarnwick spool job 1\nto=a@b.example\nfrom=R <r@s>\nsmtp-server=old.example\n"
+              "smtp-auth=1\nsmtp-user=robot\nsmtp-password=736563726574\nsubject=S\n"
+              "in-reply-to=\ntries=2\nbody:\nHello.\r\n");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    auto jobs = spool.loadJobs();
+    ASSERT_EQ(1u, jobs.size());
+    EXPECT_EQ(2, jobs[0].second.tries);
+    EXPECT_EQ("Hello.\r\n", jobs[0].second.body);
+    EXPECT_EQ("tarnwick spool job 1\nto=a@b.example\nfrom=R <r@s>\nsubject=S\nin-reply-to=\n"
+              "tries=2\nbody:\nHello.\r\n",
+              readFile(dir.file("spool/queue/000000000050/job")));
 }
 
 TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
