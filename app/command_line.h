@@ -13,6 +13,7 @@ struct CommandLine {
     bool levelPrefix = false;  // "<3>" and "<6>" before each list line (headless, single run)
     int maxLinesPerMail = 20;  // request lines served from one mail
     int maxRecipients = 5;     // recipients one request line may name
+    int keepDays = 30;         // days the spool keeps what it set aside
     std::string error;  // one line, for Mode::Error
 };
 

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
         return runCheck(clock, configDir, std::cout);
     MailerApp app(clock, configDir);
     app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
+    app.setKeepDays(cl.keepDays);
     if (cl.mode == CommandLine::Mode::Desktop) {
 #ifdef TARNWICK_HAVE_GUI
         return runDesktop(app, cl.tickMs, argc, argv);
