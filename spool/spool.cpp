@@ -97,7 +97,7 @@ bool parseCount(const std::string& text, int low, int high, int& value) {
 std::string lineText(const CollectedLine& line) {
     return std::string(kLineHeader) + "\ntext=" + oneLine(line.text) +
            "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) +
-           "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
+           "\nmail-key=" + oneLine(line.mailKey) + "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
            "\n";
 }
 
@@ -114,6 +114,8 @@ bool parseLine(const std::string& text, CollectedLine& line) {
             line.sender = value;
         } else if (key == "message-id") {
             line.messageId = value;
+        } else if (key == "mail-key") {
+            line.mailKey = value;
         } else if (key == "mail") {
             if (!parseCount(value, 0, 100000000, line.mail))
                 return false;
@@ -231,8 +233,8 @@ bool Spool::open() {
     return true;
 }
 
-bool Spool::wasTaken(const std::string& messageId) {
-    return taken_.count(oneLine(messageId)) != 0;
+bool Spool::wasTaken(const std::string& mailKey) {
+    return taken_.count(oneLine(mailKey)) != 0;
 }
 
 void Spool::fail(const std::string& error) {
@@ -338,7 +340,7 @@ bool Spool::keepLines(std::vector<CollectedLine>& lines) {
     }
     // Only once the lines are on the disk: a mail named here is not read for lines again.
     for (const CollectedLine& line : lines)
-        if (!line.messageId.empty() && taken_.insert(oneLine(line.messageId)).second)
+        if (!line.mailKey.empty() && taken_.insert(oneLine(line.mailKey)).second)
             takenSaved_ = false;
     return true;
 }
@@ -387,8 +389,8 @@ std::vector<CollectedLine> Spool::loadLines() {
 void Spool::markWholeMailsTaken(const std::vector<CollectedLine>& lines) {
     std::map<std::tuple<std::string, int, int>, int> found;
     for (const CollectedLine& line : lines)
-        if (!line.messageId.empty() && line.linesOfMail > 0)
-            ++found[{line.messageId, line.mail, line.linesOfMail}];
+        if (!line.mailKey.empty() && line.linesOfMail > 0)
+            ++found[{oneLine(line.mailKey), line.mail, line.linesOfMail}];
     for (const auto& [mail, count] : found)
         if (count == std::get<2>(mail) && taken_.insert(std::get<0>(mail)).second)
             takenSaved_ = false;

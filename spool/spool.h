@@ -20,8 +20,8 @@ class ActivityLog;
 //   undelivered/NNN/ the event files of a reply that was given up
 //   bad/             entries that could not be read, kept for the operator
 //   set-aside/       mails set aside for the operator (made elsewhere; only aged out here)
-//   taken            the Message-IDs of taken mails whose lines are being served before the
-//                    server was seen to delete them
+//   taken            the keys (Message-ID, size, digest) of taken mails whose lines are being
+//                    served before the server was seen to delete them
 // Every entry is written to a temporary name, synced, renamed and its folder synced, so a crash
 // leaves either the whole entry or none; every removal and rename is followed by a sync of its
 // folder. Entries are named by a growing number, so they come back in the order they were made.
@@ -45,9 +45,9 @@ class Spool final : public LineKeeper {
     // whose lines are all among them counts as taken: its lines are kept, whether or not the
     // server deleted it.
     std::vector<CollectedLine> loadLines();
-    // Whether all the lines of the mail with this Message-ID were kept, by this run or the one
-    // before, and the mailbox was not seen to delete it since.
-    bool wasTaken(const std::string& messageId) override;
+    // Whether all the lines of the mail with this key (Message-ID, size and digest) were kept,
+    // by this run or the one before, and the mailbox was not seen to delete it since.
+    bool wasTaken(const std::string& mailKey) override;
     // The mailbox deleted what it was asked to: the taken mails are forgotten.
     void mailboxCommitted() override;
 

@@ -107,11 +107,11 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
     std::vector<CollectedLine> lines = {"stationinfo=a@b.example", "stationinfo=c@b.example",
                                         "stationinfo=e@d.example", "stationinfo=g@h.example"};
     for (int i : {0, 1}) {
-        lines[i].messageId = "one@b.example";
+        lines[i].mailKey = "one@b.example 100 ab12";
         lines[i].mail = 1;
         lines[i].linesOfMail = 2;
     }
-    lines[2].messageId = "two@d.example";
+    lines[2].mailKey = "two@d.example 50 cd34";
     lines[2].mail = 2;
     lines[2].linesOfMail = 1;
     lines[3].mail = 3;
@@ -119,19 +119,20 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
     {
         Spool spool(dir.path(), log);
         ASSERT_TRUE(spool.open());
-        EXPECT_FALSE(spool.wasTaken("one@b.example"));
+        EXPECT_FALSE(spool.wasTaken("one@b.example 100 ab12"));
         ASSERT_TRUE(spool.keepLines(lines));
-        EXPECT_TRUE(spool.wasTaken("one@b.example"));
+        EXPECT_TRUE(spool.wasTaken("one@b.example 100 ab12"));
+        EXPECT_FALSE(spool.wasTaken("one@b.example 100 ef56"));  // another mail, same id
         spool.mailboxCommitted();
-        EXPECT_FALSE(spool.wasTaken("one@b.example"));
+        EXPECT_FALSE(spool.wasTaken("one@b.example 100 ab12"));
     }
     auto takenAfterRestart = [&](std::size_t spooled) {
         Spool spool(dir.path(), log);
         EXPECT_TRUE(spool.open());
         EXPECT_EQ(spooled, spool.loadLines().size());
         std::string taken;
-        for (const char* id : {"one@b.example", "two@d.example", ""})
-            taken += spool.wasTaken(id) ? std::string(id) + " " : "";
+        for (const char* key : {"one@b.example 100 ab12", "two@d.example 50 cd34", ""})
+            taken += spool.wasTaken(key) ? std::string(key, std::strchr(key, ' ')) + " " : "";
         return taken;
     };
     EXPECT_EQ("one@b.example two@d.example ", takenAfterRestart(4));
