@@ -2,8 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <ctime>
 
 #include "activity/activity_log.h"
 #include "settings/text_routines.h"
@@ -155,6 +159,47 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
     }
     EXPECT_EQ("", takenAfterRestart(0));
     EXPECT_TRUE(log.entries().empty());
+}
+
+// What the spool set aside is removed once it is older than the limit, folders with their
+// files, each with an entry; what is newer stays.
+TEST(Spool, SetAsideEntriesAreRemovedAfterTheirDays) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    ASSERT_EQ(0, mkdir(dir.file("spool/set-aside").c_str(), 0700));
+    ASSERT_EQ(0, mkdir(dir.file("spool/undelivered/000000000005").c_str(), 0700));
+    writeFile(dir.file("spool/undelivered/000000000005/0302181430.bhz.mqx"), "given up");
+    writeFile(dir.file("spool/bad/line-000000000007"), "torn");
+    writeFile(dir.file("spool/bad/line-000000000008"), "torn later");
+    writeFile(dir.file("spool/set-aside/mail-1"), "poison");
+    const std::int64_t now = ::time(nullptr);
+    const std::int64_t day = 86400;
+    auto age = [&](const std::string& path, std::int64_t days) {
+        struct timespec times[2] = {{static_cast<time_t>(now - days * day), 0},
+                                    {static_cast<time_t>(now - days * day), 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, dir.file(path).c_str(), times, 0));
+    };
+    age("spool/undelivered/000000000005", 31);
+    age("spool/bad/line-000000000007", 31);
+    age("spool/bad/line-000000000008", 29);
+    age("spool/set-aside/mail-1", 31);
+    spool.removeOldEntries(now, 30);
+    EXPECT_FALSE(fileExists(dir.file("spool/undelivered/000000000005")));
+    EXPECT_FALSE(fileExists(dir.file("spool/bad/line-000000000007")));
+    EXPECT_TRUE(fileExists(dir.file("spool/bad/line-000000000008")));
+    EXPECT_FALSE(fileExists(dir.file("spool/set-aside/mail-1")));
+    EXPECT_THAT(log.entries(),
+                ::testing::ElementsAre(
+                    "02/19 07:05:09 Spool entry " + dir.file("spool/bad/line-000000000007") +
+                        " removed: older than 30 days",
+                    "02/19 07:05:09 Spool entry " + dir.file("spool/undelivered/000000000005") +
+                        " removed: older than 30 days",
+                    "02/19 07:05:09 Spool entry " + dir.file("spool/set-aside/mail-1") +
+                        " removed: older than 30 days"));
+    EXPECT_EQ(0, spool.failures());
 }
 
 }  // namespace
