@@ -433,14 +433,18 @@ std::string Spool::keepJob(MailJob& job, std::string& error) {
         ok = false;
     }
     if (!ok) {
-        // The files go back where they were, so the caller has them as before.
+        // The files go back where they were, so the caller has them as before. Their request
+        // is still in the spool, so nothing here needs to reach the disk; a folder left behind
+        // is removed at the next start.
         for (int i = 0; i < moved; ++i) {
             std::string name = baseName(job.attachments[i].str());
             std::string ignored;
-            moveDurably(building + name, job.attachments[i].str(), ignored);
+            if (::rename((building + name).c_str(), job.attachments[i].c_str()) != 0)
+                moveDurably(building + name, job.attachments[i].str(), ignored);
         }
         std::string ignored;
-        removeTreeDurably(building, ignored);
+        if (!removeTreeDurably(building, ignored))
+            ::rmdir(building.c_str());
         return {};
     }
     job = kept;
