@@ -69,6 +69,35 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     EXPECT_TRUE(spool.loadJobs().empty());
 }
 
+// An event file moves into the job's folder from the same file system (a rename) and from
+// another (a synced copy, then the original removed); either way the job names it there and
+// nothing is left where it was.
+TEST(Spool, EventFilesMoveInFromTheSameAndAnotherFileSystem) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    std::string shm = "/dev/shm/tarnwick-spool-test-" + std::to_string(::getpid()) + "/";
+    ASSERT_EQ(0, mkdir(shm.c_str(), 0700));
+    for (const std::string& from : {dir.path(), shm}) {
+        SCOPED_TRACE(from);
+        writeFile(from + "0302181430.bhz.mqx", "event data from " + from);
+        MailJob job;
+        job.to = "a@b.example";
+        job.attachments[0] = from + "0302181430.bhz.mqx";
+        job.attachmentCount = 1;
+        std::string error;
+        std::string id = spool.keepJob(job, error);
+        ASSERT_FALSE(id.empty()) << error;
+        EXPECT_EQ(dir.file("spool/queue/" + id + "/0302181430.bhz.mqx"), job.attachments[0]);
+        EXPECT_EQ("event data from " + from, readFile(job.attachments[0].str()));
+        EXPECT_FALSE(fileExists(from + "0302181430.bhz.mqx"));
+    }
+    rmdir(shm.c_str());
+    EXPECT_EQ(2u, spool.loadJobs().size());
+}
+
 // A folder a crash left half built (its line is still in the spool) or half removed (its reply
 // was sent) is taken up quietly; only an entry that cannot be read goes to bad/.
 TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
