@@ -247,8 +247,10 @@ void Spool::fail(const std::string& error) {
 void Spool::mailboxCommitted() {
     taken_.clear();
     takenSaved_ = false;
+    std::string path = dir_ + kTakenName;
     std::string error;
-    if (usable_ && !removeDurably(dir_ + kTakenName, error))
+    bool there = ::access(path.c_str(), F_OK) == 0 || errno != ENOENT;
+    if (usable_ && there && !removeDurably(path, error))
         fail(error);
 }
 
