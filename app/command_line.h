@@ -24,6 +24,7 @@ struct CommandLine {
     int maxLinesPerMail = 20;  // request lines served from one mail
     int maxRecipients = 5;     // recipients one request line may name
     std::string secretName;    // --set-password: pop, smtp or oauth2-client-secret
+    int keepDays = 30;         // days the spool keeps what it set aside
     std::string error;  // one line, for Mode::Error
 };
 

@@ -50,9 +50,16 @@ void MailerApp::startUp() {
     cycle_.reset();
     spool_.open();
     cycle_.resume();
+    lastSpoolSweep_ = clock_.now();
+    spool_.removeOldEntries(lastSpoolSweep_, keepDays_);
 }
 
 void MailerApp::onTick() {
+    constexpr std::int64_t kDay = 86400;
+    if (clock_.now() - lastSpoolSweep_ >= kDay) {
+        lastSpoolSweep_ = clock_.now();
+        spool_.removeOldEntries(lastSpoolSweep_, keepDays_);
+    }
     std::int64_t goodChecks = statistics_.goodPopLogins;
     cycle_.onTick();
     if (statistics_.goodPopLogins != goodChecks)
@@ -83,5 +90,6 @@ void MailerApp::loadRecorderSystems() {
 int MailerApp::exitCode() const {
     if (cycle_.droppedReplies() > 0)
         return 2;
-    return cycle_.mailCheckFailed() ? 1 : 0;
+    bool spoolFailed = spool_.failures() > 0 || cycle_.heldLines() > 0;
+    return cycle_.mailCheckFailed() || spoolFailed ? 1 : 0;
 }

@@ -33,13 +33,18 @@ class MailerApp {
     // The start of a run: counters zeroed, settings reset and loaded (the file is created when
     // missing), "Program Startup..." logged, "MapDrive is set but has no effect on this system"
     // (file) when a drive letter is set, the recorder configurations read, polling forced
-    // on when the settings are complete and off when not, the spool opened and what an earlier
-    // run left there taken up (its lines first, its unsent replies queued). Checks no mail.
+    // on when the settings are complete and off when not, the spool opened, what an earlier
+    // run left there taken up (its lines first, its unsent replies queued) and entries older
+    // than keepDays() removed from its bad/, undelivered/ and set-aside/. Checks no mail.
     void startUp();
 
     // One tick of the one-second timer. A tick whose mail check read the mailbox sets
-    // lastGoodCheck().
+    // lastGoodCheck(). Once a day the spool's old entries are removed again.
     void onTick();
+
+    // How many days the spool keeps what it set aside (--keep-days); 30 by default.
+    void setKeepDays(int days) { keepDays_ = days; }
+    int keepDays() const { return keepDays_; }
 
     // "Check Now": the check runs at a later tick, once no request is being served.
     void requestCheckNow() { cycle_.requestCheckNow(); }
@@ -76,7 +81,11 @@ class MailerApp {
     // For a single run: true once no line waits, no response is awaited, no check is asked
     // for and no reply is queued.
     bool finished() const { return !cycle_.busy(); }
-    // 0 all replies sent, 1 the mail check failed, 2 a reply was given up.
+    // True while anything waits to be done: finished() is false, or a request whose reply
+    // could not be kept waits in the spool to be served again.
+    bool workLeft() const { return cycle_.busy() || cycle_.heldLines() > 0; }
+    // 0 all replies sent, 1 the mail check failed or the spool could not be written (a request
+    // may then still wait in it), 2 a reply was given up.
     int exitCode() const;
 
     Clock& clock() { return clock_; }
@@ -101,4 +110,6 @@ class MailerApp {
     RequestCycle cycle_;
     std::int64_t startTime_ = 0;
     std::int64_t lastGoodCheck_ = 0;
+    int keepDays_ = 30;
+    std::int64_t lastSpoolSweep_ = 0;
 };

@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     }
     MailerApp app(clock, configDir);
     app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
+    app.setKeepDays(cl.keepDays);
     if (cl.mode == CommandLine::Mode::Desktop) {
 #ifdef TARNWICK_HAVE_GUI
         return runDesktop(app, cl.tickMs, argc, argv);

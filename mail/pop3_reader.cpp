@@ -1,8 +1,12 @@
 #include "mail/pop3_reader.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string_view>
 
 #include "activity/activity_log.h"
@@ -65,9 +69,17 @@ class MessageLines {
   public:
     enum Step { kMore, kEnd };
 
-    explicit MessageLines(MessageBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
+    explicit MessageLines(MessageBuffer& buffer)
+        : buffer_(buffer), digest_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
+        buffer_.clear();
+        if (digest_ && EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr) != 1)
+            digest_.reset();
+    }
 
     Step take(std::string_view raw) {
+        size_ += raw.size() + 1;
+        if (digest_)
+            EVP_DigestUpdate(digest_.get(), raw.data(), raw.size() + 1);  // its end as well
         if (mayMatter(raw)) {
             std::string text = replyText(raw);
             if (text == ".")
@@ -82,6 +94,22 @@ class MessageLines {
 
     bool isMime() const { return mime_; }
     std::vector<std::string>& plainLines() { return plainLines_; }
+
+    // What tells this mail from another that reuses its Message-ID: "<size> <digest>", the
+    // bytes as the server sent them and the start of their SHA-256.
+    std::string fingerprint() {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        std::string text = std::to_string(size_) + " ";
+        if (!digest_ || EVP_DigestFinal_ex(digest_.get(), md, &length) != 1)
+            return text + "-";
+        char hex[3];
+        for (unsigned int i = 0; i < length && i < 16; ++i) {
+            std::snprintf(hex, sizeof hex, "%02x", md[i]);
+            text += hex;
+        }
+        return text;
+    }
 
   private:
     // Only a line that begins with '.' or a key's first letter can end the message or be a
@@ -112,6 +140,8 @@ class MessageLines {
     std::vector<std::string> plainLines_;
     bool inHeader_ = true;
     bool mime_ = false;
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> digest_;
+    std::size_t size_ = 0;
 };
 
 // One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
@@ -435,7 +465,11 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
         ctx_.log.logNotice("Automatic mail from %s not answered", from.c_str());
         return;
     }
-    if (keeper_ && !reading.messageId.empty() && keeper_->wasTaken(reading.messageId)) {
+    // Known by its Message-ID and its content, so a different mail that reuses the Message-ID
+    // is served.
+    std::string mailKey =
+        reading.messageId.empty() ? std::string() : reading.messageId + " " + message.fingerprint();
+    if (keeper_ && !mailKey.empty() && keeper_->wasTaken(mailKey)) {
         // Read before a stop that came between keeping its lines and the server's deletion.
         ctx_.log.logMsg(false, "Mail <%s> was read before: its requests are already kept",
                         reading.messageId.c_str());
@@ -448,6 +482,7 @@ void Pop3Session::collectLines(MessageLines& message, int mail) {
         CollectedLine line(std::move(text));
         line.sender = reading.sender;
         line.messageId = reading.messageId;
+        line.mailKey = mailKey;
         line.mail = mail;
         line.linesOfMail = count;
         lines_.push_back(std::move(line));
