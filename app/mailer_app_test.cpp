@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,26 @@ TEST(MailerAppStartUp, ForcesPollingOnForCompleteSettings) {
     // The recorder configuration is read after the start is logged; here there is none.
     EXPECT_EQ(
         "02/19/03 07:05:09 Program Startup...\n"
+        "02/19/03 07:05:09 First MORNAK INI parse error\n",
+        readFile(dir.file("tarnwick.log")));
+}
+
+TEST(MailerAppStartUp, NamesTheKeyOfAValueItCannotTakeAndTakesCredentials) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"), std::string(kComplete) + "PopAuthMethod=token\n");
+    ASSERT_EQ(0, mkdir(dir.file("creds").c_str(), 0700));
+    writeFile(dir.file("creds/smtp-password"), "from systemd\n");
+    setenv("CREDENTIALS_DIRECTORY", dir.file("creds").c_str(), 1);
+    FakeClock clock;
+    MailerApp app(clock, dir.path());
+    app.startUp();
+    unsetenv("CREDENTIALS_DIRECTORY");
+    EXPECT_EQ("from systemd", app.settings().smtpPassword);
+    EXPECT_EQ("", app.settings().popAuthMethod);
+    EXPECT_EQ(
+        "02/19/03 07:05:09 Program Startup...\n"
+        "02/19/03 07:05:09 Settings Error: PopAuthMethod takes password/oauth2, not \"token\": "
+        "the value was not taken\n"
         "02/19/03 07:05:09 First MORNAK INI parse error\n",
         readFile(dir.file("tarnwick.log")));
 }

@@ -2,6 +2,9 @@
 #include <string>
 #include <vector>
 
+#include "accounts/device_authorization.h"
+#include "accounts/secrets.h"
+#include "accounts/set_password.h"
 #include "app/check_command.h"
 #include "app/command_line.h"
 #ifdef TARNWICK_HAVE_GUI
@@ -36,6 +39,15 @@ int main(int argc, char** argv) {
     SystemClock clock;
     if (cl.mode == CommandLine::Mode::Check)
         return runCheck(clock, configDir, std::cout);
+    if (cl.mode == CommandLine::Mode::SetPassword)
+        return runSetPassword(configDir, cl.secretName, 0, std::cout);
+    if (cl.mode == CommandLine::Mode::Authorize) {
+        MailerSettings settings;
+        resetSettings(settings);
+        loadSettings(settings, configDir + kSettingsFileName);
+        applyCredentials(settings, credentialsDirectory());
+        return runAuthorize(settings, clock, configDir, std::cout, 30000);
+    }
     std::string problem;
     if (!checkConfigFolder(configDir, problem)) {
         std::cerr << "tarnwick: " << problem << "\n";
@@ -55,6 +67,7 @@ int main(int argc, char** argv) {
     }
     MailerApp app(clock, configDir);
     app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
+    app.setKeepDays(cl.keepDays);
     if (cl.mode == CommandLine::Mode::Desktop) {
 #ifdef TARNWICK_HAVE_GUI
         return runDesktop(app, cl.tickMs, argc, argv);

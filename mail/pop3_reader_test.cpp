@@ -7,6 +7,8 @@
 
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "mail/access_token.h"
+#include "mail/base64.h"
 #include "mail/mail_context.h"
 #include "settings/mailer_settings.h"
 #include "spool/spool.h"
@@ -549,3 +551,50 @@ TEST_F(Pop3ReaderTest, OnlyTheFirstThousandRequestLinesOfAMailAreRead) {
     EXPECT_EQ("02/19 07:05:09 Mail <m1@x> from : only its first 1000 request lines are read",
               log.entries().back());
 }
+
+namespace {
+
+// Hands out the one token it was given.
+class OneToken final : public AccessTokenSource {
+  public:
+    explicit OneToken(std::string token) : token_(std::move(token)) {}
+    bool accessToken(MailAccount, bool, std::string& token, std::string&) override {
+        token = token_;
+        return true;
+    }
+
+  private:
+    std::string token_;
+};
+
+std::string b64(const std::string& bytes) {
+    Base64Coder coder;
+    coder.encode(bytes.data(), bytes.size());
+    return coder.encodedData();
+}
+
+TEST_F(Pop3ReaderTest, ALongOAuth2ResponseFollowsTheServersGoAhead) {
+    // A first response that does not fit a 255-octet command line waits for "+ " (RFC 5034).
+    std::string token(300, 't');
+    OneToken tokens(token);
+    settings.popAuthMethod = "oauth2";
+    ScriptedServer server;
+    server.sendLine("+OK POP3 ready").expectLine("CAPA");
+    server.sendLine("+OK").sendLine("SASL PLAIN XOAUTH2").sendLine(".");
+    server.expectLine("AUTH XOAUTH2").sendLine("+ ");
+    server.expectLine(b64("user=station\x01" "auth=Bearer " + token + "\x01\x01"));
+    server.sendLine("+OK Logged in.").expectLine("STAT").sendLine("+OK 0 0");
+    server.expectLine("QUIT").sendLine("+OK");
+    server.start();
+    settings.popServer = server.address();
+    MailContext& ctx = context();
+    ctx.tokens = &tokens;
+    int messages = -1;
+    std::string mechanism;
+    EXPECT_EQ(1, checkMailbox(ctx, messages, error, nullptr, &mechanism)) << error;
+    server.join();
+    EXPECT_EQ("XOAUTH2", mechanism);
+    EXPECT_THAT(server.failures(), IsEmpty());
+}
+
+}  // namespace

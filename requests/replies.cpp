@@ -46,7 +46,8 @@ int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFor
         queue_.giveUp(job);
         return 0;
     }
-    queue_.queueReq(job);
+    if (!queue_.queueReq(job))
+        notKept_ = true;
     return 0;
 }
 
@@ -98,7 +99,14 @@ void Replies::sendEventFiles(MailJob& job) {
                        toUpperAscii(request_.channels[i].str()).c_str());
     }
     job.body = body;
-    if (!sendOrQueue(job, true, "Send File Error = %s"))
+    bool wasNotKept = notKept_;
+    notKept_ = false;
+    bool sent = sendOrQueue(job, true, "Send File Error = %s");
+    bool kept = !notKept_;
+    notKept_ = notKept_ || wasNotKept;
+    // Files of a reply that went out are done with; so are those of a reply that could not be
+    // kept: its request is served again and the recorder cuts them anew.
+    if (!sent && kept)
         return;
     for (int i = 0; i < job.attachmentCount && i < MailJob::maxAttachments; ++i)
         ::unlink(job.attachments[i].c_str());

@@ -48,10 +48,13 @@ void RequestCycle::reset() {
     queue_.clear();
     resendCountdown_ = resendIdleTicks;
     mailCheckFailed_ = false;
-    currentLineId_.clear();
+    currentLine_ = CollectedLine{};
+    heldLines_.clear();
+    replies_.clearNotKept();
 }
 
 void RequestCycle::resume() {
+    removeAbandonedRequestFiles(context_.settings);
     requestLines_ = spool_.loadLines();
     int replies = queue_.resume();
     int lines = static_cast<int>(requestLines_.size());
@@ -61,8 +64,16 @@ void RequestCycle::resume() {
         context_.log.logNotice("Resuming %d requests and %d unsent replies", lines, replies);
 }
 
-void RequestCycle::lineDone(const std::string& spoolId) {
-    spool_.removeLine(spoolId);
+void RequestCycle::lineDone(const CollectedLine& line) {
+    settleLine(line, replies_.anyNotKept());
+    replies_.clearNotKept();
+}
+
+void RequestCycle::settleLine(const CollectedLine& line, bool replyNotKept) {
+    if (replyNotKept)
+        heldLines_.push_back(line);
+    else
+        spool_.removeLine(line.spoolId);
 }
 
 void RequestCycle::setCheckNowEnabled(bool enabled) {
@@ -146,6 +157,17 @@ void RequestCycle::idleStep(std::int64_t now) {
 }
 
 void RequestCycle::pollResendQueue() {
+    if (!heldLines_.empty()) {
+        // Served as if just read: their replies may be kept now.
+        context_.log.logMsg(false, "Serving %d kept requests again",
+                            static_cast<int>(heldLines_.size()));
+        requestLines_ = std::move(heldLines_);
+        heldLines_.clear();
+        linesPending_ = static_cast<int>(requestLines_.size());
+        nextLineIndex_ = 0;
+        resendCountdown_ = resendFailedTicks;
+        return;
+    }
     if (queue_.empty()) {
         resendCountdown_ = resendIdleTicks;
         return;
@@ -168,7 +190,7 @@ void RequestCycle::responseWaitStep() {
     if (responsesArrived()) {
         processResponses(context_, currentRequest_, bothSystems_, eventFileJob_, replies_);
         responseCountdown_ = 0;
-        lineDone(currentLineId_);
+        lineDone(currentLine_);
         if (linesPending_ == 0)
             setCheckNowEnabled(true);
         return;
@@ -177,7 +199,7 @@ void RequestCycle::responseWaitStep() {
         return;
     context_.log.logMsg(true, "No response from datalogger");
     replies_.sendErrorReport("No response from datalogger");
-    lineDone(currentLineId_);
+    lineDone(currentLine_);
     // With both systems asked this is the second system's file, written last.
     ::unlink(currentRequest_.requestFile.c_str());
     if (linesPending_ == 0)
@@ -220,11 +242,11 @@ RequestCycle::Verdict RequestCycle::dispatchLine() {
     }
     if (verdict != Verdict::kServed) {
         refused_.errors.push_back(refusalText(verdict, line.text));
-        refused_.spoolIds.push_back(line.spoolId);
+        refused_.lines.push_back(line);
     } else if (responseCountdown_ != 0) {
-        currentLineId_ = line.spoolId;
+        currentLine_ = line;
     } else {
-        lineDone(line.spoolId);
+        lineDone(line);
     }
     if (--linesPending_ == 0) {
         answerRefusedLines();
@@ -253,7 +275,9 @@ std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) 
 void RequestCycle::answerRefusedLines() {
     if (!refused_.errors.empty() && !refused_.sender.empty())
         replies_.sendRefusalReport(refused_.sender, refused_.messageId, refused_.errors);
-    for (const std::string& id : refused_.spoolIds) lineDone(id);
+    bool notKept = replies_.anyNotKept();
+    replies_.clearNotKept();
+    for (const CollectedLine& line : refused_.lines) settleLine(line, notKept);
     refused_ = RefusedLines{};
 }
 
