@@ -1,5 +1,10 @@
 #include "activity/activity_log.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/clock.h"
@@ -43,10 +48,17 @@ void ActivityLog::logNotice(const char* format, ...) {
 }
 
 void ActivityLog::log(LogPriority priority, const char* format, va_list args) {
-    char text[maxEntryChars + 1];
-    std::vsnprintf(text, sizeof text, format, args);
+    // The whole text is masked before it is cut, so no part of a secret stays at the cut.
+    va_list copy;
+    va_copy(copy, args);
+    int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
     // A requester's text may hold terminal controls: they are shown, never obeyed.
-    std::string shown = escapeControls(text).substr(0, maxEntryChars);
+    std::string masked = secrets_.apply(std::move(text));
+    masked.resize(std::min(masked.size(), maxEntryChars));
+    std::string shown = escapeControls(masked).substr(0, maxEntryChars);
     if (priority != LogPriority::kInfo)
         writeLogFile(shown);
     addToList(shown, priority);
@@ -71,9 +83,17 @@ void ActivityLog::writeLogFile(const std::string& text) {
     if (logFilePath_.empty())
         return;
     LocalTime t = clock_.localTime();
-    std::FILE* f = std::fopen(logFilePath_.c_str(), firstWrite_ ? "w" : "a");
-    if (!f)
+    // A link at the name is never followed, nor a FIFO waited on.
+    int fd = ::open(logFilePath_.c_str(),
+                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
+                        (firstWrite_ ? O_TRUNC : O_APPEND),
+                    0644);
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, firstWrite_ ? "w" : "a");
+    if (!f) {
+        if (fd >= 0)
+            ::close(fd);
         return;
+    }
     firstWrite_ = false;
     std::fprintf(f, "%02d/%02d/%02d %02d:%02d:%02d %s\n", t.month, t.day, t.year % 100, t.hour,
                  t.minute, t.second, text.c_str());

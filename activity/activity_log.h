@@ -4,6 +4,8 @@
 #include <deque>
 #include <string>
 
+#include "activity/secret_mask.h"
+
 class Clock;
 
 // How much an entry matters to whatever sorts entries by priority (the journal). Entries of
@@ -40,6 +42,9 @@ public:
     // The view is told of every later change; nullptr detaches it.
     void setView(LogView* view) { view_ = view; }
 
+    // From now on these secrets are masked in every entry too (the list, the file, the view).
+    void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
+
     // Formats one entry (cut to 511 characters), appends it to the log file when toFile is
     // set, and adds "MM/DD HH:MM:SS text" to the list, dropping the oldest of 1000.
     void logMsg(bool toFile, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -63,6 +68,7 @@ private:
     bool firstWrite_ = true;
     std::deque<std::string> list_;
     LogView* view_ = nullptr;
+    SecretMask secrets_;
 };
 
 inline constexpr const char* kLogFileName = "tarnwick.log";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -138,4 +139,15 @@ TEST(ActivityLog, TellsAViewThatAsksForItTheEntrysPriority) {
     EXPECT_EQ("02/19/03 07:05:09 POP Error: POP Connect Error\n"
               "02/19/03 07:05:09 Resuming 2 requests and 0 unsent replies\n",
               readFile(dir.file("tarnwick.log")));
+}
+
+TEST(ActivityLog, ALinkAtTheLogFilesNameIsNeverWrittenThrough) {
+    TempDir dir;
+    FakeClock clock;
+    writeFile(dir.file("victim"), "kept");
+    ASSERT_EQ(0, symlink(dir.file("victim").c_str(), dir.file("tarnwick.log").c_str()));
+    ActivityLog log(clock, dir.file("tarnwick.log"));
+    log.logMsg(true, "Program Startup...");
+    EXPECT_EQ("kept", readFile(dir.file("victim")));
+    EXPECT_EQ("02/19 07:05:09 Program Startup...", log.entries().back());
 }

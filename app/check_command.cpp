@@ -8,33 +8,38 @@
 #include <ostream>
 #include <vector>
 
+#include "accounts/account_tokens.h"
+#include "accounts/secrets.h"
+#include "accounts/token_command.h"
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/mail_context.h"
-#include "mail/mail_job.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
 #include "requests/recorder_config.h"
 #include "settings/mailer_settings.h"
+#include "settings/settings_secrets.h"
 #include "settings/text_routines.h"
 
 namespace {
 
-// Counts and prints the steps.
+// Counts and prints the steps, never with a secret of the settings in any form.
 class Steps {
   public:
     explicit Steps(std::ostream& out) : out_(out) {}
-    void ok(const std::string& what) { out_ << "ok    " << what << std::endl; }
+    void ok(const std::string& what) { out_ << secrets_.apply("ok    " + what) << std::endl; }
     void fail(const std::string& what, const std::string& why) {
-        out_ << "FAIL  " << what << ": " << why << std::endl;
+        out_ << secrets_.apply("FAIL  " + what + ": " + why) << std::endl;
         failed_ = true;
     }
-    void note(const std::string& what) { out_ << "note  " << what << std::endl; }
+    void note(const std::string& what) { out_ << secrets_.apply("note  " + what) << std::endl; }
     bool failed() const { return failed_; }
+    void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
 
   private:
     std::ostream& out_;
     bool failed_ = false;
+    SecretMask secrets_;
 };
 
 // Keeps the entries the mail dialogues log, for the server's own words.
@@ -59,7 +64,7 @@ std::vector<std::string> missingSettings(const MailerSettings& s) {
     need(!s.stationName.empty(), "StationName");
     need(!s.popServer.empty(), "PopServer");
     need(!s.popUser.empty(), "PopUser");
-    need(!s.popPassword.empty(), "PopKeyStr");
+    need(!s.popPassword.empty() || popUsesOAuth2(s), "PopKeyStr");
     need(s.popCheckTime >= 1 && s.popCheckTime <= 60, "PopCheckTime (1 to 60)");
     need(!s.smtpServer.empty(), "SmtpServer");
     need(!s.fromUser.empty(), "FromUser");
@@ -82,10 +87,15 @@ void checkSettings(Steps& steps, const std::string& path, MailerSettings& settin
         return;
     }
     std::fclose(file);
-    loadSettings(settings, path);
+    std::vector<std::string> problems;
+    loadSettings(settings, path, &problems);
+    for (const std::string& problem : problems) steps.fail("settings " + path, problem);
+    steps.addSecrets(settingsSecrets(settings));
     std::vector<std::string> missing = missingSettings(settings);
     std::string from = settings.fromUser.str();
     std::size_t open = from.find('<');
+    if (!problems.empty())
+        return;
     if (missing.empty() && (open == std::string::npos || from.find('>', open) == std::string::npos))
         steps.fail("settings " + path, "FromUser has no address in angle brackets");
     else if (!missing.empty())
@@ -141,13 +151,14 @@ void checkPop(Steps& steps, MailContext& context) {
     }
     std::string what = "POP3 " + settings.popServer.str();
     int messages = 0;
-    std::string error, said;
-    if (!checkMailbox(context, messages, error, &said)) {
+    std::string error, said, mechanism;
+    if (!checkMailbox(context, messages, error, &said, &mechanism)) {
         steps.fail(what, said.empty() ? error : error + "; the server said: " + said);
         return;
     }
-    steps.ok(what + ": logged in as " + settings.popUser.str() + ", " + std::to_string(messages) +
-             (messages == 1 ? " message" : " messages") + " waiting, none retrieved");
+    steps.ok(what + ": logged in as " + settings.popUser.str() + " with " + mechanism + ", " +
+             std::to_string(messages) + (messages == 1 ? " message" : " messages") +
+             " waiting, none retrieved");
 }
 
 void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
@@ -156,16 +167,10 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         steps.fail("SMTP", "SmtpServer is not set");
         return;
     }
-    MailJob job;
-    job.smtpServer = settings.smtpServer.view();
-    job.smtpAuth = settings.smtpAuth;
-    job.smtpUser = settings.smtpUser.view();
-    job.smtpPassword = settings.smtpPassword.view();
-    job.from = settings.fromUser.view();
     std::string what = "SMTP " + settings.smtpServer.str();
     std::size_t before = entries.lines.size();
-    std::string error;
-    if (!smtpCheckLogin(context, job, error)) {
+    std::string error, mechanism;
+    if (!smtpCheckLogin(context, error, &mechanism)) {
         // The server's own words, when the dialogue logged them.
         for (std::size_t i = before; i < entries.lines.size(); ++i) {
             std::size_t at = entries.lines[i].find("SMTP server said: ");
@@ -176,9 +181,39 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         return;
     }
     steps.ok(what +
-             (settings.smtpAuth ? ": login as " + settings.smtpUser.str() + " accepted"
-                                : ": greeting accepted, no login set") +
+             (!mechanism.empty()
+                  ? ": login as " + settings.smtpUser.str() + " with " + mechanism + " accepted"
+                  : ": greeting accepted, no login set") +
              ", nothing sent");
+}
+
+// The access token of each OAuth2 login, taken as a run takes it: from the account's token
+// command, or once from the OAuth2 client for both. The token itself is never shown.
+void checkTokens(Steps& steps, const MailerSettings& settings, AccountTokens& tokens) {
+    bool clientChecked = false;
+    for (MailAccount account : {MailAccount::kPop, MailAccount::kSmtp}) {
+        bool pop = account == MailAccount::kPop;
+        if (!(pop ? popUsesOAuth2(settings) : smtpUsesOAuth2(settings)))
+            continue;
+        const std::string& command = pop ? settings.popTokenCommand : settings.smtpTokenCommand;
+        std::string token, error;
+        if (!command.empty()) {
+            std::vector<std::string> words = commandWords(command);
+            std::string what = std::string(pop ? "POP3" : "SMTP") + " token command " +
+                               (words.empty() ? "" : words.front());
+            if (tokens.accessToken(account, false, token, error))
+                steps.ok(what + ": a token was printed");
+            else
+                steps.fail(what, error);
+        } else if (!clientChecked) {
+            clientChecked = true;
+            if (tokens.accessToken(account, false, token, error))
+                steps.ok("OAuth2 token from " + tokens.tokenHost() + ": expires in " +
+                         std::to_string(tokens.lastExpiresIn()) + " s");
+            else
+                steps.fail("OAuth2 token", error);
+        }
+    }
 }
 
 }  // namespace
@@ -188,6 +223,7 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
     MailerSettings settings;
     resetSettings(settings);
     checkSettings(steps, configDir + kSettingsFileName, settings);
+    applyCredentials(settings, credentialsDirectory());
 
     if (settings.mornakDir.empty())
         steps.fail("first recorder system", "MornakDir is not set");
@@ -202,10 +238,13 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
 
     // The dialogues log as in a run, into a list of their own: no file is touched.
     ActivityLog log(clock, "");
+    log.addSecrets(settingsSecrets(settings));
     EntryKeeper entries;
     log.setView(&entries);
     Statistics statistics;
-    MailContext context{settings, log, statistics, clock, timeoutMs};
+    AccountTokens tokens(settings, clock, configDir, timeoutMs);
+    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens};
+    checkTokens(steps, settings, tokens);
     checkPop(steps, context);
     checkSmtp(steps, context, entries);
     log.setView(nullptr);

@@ -10,9 +10,13 @@ class Clock;
 //   settings              the settings file read and complete (a MapDrive letter is noted)
 //   recorder systems      each configured system's mornak.ini read, with its channel IDs
 //   folders               the request folders and the temporary folder usable (read, write)
-//   POP3                  login and STAT: nothing is retrieved or deleted
-//   SMTP                  greeting, AUTH when the settings ask for it, QUIT: nothing is sent
+//   OAuth2 token          for an OAuth2 login: "OAuth2 token from HOST: expires in N s", or
+//                         the token command's result
+//   POP3                  login (and its mechanism) and STAT: nothing retrieved or deleted
+//   SMTP                  greeting, AUTH when the settings ask for it (and its mechanism),
+//                         QUIT: nothing is sent
 // Writes nothing: the settings file, the log file and the spool stay as they are, so it may
-// run beside the robot. No password appears in the output. timeoutMs is the wait for every
+// run beside the robot, except that a refresh token the server replaces is kept. No password,
+// token or secret appears in the output. timeoutMs is the wait for every
 // socket read and write. Returns 0 when every step passed, 1 when one failed.
 int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs = 30000);

@@ -71,8 +71,9 @@ TEST_F(CheckCommandTest, GoodPasswordsPassEveryStepWithNothingDeletedAndNothingS
     std::string out;
     EXPECT_EQ(0, check(out)) << out;
     EXPECT_EQ(localLines() + "ok    POP3 " + dovecot.address() +
-                  ": logged in as station, 1 message waiting, none retrieved\n" + "ok    SMTP " +
-                  smtp.address() + ": login as robot accepted, nothing sent\n",
+                  ": logged in as station with USER/PASS, 1 message waiting, none retrieved\n" +
+                  "ok    SMTP " + smtp.address() +
+                  ": login as robot with LOGIN accepted, nothing sent\n",
               out);
     EXPECT_EQ(1, dovecot.messageCount());
     EXPECT_TRUE(smtp.messages(0).empty());

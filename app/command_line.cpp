@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "accounts/set_password.h"
+
 namespace {
 
 bool parsePositiveInt(const std::string& text, int& value) {
@@ -51,6 +53,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.mode = CommandLine::Mode::Once;
         } else if (a == "--check") {
             c.mode = CommandLine::Mode::Check;
+        } else if (a == "--authorize") {
+            c.mode = CommandLine::Mode::Authorize;
+        } else if (name == "--set-password") {
+            c.mode = CommandLine::Mode::SetPassword;
+            if (!takeValue(c.secretName) || !isSecretName(c.secretName))
+                return fail("option --set-password needs pop, smtp or oauth2-client-secret");
         } else if (a == "--level-prefix") {
             c.levelPrefix = true;
         } else if (name == "--metrics-file") {
@@ -67,6 +75,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             std::string value;
             if (!takeValue(value) || !parsePositiveInt(value, c.maxRecipients))
                 return fail("option --max-recipients needs a whole number above 0");
+        } else if (name == "--keep-days") {
+            std::string value;
+            if (!takeValue(value) || !parsePositiveInt(value, c.keepDays))
+                return fail("option --keep-days needs a whole number of days above 0");
         } else if (name == "--tick-ms") {
             std::string value;
             if (!takeValue(value) || !parsePositiveInt(value, c.tickMs))
@@ -85,8 +97,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 const char* usageText() {
     return "Usage: tarnwick [--headless | --once | --check] [--config-dir DIR] [--tick-ms N]\n"
+           "       tarnwick --authorize [--config-dir DIR]\n"
+           "       tarnwick --set-password pop|smtp|oauth2-client-secret [--config-dir DIR]\n"
            "                [--metrics-file PATH] [--level-prefix]\n"
-           "                [--max-lines-per-mail N] [--max-recipients N]\n"
+           "                [--max-lines-per-mail N] [--max-recipients N] [--keep-days N]\n"
            "\n"
            "  (no mode)         open the desktop window\n"
            "  --headless        run the robot without a window; the activity list goes to\n"
@@ -95,10 +109,18 @@ const char* usageText() {
            "                    configurations again\n"
            "  --once            check the mailbox once, serve every request, retry unsent\n"
            "                    replies, then exit: 0 all replies sent, 1 the mail check\n"
-           "                    failed, 2 a reply was given up\n"
+           "                    or the spool failed, 2 a reply was given up; 4 (also\n"
+           "                    --headless) SIGTERM or SIGINT stopped it with work left in\n"
+           "                    the spool\n"
            "  --check           test the settings, the recorder configurations and the logins\n"
            "                    to both mail servers (nothing deleted, nothing sent); one line\n"
            "                    per step; exit 0 all passed, 1 one failed\n"
+           "  --authorize       sign in once for the OAuth2 refresh_token grant (device code):\n"
+           "                    prints where to sign in, waits, keeps the refresh token in\n"
+           "                    oauth2-refresh-token; exit 0 signed in, 1 not\n"
+           "  --set-password WHICH  read one line from stdin (not echoed) and write it to\n"
+           "                    tarnwick.ini as the pop or smtp password or the OAuth2 client\n"
+           "                    secret\n"
            "  --config-dir DIR  where tarnwick.ini and tarnwick.log live (default: the\n"
            "                    directory of the executable)\n"
            "  --tick-ms N       length of one tick in milliseconds (default 1000)\n"
@@ -106,6 +128,8 @@ const char* usageText() {
            "                    refused (default 20)\n"
            "  --max-recipients N  recipients one request line may name; a line with more is\n"
            "                    refused (default 5)\n"
+           "  --keep-days N     days the spool keeps its bad/, undelivered/ and set-aside/\n"
+           "                    entries (default 30)\n"
            "  --metrics-file PATH  keep the counters and the health of the run in PATH, in the\n"
            "                    Prometheus text format (--headless, --once)\n"
            "  --level-prefix    begin each list line with its syslog level: <3> for a failure,\n"

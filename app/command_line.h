@@ -5,7 +5,17 @@
 
 // What the command line asks for.
 struct CommandLine {
-    enum class Mode { Desktop, Headless, Once, Check, Help, Version, Error };
+    enum class Mode {
+        Desktop,
+        Headless,
+        Once,
+        Check,
+        Authorize,
+        SetPassword,
+        Help,
+        Version,
+        Error
+    };
     Mode mode = Mode::Desktop;
     std::string configDir;  // empty: the executable's directory
     int tickMs = 1000;
@@ -13,6 +23,8 @@ struct CommandLine {
     bool levelPrefix = false;  // "<3>" and "<6>" before each list line (headless, single run)
     int maxLinesPerMail = 20;  // request lines served from one mail
     int maxRecipients = 5;     // recipients one request line may name
+    std::string secretName;    // --set-password: pop, smtp or oauth2-client-secret
+    int keepDays = 30;         // days the spool keeps what it set aside
     std::string error;  // one line, for Mode::Error
 };
 

@@ -54,3 +54,13 @@ TEST(CommandLine, ReadsTheLimitsOfOneMail) {
     EXPECT_EQ(5, c.maxRecipients);
     EXPECT_EQ(Mode::Error, parseCommandLine({"--max-recipients", "0"}).mode);
 }
+
+TEST(CommandLine, ReadsTheAccountCommands) {
+    EXPECT_EQ(Mode::Authorize, parseCommandLine({"--authorize", "--config-dir", "/x"}).mode);
+    CommandLine c = parseCommandLine({"--set-password", "oauth2-client-secret"});
+    EXPECT_EQ(Mode::SetPassword, c.mode);
+    EXPECT_EQ("oauth2-client-secret", c.secretName);
+    EXPECT_EQ("smtp", parseCommandLine({"--set-password=smtp"}).secretName);
+    EXPECT_EQ("option --set-password needs pop, smtp or oauth2-client-secret",
+              parseCommandLine({"--set-password", "imap"}).error);
+}

@@ -8,8 +8,10 @@ Usage: end_to_end_test.py BUILD_DIR [unittest options]
 import email
 import email.message
 import email.policy
+import fcntl
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -19,6 +21,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
 from loopback_servers import Dovecot, SmtpServer, free_port  # noqa: E402
+from oauth2_endpoint import CLIENT_ID, OAuth2Endpoint  # noqa: E402
 
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "build"
 TARNWICK = os.path.join(BUILD, "app", "tarnwick")
@@ -63,7 +66,7 @@ def make_certificates(directory):
                    check=True, capture_output=True)
     extensions = os.path.join(directory, "server.ext")
     with open(extensions, "w") as f:
-        f.write("subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n")
+        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
     subprocess.run(["openssl", "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key,
                     "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", cert],
                    check=True, capture_output=True)
@@ -75,20 +78,28 @@ class Station:
     """A station in a temp dir: mailbox, recorder, settings, and a way to run the robot."""
 
     def __init__(self, smtp_login=None, smtp_port=None, start_smtp=True, recorder_args=(),
-                 tls=False):
+                 tls=False, oauth2=False):
+        """oauth2: both logins with OAuth2 tokens of an endpoint of the test's own (the
+        refresh_token grant, rotating), which both servers ask about each token."""
         self.root = tempfile.mkdtemp(prefix="tarnwick-e2e-")
         os.chmod(self.root, 0o755)
         self.environment = dict(os.environ)
         pem = None
-        if tls:
+        self.endpoint = None
+        introspection = None
+        if tls or oauth2:
             ca, cert, key = make_certificates(self.root)
             self.environment["SSL_CERT_FILE"] = ca
             pem = (cert, key)
-        self.dovecot = Dovecot(os.path.join(self.root, "pop"), tls=pem)
+        if oauth2:
+            self.endpoint = OAuth2Endpoint(cert, key, rotate=True)
+            introspection = (self.endpoint.url + "/introspect", ca)
+        self.dovecot = Dovecot(os.path.join(self.root, "pop"), tls=pem if tls else None,
+                               oauth2=introspection)
         self.smtp_port = smtp_port or free_port()
         self.smtp_login = smtp_login
         self.smtp = (SmtpServer(self.smtp_port, smtp_login, tls_mode="starttls" if tls else None,
-                                tls=pem) if start_smtp else None)
+                                tls=pem, oauth2=introspection) if start_smtp else None)
         pop_server = f"pop3s://localhost:{self.dovecot.tls_port}" if tls else \
             f"127.0.0.1:{self.dovecot.port}"
         smtp_server = f"smtp+starttls://localhost:{self.smtp_port}" if tls else \
@@ -104,19 +115,30 @@ class Station:
             [RECORDER, "--config", self.mornak, "--requests", self.requests, *recorder_args],
             stdout=subprocess.DEVNULL)
         self.config = os.path.join(self.root, "config")
-        os.makedirs(self.config)
+        os.makedirs(self.config, mode=0o700)
         auth = ""
         if smtp_login:
             auth = (f"SmtpAuth=1\nSmtpUser={smtp_login[0]}\n"
                     f"SmtpKeyStr={smtp_login[1].encode().hex()}\n")
+        password = f"PopKeyStr={self.dovecot.password.encode().hex()}\n"
+        if oauth2:
+            password = ""
+            auth = (f"SmtpUser={self.dovecot.user}\nPopAuthMethod=oauth2\n"
+                    f"SmtpAuthMethod=oauth2\nOAuth2TokenUrl={self.endpoint.url}/token\n"
+                    f"OAuth2ClientId={CLIENT_ID}\nOAuth2Grant=refresh_token\n")
+            with open(os.path.join(self.config, "oauth2-refresh-token"), "w") as f:
+                f.write("rt-1\n")
+        self.settings = (f"StationName={STATION}\nPopServer={pop_server}\n"
+                         f"PopUser={self.dovecot.user}\n{password}PopCheckTime=30\n"
+                         f"SmtpServer={smtp_server}\n{auth}"
+                         f"FromUser=ANMO Robot <robot@anmo.example>\n"
+                         f"TempDir={self.temp}/\nMornakDir={self.mornak}/\n"
+                         f"MornakReq={self.requests}/\n")
+        self.write_settings(self.settings)
+
+    def write_settings(self, text):
         with open(os.path.join(self.config, "tarnwick.ini"), "w") as f:
-            f.write(f"StationName={STATION}\nPopServer={pop_server}\n"
-                    f"PopUser={self.dovecot.user}\n"
-                    f"PopKeyStr={self.dovecot.password.encode().hex()}\nPopCheckTime=30\n"
-                    f"SmtpServer={smtp_server}\n{auth}"
-                    f"FromUser=ANMO Robot <robot@anmo.example>\n"
-                    f"TempDir={self.temp}/\nMornakDir={self.mornak}/\n"
-                    f"MornakReq={self.requests}/\n")
+            f.write(text)
 
     def mail(self, *lines, sender="someone@example.org", message_id=None):
         header = f"Message-ID: {message_id}\n" if message_id else ""
@@ -128,6 +150,13 @@ class Station:
         done = subprocess.run([TARNWICK, "--once", "--config-dir", self.config,
                                "--tick-ms", TICK_MS], capture_output=True, text=True,
                               errors="replace", timeout=timeout, env=self.environment)
+        return done.returncode, done.stdout
+
+    def check(self):
+        """Runs tarnwick --check; returns (exit code, stdout)."""
+        done = subprocess.run([TARNWICK, "--check", "--config-dir", self.config],
+                              capture_output=True, text=True, errors="replace", timeout=120,
+                              env=self.environment)
         return done.returncode, done.stdout
 
     def log(self):
@@ -143,6 +172,8 @@ class Station:
         if self.smtp:
             self.smtp.stop()
         self.dovecot.stop()
+        if self.endpoint:
+            self.endpoint.stop()
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -209,6 +240,65 @@ class EndToEnd(unittest.TestCase):
         [reply] = s.replies()
         self.assertTrue(s.smtp.messages[0]["authenticated"])
         self.assertEqual(["0302181430.bhz.mqx"], list(attachments_of(reply)))
+
+    def test_a_request_is_served_with_oauth2_on_both_sides(self):
+        s = self.station(oauth2=True)
+        s.mail(REQUEST.format(channels="bhz", reply="alice@uni.example"))
+        code, out = s.run()
+        self.assertEqual(0, code, out)
+        self.assertEqual(0, s.dovecot.waiting())
+        [reply] = s.replies()
+        self.assertTrue(s.smtp.messages[0]["authenticated"])
+        self.assertEqual(["0302181430.bhz.mqx"], list(attachments_of(reply)))
+        # One token served both logins; the refresh token the endpoint replaced was kept.
+        self.assertEqual(1, s.endpoint.count)
+        with open(os.path.join(s.config, "oauth2-refresh-token")) as f:
+            self.assertEqual("rt-2\n", f.read())
+        code, out = s.check()
+        self.assertEqual(0, code, out)
+        self.assertIn("ok    OAuth2 token from 127.0.0.1: expires in 3600 s\n", out)
+        self.assertIn(f"ok    POP3 127.0.0.1:{s.dovecot.port}: logged in as station with "
+                      "OAUTHBEARER, 0 messages waiting, none retrieved\n", out)
+        self.assertIn(f"ok    SMTP 127.0.0.1:{s.smtp_port}: login as station with OAUTHBEARER "
+                      "accepted, nothing sent\n", out)
+        for secret in ("at-1", "at-2", "rt-1", "rt-2", "rt-3"):
+            self.assertNotIn(secret, out + "\n".join(s.log()))
+
+    def test_a_token_the_servers_refuse_is_fetched_again_once_and_reported(self):
+        s = self.station(oauth2=True)
+        counter = os.path.join(s.root, "tokens-printed")
+        command = (f"sh -c 'echo x >> {counter}; echo bad-token-$(wc -l < {counter})'")
+        s.write_settings(s.settings + f"PopTokenCommand={command}\nSmtpTokenCommand={command}\n")
+        code, out = s.check()
+        self.assertEqual(1, code, out)
+        words = '{"status": "invalid_token", "schemes": "bearer", "scope": "mail"}'
+        self.assertIn(f"FAIL  POP3 127.0.0.1:{s.dovecot.port}: the server refused the OAuth2 "
+                      'token: {"status":"invalid_token"}', out)
+        self.assertIn(f"FAIL  SMTP 127.0.0.1:{s.smtp_port}: the server refused the OAuth2 "
+                      f"token: {words}", out)
+        with open(counter) as f:
+            self.assertEqual(2 + 2 + 2, len(f.readlines()))  # one for each token step, two for each login
+        self.assertNotIn("bad-token", out)
+
+    def test_a_queued_reply_is_resent_through_the_server_a_reload_names(self):
+        s = self.station(start_smtp=False)
+        s.mail(REQUEST.format(channels="bhz", reply="a@x.example"))
+        robot = subprocess.Popen([TARNWICK, "--headless", "--config-dir", s.config, "--tick-ms",
+                                  TICK_MS], stdout=subprocess.DEVNULL, env=s.environment)
+        self.addCleanup(robot.wait)
+        self.addCleanup(robot.terminate)
+        wait_for(lambda: "Program Startup..." in safe_log(s), "the start")
+        robot.send_signal(signal.SIGUSR1)
+        wait_for(lambda: "Send File Error = Can't connect to 127.0.0.1:%d" % s.smtp_port
+                 in safe_log(s), "the failed send")
+        server = SmtpServer()
+        self.addCleanup(server.stop)
+        s.write_settings(s.settings.replace(f"127.0.0.1:{s.smtp_port}", f"127.0.0.1:{server.port}"))
+        robot.send_signal(signal.SIGHUP)
+        wait_for(lambda: server.messages, "the resend through the new server")
+        self.assertEqual("Your Event File", parse(server.messages[0])["Subject"])
+        self.assertEqual([], os.listdir(s.temp))
+        self.assertNotIn("Resend Error", "\n".join(s.log()))
 
     def test_error_reports_and_station_information(self):
         s = self.station()
@@ -296,12 +386,45 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(message["authenticated"])
         self.assertNotIn("smtp-secret", out)
 
+    def test_one_robot_per_config_folder_and_the_folder_must_be_its_own(self):
+        s = self.station()
+        s.mail(REQUEST.format(channels="bhz", reply="ann@uni.example"))
+        command = [TARNWICK, "--config-dir", s.config, "--tick-ms", TICK_MS]
+        with open(os.path.join(s.config, "tarnwick.lock"), "a+") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            holder.write(f"{os.getpid()}\n")
+            holder.flush()
+            second = subprocess.run([*command, "--once"], capture_output=True, text=True,
+                                    timeout=60, env=s.environment)
+            check = subprocess.run([*command, "--check"], capture_output=True, text=True,
+                                   timeout=60, env=s.environment)
+        self.assertEqual(3, second.returncode, second.stderr)
+        self.assertEqual(f"tarnwick: Another Tarnwick (pid {os.getpid()}) is using {s.config}\n",
+                         second.stderr)
+        self.assertIn("ok    POP3", check.stdout)
+        self.assertEqual(1, s.dovecot.waiting(), "the mail waits for the robot")
+
+        os.chmod(s.config, 0o775)
+        refused = subprocess.run([*command, "--once"], capture_output=True, text=True,
+                                 timeout=60, env=s.environment)
+        self.assertEqual(2, refused.returncode)
+        self.assertEqual(f"tarnwick: {s.config}: is writable by its group (mode 0775); "
+                         f"chmod go-w {s.config}\n", refused.stderr)
+
     def test_a_failing_mailbox_gives_exit_code_one(self):
         s = self.station()
         s.dovecot.stop()
         code, out = s.run()
         self.assertEqual(1, code, out)
         self.assertIn("POP Error: POP Connect Error", s.log())
+
+
+def wait_for(condition, what, timeout=120):
+    end = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > end:
+            raise AssertionError(f"no {what} within {timeout} s")
+        time.sleep(0.02)
 
 
 def safe_log(station):

@@ -163,8 +163,11 @@ int runHeadless(MailerApp& app, const HeadlessOptions& options, std::ostream& ou
         std::int64_t now = monotonicMs();
         if (now < deadline) {
             int sig = signals.wait(deadline - now);
-            if (sig == SIGINT || sig == SIGTERM)
+            if (sig == SIGINT || sig == SIGTERM) {
+                // What is left waits in the spool for the next run.
+                exitCode = app.workLeft() ? kExitStoppedWithWorkLeft : 0;
                 break;
+            }
             if (sig == SIGUSR1)
                 app.requestCheckNow();
             if (sig == SIGHUP && !reloadAsked) {

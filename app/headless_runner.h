@@ -18,7 +18,9 @@ struct HeadlessOptions {
 // the activity list printed to out. When stdout is the journal, or levelPrefix is set, each
 // line begins with its syslog level: "<3>" for an entry that also went to the log file, "<6>"
 // for the rest.
-// SIGTERM and SIGINT end the run like a confirmed exit (nothing saved) with 0; SIGUSR1 asks for
+// SIGTERM and SIGINT end the run like a confirmed exit, with 0, or with 4
+// (kExitStoppedWithWorkLeft) when work was left: a line waiting or held, a response awaited, a
+// check asked for or a reply queued (the spool keeps it for the next run); SIGUSR1 asks for
 // a mail check; SIGHUP reads the settings and the recorder configurations again between two
 // ticks, once no request waits for the recorder's answer. The service manager is told when the
 // robot is ready, reloading and stopping (sd_notify). With a metrics file, the file is written
@@ -27,6 +29,9 @@ struct HeadlessOptions {
 // run ends by itself when the robot has nothing left to do, with MailerApp::exitCode(). Returns
 // the exit code.
 int runHeadless(MailerApp& app, const HeadlessOptions& options, std::ostream& out);
+
+// The exit code of a run ended by SIGTERM or SIGINT with work left.
+inline constexpr int kExitStoppedWithWorkLeft = 4;
 
 // The same with the default options but the tick and the single run.
 int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out);

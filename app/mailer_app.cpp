@@ -1,8 +1,10 @@
 #include "app/mailer_app.h"
 
+#include "accounts/secrets.h"
 #include "mail/network_transport.h"
 #include "platform/clock.h"
 #include "requests/recorder_config.h"
+#include "settings/settings_secrets.h"
 
 namespace {
 
@@ -21,9 +23,10 @@ MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transpo
       configDir_(std::move(configDir)),
       log_(clock, configDir_ + kLogFileName),
       spool_(configDir_, log_),
+      tokens_(settings_, clock, configDir_, timeoutMs),
       cycle_(RequestContext{settings_, log_, clock}, statistics_,
              chooseTransport(transport, ownTransport_,
-                             MailContext{settings_, log_, statistics_, clock, timeoutMs}),
+                             MailContext{settings_, log_, statistics_, clock, timeoutMs, &tokens_}),
              spool_) {}
 
 MailerApp::~MailerApp() = default;
@@ -33,8 +36,12 @@ void MailerApp::startUp() {
     startTime_ = clock_.now();
     lastGoodCheck_ = 0;
     resetSettings(settings_);
-    loadSettings(settings_, settingsPath());
+    std::vector<std::string> problems;
+    loadSettings(settings_, settingsPath(), &problems);
+    applyCredentials(settings_, credentialsDirectory());
+    log_.addSecrets(settingsSecrets(settings_));
     log_.logNotice("Program Startup...");
+    logSettingsProblems(problems);
     // A drive letter names nothing here; the file keeps it for the system that set it.
     if (settings_.mapDrive != '\0' && settings_.mapDrive != ' ')
         log_.logNotice("MapDrive is set but has no effect on this system");
@@ -45,9 +52,18 @@ void MailerApp::startUp() {
     cycle_.reset();
     spool_.open();
     cycle_.resume();
+    lastSpoolSweep_ = clock_.now();
+    spool_.removeOldEntries(lastSpoolSweep_, keepDays_);
 }
 
 void MailerApp::onTick() {
+    // The window may have changed a password since the last tick.
+    log_.addSecrets(settingsSecrets(settings_));
+    constexpr std::int64_t kDay = 86400;
+    if (clock_.now() - lastSpoolSweep_ >= kDay) {
+        lastSpoolSweep_ = clock_.now();
+        spool_.removeOldEntries(lastSpoolSweep_, keepDays_);
+    }
     std::int64_t goodChecks = statistics_.goodPopLogins;
     cycle_.onTick();
     if (statistics_.goodPopLogins != goodChecks)
@@ -56,11 +72,20 @@ void MailerApp::onTick() {
 
 void MailerApp::reload() {
     resetSettings(settings_);
-    loadSettings(settings_, settingsPath());
+    std::vector<std::string> problems;
+    loadSettings(settings_, settingsPath(), &problems);
+    applyCredentials(settings_, credentialsDirectory());
+    log_.addSecrets(settingsSecrets(settings_));
     log_.logMsg(false,
                 "Settings reloaded: tarnwick.ini and the recorder configurations read again");
+    logSettingsProblems(problems);
     loadRecorderSystems();
     settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
+}
+
+void MailerApp::logSettingsProblems(const std::vector<std::string>& problems) {
+    for (const std::string& problem : problems)
+        log_.logMsg(true, "Settings Error: %s", problem.c_str());
 }
 
 void MailerApp::loadRecorderSystems() {
@@ -70,5 +95,6 @@ void MailerApp::loadRecorderSystems() {
 int MailerApp::exitCode() const {
     if (cycle_.droppedReplies() > 0)
         return 2;
-    return cycle_.mailCheckFailed() ? 1 : 0;
+    bool spoolFailed = spool_.failures() > 0 || cycle_.heldLines() > 0;
+    return cycle_.mailCheckFailed() || spoolFailed ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "activity/activity_log.h"
+#include "accounts/account_tokens.h"
 #include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
@@ -32,13 +33,18 @@ class MailerApp {
     // The start of a run: counters zeroed, settings reset and loaded (the file is created when
     // missing), "Program Startup..." logged, "MapDrive is set but has no effect on this system"
     // (file) when a drive letter is set, the recorder configurations read, polling forced
-    // on when the settings are complete and off when not, the spool opened and what an earlier
-    // run left there taken up (its lines first, its unsent replies queued). Checks no mail.
+    // on when the settings are complete and off when not, the spool opened, what an earlier
+    // run left there taken up (its lines first, its unsent replies queued) and entries older
+    // than keepDays() removed from its bad/, undelivered/ and set-aside/. Checks no mail.
     void startUp();
 
     // One tick of the one-second timer. A tick whose mail check read the mailbox sets
-    // lastGoodCheck().
+    // lastGoodCheck(). Once a day the spool's old entries are removed again.
     void onTick();
+
+    // How many days the spool keeps what it set aside (--keep-days); 30 by default.
+    void setKeepDays(int days) { keepDays_ = days; }
+    int keepDays() const { return keepDays_; }
 
     // "Check Now": the check runs at a later tick, once no request is being served.
     void requestCheckNow() { cycle_.requestCheckNow(); }
@@ -60,7 +66,8 @@ class MailerApp {
     // Reads the settings file and both recorder configurations again, as at start-up, with
     // the entry "Settings reloaded: tarnwick.ini and the recorder configurations read again";
     // polling is forced on or off by the completeness of the new settings. Lines waiting and
-    // queued replies stay; a queued reply keeps the mail server it was composed for.
+    // queued replies stay; every later send and resend goes through the new SMTP settings.
+    // A value the file holds and the record cannot take is logged "Settings Error: %s".
     void reload();
 
     // When the run started (startUp), and the last tick whose mail check read the mailbox (0:
@@ -74,7 +81,11 @@ class MailerApp {
     // For a single run: true once no line waits, no response is awaited, no check is asked
     // for and no reply is queued.
     bool finished() const { return !cycle_.busy(); }
-    // 0 all replies sent, 1 the mail check failed, 2 a reply was given up.
+    // True while anything waits to be done: finished() is false, or a request whose reply
+    // could not be kept waits in the spool to be served again.
+    bool workLeft() const { return cycle_.busy() || cycle_.heldLines() > 0; }
+    // 0 all replies sent, 1 the mail check failed or the spool could not be written (a request
+    // may then still wait in it), 2 a reply was given up.
     int exitCode() const;
 
     Clock& clock() { return clock_; }
@@ -86,6 +97,8 @@ class MailerApp {
     std::string settingsPath() const { return configDir_ + kSettingsFileName; }
 
   private:
+    void logSettingsProblems(const std::vector<std::string>& problems);
+
     Clock& clock_;
     std::string configDir_;
     MailerSettings settings_;
@@ -93,7 +106,10 @@ class MailerApp {
     Statistics statistics_;
     std::unique_ptr<MailTransport> ownTransport_;
     Spool spool_;
+    AccountTokens tokens_;
     RequestCycle cycle_;
     std::int64_t startTime_ = 0;
     std::int64_t lastGoodCheck_ = 0;
+    int keepDays_ = 30;
+    std::int64_t lastSpoolSweep_ = 0;
 };

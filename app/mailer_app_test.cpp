@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "settings/text_routines.h"
 #include "testing/fake_clock.h"
+#include "testing/fake_transport.h"
 #include "testing/station_fixture.h"
 #include "testing/temp_dir.h"
 
@@ -32,6 +36,26 @@ TEST(MailerAppStartUp, ForcesPollingOnForCompleteSettings) {
     // The recorder configuration is read after the start is logged; here there is none.
     EXPECT_EQ(
         "02/19/03 07:05:09 Program Startup...\n"
+        "02/19/03 07:05:09 First MORNAK INI parse error\n",
+        readFile(dir.file("tarnwick.log")));
+}
+
+TEST(MailerAppStartUp, NamesTheKeyOfAValueItCannotTakeAndTakesCredentials) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"), std::string(kComplete) + "PopAuthMethod=token\n");
+    ASSERT_EQ(0, mkdir(dir.file("creds").c_str(), 0700));
+    writeFile(dir.file("creds/smtp-password"), "from systemd\n");
+    setenv("CREDENTIALS_DIRECTORY", dir.file("creds").c_str(), 1);
+    FakeClock clock;
+    MailerApp app(clock, dir.path());
+    app.startUp();
+    unsetenv("CREDENTIALS_DIRECTORY");
+    EXPECT_EQ("from systemd", app.settings().smtpPassword);
+    EXPECT_EQ("", app.settings().popAuthMethod);
+    EXPECT_EQ(
+        "02/19/03 07:05:09 Program Startup...\n"
+        "02/19/03 07:05:09 Settings Error: PopAuthMethod takes password/oauth2, not \"token\": "
+        "the value was not taken\n"
         "02/19/03 07:05:09 First MORNAK INI parse error\n",
         readFile(dir.file("tarnwick.log")));
 }
@@ -133,3 +157,22 @@ TEST_F(MailerAppServiceTest, AMapDriveLetterIsIgnoredAndSaidOnceTheFileKeepsIt) 
 }
 
 }  // namespace
+
+TEST(MailerAppSecrets, APasswordEchoedByAServerInAnyFormReachesNoEntry) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"), std::string(kComplete) + "SmtpUser=robot\n" +
+                                            "SmtpKeyStr=" + encodeKeyStr("sm7p-pw") + "\n");
+    FakeClock clock;
+    FakeTransport transport;
+    MailerApp app(clock, dir.path(), &transport);
+    app.startUp();
+    // The forms of "sm7p-pw": base64 of AUTH LOGIN, of AUTH PLAIN as robot, and hexadecimal.
+    transport.readResult = 0;
+    transport.readError = "-ERR c203cC1wdw== AHJvYm90AHNtN3AtcHc= 736d37702d7077";
+    app.requestCheckNow();
+    app.onTick();
+    const auto& entries = app.log().entries();
+    EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(),
+                                       "02/19 07:05:09 POP Error: -ERR *** *** ***"));
+    EXPECT_EQ(std::string::npos, readFile(dir.file("tarnwick.log")).find("c203cC1wdw"));
+}

@@ -2,12 +2,17 @@
 #include <string>
 #include <vector>
 
+#include "accounts/device_authorization.h"
+#include "accounts/secrets.h"
+#include "accounts/set_password.h"
 #include "app/check_command.h"
 #include "app/command_line.h"
 #ifdef TARNWICK_HAVE_GUI
 #include "app/desktop.h"
 #endif
+#include "app/folder_ownership.h"
 #include "app/headless_runner.h"
+#include "app/instance_lock.h"
 #include "app/mailer_app.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -34,8 +39,35 @@ int main(int argc, char** argv) {
     SystemClock clock;
     if (cl.mode == CommandLine::Mode::Check)
         return runCheck(clock, configDir, std::cout);
+    if (cl.mode == CommandLine::Mode::SetPassword)
+        return runSetPassword(configDir, cl.secretName, 0, std::cout);
+    if (cl.mode == CommandLine::Mode::Authorize) {
+        MailerSettings settings;
+        resetSettings(settings);
+        loadSettings(settings, configDir + kSettingsFileName);
+        applyCredentials(settings, credentialsDirectory());
+        return runAuthorize(settings, clock, configDir, std::cout, 30000);
+    }
+    std::string problem;
+    if (!checkConfigFolder(configDir, problem)) {
+        std::cerr << "tarnwick: " << problem << "\n";
+        return 2;
+    }
+    // One robot per config folder, for the whole run.
+    InstanceLock lock;
+    switch (lock.take(configDir, problem)) {
+        case InstanceLock::Result::kTaken:
+            break;
+        case InstanceLock::Result::kHeld:
+            std::cerr << "tarnwick: " << problem << "\n";
+            return 3;
+        case InstanceLock::Result::kFailed:
+            std::cerr << "tarnwick: " << problem << "\n";
+            return 2;
+    }
     MailerApp app(clock, configDir);
     app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
+    app.setKeepDays(cl.keepDays);
     if (cl.mode == CommandLine::Mode::Desktop) {
 #ifdef TARNWICK_HAVE_GUI
         return runDesktop(app, cl.tickMs, argc, argv);

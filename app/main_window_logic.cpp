@@ -157,6 +157,7 @@ bool MainWindowLogic::windowSettingsComplete() const {
     probe->popServer = fields_.popServer;
     probe->popUser = fields_.popUser;
     probe->popPassword = fields_.popPassword;
+    probe->popAuthMethod = app_.settings().popAuthMethod;
     probe->popCheckTime = fields_.checkEvery;
     probe->stationName = fields_.stationName;
     probe->smtpServer = app_.settings().smtpServer.view();

@@ -478,3 +478,18 @@ TEST(ParseFieldInteger, TakesSignedDecimalWithBlanksOnly) {
     EXPECT_FALSE(parseFieldInteger("2147483648", v));
     EXPECT_EQ(5, v);
 }
+
+TEST_F(MainWindowLogicTest, AnOAuth2LoginNeedsNoPasswordAndSaveKeepsTheOptionalKeys) {
+    std::string ini = kComplete;
+    ini.replace(ini.find("PopKeyStr="), std::string("PopKeyStr=").size(), "Unused=");
+    start(ini + "PopAuthMethod=oauth2\nOAuth2ClientSecretStr=736563726574\n");
+    EXPECT_TRUE(view.enabled(kEnableBox));
+    type(kStationNameEdit, "NEW");
+    logic.onFocusLost(kStationNameEdit);
+    logic.onSave();
+    std::string saved = readFile(dir.file("tarnwick.ini"));
+    EXPECT_NE(std::string::npos,
+              saved.find("Mornak2Req=\nPopAuthMethod=oauth2\nOAuth2ClientSecretStr=736563726574\n"))
+        << saved;
+    EXPECT_TRUE(view.enabled(kEnableBox));
+}

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The two mailboxes of the POP3 benchmark, written with the email package.
 
-    pop3_mailboxes.py make DIR               writes DIR/big and DIR/small
+    pop3_mailboxes.py make DIR [--quick]     writes DIR/big and DIR/small (--quick: two big
+                                             mails of 1 MB and 20 small ones, for a check
+                                             that the benchmark still runs)
     pop3_mailboxes.py fill BOX MAILDIR UID GID
                                              delivers the mails of BOX into MAILDIR/new
 
@@ -56,10 +58,10 @@ def new_mail(number, line):
     return message, text
 
 
-def big_mail(rng, number):
+def big_mail(rng, number, attachment_bytes=7_500_000):
     line = request_line(rng, number)
     message, _ = new_mail(number, line)
-    message.add_attachment(rng.randbytes(7_500_000), maintype="application",
+    message.add_attachment(rng.randbytes(attachment_bytes), maintype="application",
                            subtype="octet-stream", filename="record%02d.bin" % number)
     return message, line
 
@@ -104,7 +106,10 @@ def fill(box, maildir, uid, gid):
 
 
 def main():
-    if sys.argv[1:2] == ["make"] and len(sys.argv) == 3:
+    if sys.argv[1:2] == ["make"] and len(sys.argv) == 4 and sys.argv[3] == "--quick":
+        make_box(sys.argv[2], "big", 2, lambda rng, n: big_mail(rng, n, 750_000))
+        make_box(sys.argv[2], "small", 20, small_mail)
+    elif sys.argv[1:2] == ["make"] and len(sys.argv) == 3:
         make_box(sys.argv[2], "big", 10, big_mail)
         make_box(sys.argv[2], "small", 1000, small_mail)
     elif sys.argv[1:2] == ["fill"] and len(sys.argv) == 6:

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     Statistics statistics;
     MailContext context{settings, log, statistics, clock, 30000};
     MailJob job = eventFileReply(argv[2]);
-    job.smtpServer = argv[1];
+    settings.smtpServer = argv[1];
     int count = std::atoi(argv[3]);
 
     auto start = std::chrono::steady_clock::now();

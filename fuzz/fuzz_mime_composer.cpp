@@ -12,11 +12,12 @@
 //   Content-Type, Content-Transfer-Encoding without attachments, X-Mailer), each at most 998
 //   characters, ended by CR LF, with no other CR or LF, the values being the job's (a CR or LF
 //   in From, Subject or To written as a blank, so that it cannot begin a header of its own);
-// - without attachments the body follows the blank line unchanged, declared us-ascii 7bit or
+// - without attachments the body follows the blank line, its lines unchanged and each ended by
+//   CR LF (a CR LF pair, a lone CR and a lone LF each end a line), declared us-ascii 7bit or
 //   utf-8 8bit by its bytes;
 // - with attachments the boundary is the one of the month, and a line beginning with "--" and
 //   the boundary appears exactly where a part begins or the message ends, nowhere else; the
-//   text part holds the body unchanged; each attachment part has its three header lines (at
+//   text part holds the body, its lines ended by CR LF; each attachment part has its three header lines (at
 //   most 998 characters) naming the file, then base64 lines of 76 characters (the last one at
 //   most 76, one empty line for an empty file) ended by CR LF, which the strict decoder turns
 //   back into the file's bytes;
@@ -27,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +39,24 @@
 #include "testing/fake_clock.h"
 
 namespace {
+
+// The body as the message carries it: its lines, split at every CR LF pair, lone CR and lone
+// LF, each ended by CR LF (the last one only when the body ended with a line break).
+std::string crLfLines(std::string_view body) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        if (body[i] != '\r' && body[i] != '\n')
+            continue;
+        lines.push_back(body.substr(start, i - start));
+        if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    std::string out;
+    for (std::string_view line : lines) out += std::string(line) + "\r\n";
+    return out + std::string(body.substr(start));
+}
 
 // The value as a header line carries it: each CR or LF a blank.
 std::string oneLine(std::string text) {
@@ -100,7 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The part boundary is fixed by the month; a body line that begins with it would end the
     // text part early. The robot's own bodies never hold one (each line begins with its own
     // words, a requester's text only after "Error: "), so such bodies are not composed here.
-    if (("\n" + job.body.str()).find("\n--=====================_") != std::string::npos)
+    std::string lines = "\n" + job.body.str();
+    std::replace(lines.begin(), lines.end(), '\r', '\n');
+    if (lines.find("\n--=====================_") != std::string::npos)
         return -1;
     job.subject = record(1, "Your Event File");
     job.to = record(2, "ann@example.org");
@@ -203,7 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string_view rest = message.substr(headerEnd + 4);
     if (!attachments) {
-        FUZZ_CHECK(rest == job.body.view(), "the body changed");
+        FUZZ_CHECK(rest == crLfLines(job.body.view()), "the body changed");
         return 0;
     }
 
@@ -241,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string wantText = ascii ? "Content-Type: text/plain; charset=\"us-ascii\"\r\n\r\n"
                                  : "Content-Type: text/plain; charset=\"utf-8\"\r\n"
                                    "Content-Transfer-Encoding: 8bit\r\n\r\n";
-    wantText += std::string(job.body.view()) + "\r\n\r\n";
+    wantText += crLfLines(job.body.view()) + "\r\n\r\n";
     FUZZ_CHECK(textPart == wantText, "the text part is " + fuzz::visible(textPart));
 
     // The attachments.

@@ -10,8 +10,12 @@
 // "A/B", "C\D", "../UP", "E..F", "W\V") beside ordinary ones (BHZ, BHN, VOL, LHZ, QUIET2).
 //
 // Oracle, against a reference of the documented rules written here (the formatted scan of the
-// nine items and nothing after them, the 255-character line, 16 channel IDs of at most 15 characters, 5 recipients, 20
-// lines a mail, length above 0 and rate 1 to 200, the first system that serves a channel):
+// nine items and nothing after them, the 255-character line, 16 channel IDs of at most 15
+// characters, 5 recipients each a mailbox (a regular expression of RFC 5321's dot-string "@"
+// domain here), 20 lines a mail, length above 0 and rate 1 to 200, the first system that serves
+// a channel):
+// - a tick dispatches one line, and more only while they are refused lines of one mail (a
+//   mail's refused lines cost one tick);
 // - a refused line never produces a request file; a line the reference serves produces exactly
 //   the request file(s) the reference expects, byte for byte ("REQ: ..." with the channels of
 //   each system in order);
@@ -29,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -167,6 +172,24 @@ int recipients(const std::string& replyTo) {
     }
 }
 
+// True when a recipient of the reply address is no mailbox an SMTP server takes as it stands.
+bool badRecipient(const std::string& replyTo) {
+    static const std::regex mailbox(
+        "[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+(\\.[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+)*"
+        "@[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)*");
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t comma = replyTo.find(',', at);
+        std::string name = replyTo.substr(at, comma == std::string::npos ? comma : comma - at);
+        if (!name.empty() && (name.size() > 254 || name.find('@') > 64 ||
+                              !std::regex_match(name, mailbox)))
+            return true;
+        if (comma == std::string::npos)
+            return false;
+        at = comma + 1;
+    }
+}
+
 struct Expected {
     bool refused = false;
     std::string file[2];  // the content of each system's request file, "" for none
@@ -187,7 +210,8 @@ Expected expectFor(const std::string& line, const std::string& tempDir) {
             e.refused = true;
             return e;
         }
-        e.refused = recipients(asRecordText(word, 255)) > 5;
+        std::string replyTo = asRecordText(word, 255);
+        e.refused = recipients(replyTo) > 5 || badRecipient(replyTo);
         return e;
     }
     if (text.substr(0, fileKey.size()) != fileKey)
@@ -227,7 +251,7 @@ Expected expectFor(const std::string& line, const std::string& tempDir) {
         e.refused = true;
         return e;
     }
-    if (recipients(asRecordText(replyTo, 255)) > 5) {
+    if (recipients(asRecordText(replyTo, 255)) > 5 || badRecipient(asRecordText(replyTo, 255))) {
         e.refused = true;
         return e;
     }
@@ -281,7 +305,8 @@ bool startsWithKey(const std::string& line) {
 bool isRefusalReport(const MailJob& job) {
     std::string_view body = job.body.view();
     return body.find("\r\nError: Bad Request Line = ") != std::string_view::npos ||
-           body.find("\r\nError: Too many ") != std::string_view::npos;
+           body.find("\r\nError: Too many ") != std::string_view::npos ||
+           body.find("\r\nError: Bad Recipient Address = ") != std::string_view::npos;
 }
 
 }  // namespace
@@ -365,7 +390,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         if (now > dispatched) {
-            FUZZ_CHECK(now == dispatched + 1, "two lines dispatched in one tick");
+            // Lines before the last of the tick: refused lines of the last one's mail.
+            for (int i = dispatched; i + 1 < now; ++i) {
+                auto at = static_cast<std::size_t>(i);
+                FUZZ_CHECK(expected[at].refused && collected[at + 1].mail == collected[at].mail,
+                           "a line taken in the same tick after " + fuzz::visible(collected[at].text));
+            }
+            auto last = static_cast<std::size_t>(now - 1);
+            if (expected[last].refused && now < total)
+                FUZZ_CHECK(collected[last + 1].mail != collected[last].mail,
+                           "a refused line of the mail left for the next tick");
+            dispatched = now - 1;
             const Expected& e = expected[static_cast<std::size_t>(dispatched)];
             const std::string& line = collected[static_cast<std::size_t>(dispatched)].text;
             for (int system = 0; system < 2; ++system) {

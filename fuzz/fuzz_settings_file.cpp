@@ -2,12 +2,13 @@
 //
 // Oracle:
 // - every text of the record stays within its capacity (a zero within its array);
-// - each value is what the file's last line piece with that key says, as a reference reading
-//   written here from the documented rules gives it (pieces of at most 99 characters, the line
-//   end cut, the key upper-cased, the value after the first '=', cut at a zero byte; the
-//   passwords decoded from hexadecimal pairs; the numbers read as atoi reads them);
-// - the saved file has the 17 "Key=value" lines in their order and is readable by its owner
-//   only;
+// - each value is what the file's last line with that key says, as a reference reading
+//   written here from the documented rules gives it (whole lines, the line end cut, the key
+//   upper-cased, the value after the first '=', cut at a zero byte; a value longer than its
+//   field, or not one of an optional key's words, not taken; the passwords and the client
+//   secret decoded from hexadecimal pairs; the numbers read as atoi reads them);
+// - the saved file has the 17 "Key=value" lines in their order, then only optional keys, and
+//   is readable by its owner only;
 // - loading the saved file gives the same record (round trip), and saving that again gives the
 //   same bytes.
 
@@ -21,6 +22,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "settings/mailer_settings.h"
+#include "settings/optional_keys.h"
 
 namespace {
 
@@ -76,7 +78,7 @@ std::string describe(const MailerSettings& s) {
            " MornakDir=" + fuzz::visible(s.mornakDir.view()) +
            " MornakReq=" + fuzz::visible(s.mornakReq.view()) +
            " Mornak2Dir=" + fuzz::visible(s.mornak2Dir.view()) +
-           " Mornak2Req=" + fuzz::visible(s.mornak2Req.view());
+           " Mornak2Req=" + fuzz::visible(s.mornak2Req.view()) + optionalKeyLines(s);
 }
 
 bool sameRecord(const MailerSettings& a, const MailerSettings& b) {
@@ -87,7 +89,8 @@ bool sameRecord(const MailerSettings& a, const MailerSettings& b) {
            a.smtpUser == b.smtpUser && a.smtpPassword == b.smtpPassword &&
            a.fromUser == b.fromUser && a.tempDir == b.tempDir && a.mapDrive == b.mapDrive &&
            a.mornakDir == b.mornakDir && a.mornakReq == b.mornakReq &&
-           a.mornak2Dir == b.mornak2Dir && a.mornak2Req == b.mornak2Req;
+           a.mornak2Dir == b.mornak2Dir && a.mornak2Req == b.mornak2Req &&
+           optionalKeyLines(a) == optionalKeyLines(b);
 }
 
 // ---- the reference reading -----------------------------------------------------------------
@@ -104,7 +107,7 @@ int hexValue(char c) {
 
 std::string referenceHexDecode(std::string_view text) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < text.size() && out.size() < 255; i += 2) {
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
         int high = hexValue(text[i]);
         if (high < 0)
             continue;
@@ -129,16 +132,42 @@ bool sameKey(std::string_view key, const char* name) {
     return true;
 }
 
+template <std::size_t N>
+void takeText(FixedText<N>& field, std::string_view value) {
+    value = value.substr(0, value.find('\0'));
+    if (value.size() <= FixedText<N>::capacity)
+        field = value;
+}
+
+bool isWord(std::string_view value, std::string_view words) {
+    while (true) {
+        std::size_t bar = words.find('|');
+        if (sameKey(value, std::string(words.substr(0, bar)).c_str()))
+            return true;
+        if (bar == std::string_view::npos)
+            return false;
+        words.remove_prefix(bar + 1);
+    }
+}
+
+void takeOptional(MailerSettings& s, std::string_view key, std::string_view value) {
+    for (const OptionalKey& optional : kOptionalKeys) {
+        if (!sameKey(key, optional.name))
+            continue;
+        std::string text = optional.hex ? referenceHexDecode(value) : std::string(value);
+        if (!optional.words || text.empty() || isWord(text, optional.words))
+            s.*optional.field = text;
+    }
+}
+
 // The record the file gives when read from the defaults of resetSettings.
 MailerSettings referenceLoad(std::string_view file) {
     MailerSettings s;
     resetSettings(s);
     while (!file.empty()) {
-        // One read of at most 99 characters, up to and including a line feed.
-        std::size_t n = std::min<std::size_t>(file.size(), 99);
-        std::size_t lf = file.substr(0, n).find('\n');
-        if (lf != std::string_view::npos)
-            n = lf + 1;
+        // One whole line, up to and including a line feed.
+        std::size_t n = file.find('\n');
+        n = n == std::string_view::npos ? file.size() : n + 1;
         std::string_view piece = file.substr(0, n);
         file.remove_prefix(n);
         piece = piece.substr(0, piece.find('\0'));
@@ -149,51 +178,59 @@ MailerSettings referenceLoad(std::string_view file) {
             continue;
         std::string_view key = piece.substr(0, eq), value = piece.substr(eq + 1);
         if (sameKey(key, "StationName"))
-            s.stationName = value;
+            takeText(s.stationName, value);
         else if (sameKey(key, "PopEnable"))
             s.popEnable = fuzz::referenceAtoi(value);
         else if (sameKey(key, "PopServer"))
-            s.popServer = value;
+            takeText(s.popServer, value);
         else if (sameKey(key, "PopUser"))
-            s.popUser = value;
+            takeText(s.popUser, value);
         else if (sameKey(key, "PopKeyStr"))
-            s.popPassword = referenceHexDecode(value);
+            takeText(s.popPassword, referenceHexDecode(value));
         else if (sameKey(key, "PopCheckTime"))
             s.popCheckTime = fuzz::referenceAtoi(value);
         else if (sameKey(key, "SmtpServer"))
-            s.smtpServer = value;
+            takeText(s.smtpServer, value);
         else if (sameKey(key, "SmtpAuth"))
             s.smtpAuth = fuzz::referenceAtoi(value);
         else if (sameKey(key, "SmtpUser"))
-            s.smtpUser = value;
+            takeText(s.smtpUser, value);
         else if (sameKey(key, "SmtpKeyStr"))
-            s.smtpPassword = referenceHexDecode(value);
+            takeText(s.smtpPassword, referenceHexDecode(value));
         else if (sameKey(key, "FromUser"))
-            s.fromUser = value;
+            takeText(s.fromUser, value);
         else if (sameKey(key, "TempDir"))
-            s.tempDir = value;
+            takeText(s.tempDir, value);
         else if (sameKey(key, "MapDrive"))
             s.mapDrive = value.empty() ? '\0' : value[0];
         else if (sameKey(key, "MornakDir"))
-            s.mornakDir = value;
+            takeText(s.mornakDir, value);
         else if (sameKey(key, "MornakReq"))
-            s.mornakReq = value;
+            takeText(s.mornakReq, value);
         else if (sameKey(key, "Mornak2Dir"))
-            s.mornak2Dir = value;
+            takeText(s.mornak2Dir, value);
         else if (sameKey(key, "Mornak2Req"))
-            s.mornak2Req = value;
+            takeText(s.mornak2Req, value);
+        else
+            takeOptional(s, key, value);
     }
     return s;
 }
 
 void checkSavedForm(const std::string& saved, const std::string& path) {
     std::vector<std::string> lines = fuzz::splitLines(saved);
-    FUZZ_CHECK(!saved.empty() && saved.back() == '\n' && lines.size() == 17,
-               "the saved file is not 17 lines: " + fuzz::visible(saved));
+    FUZZ_CHECK(!saved.empty() && saved.back() == '\n' && lines.size() >= 17,
+               "the saved file is not 17 lines and more: " + fuzz::visible(saved));
     for (int i = 0; i < 17; ++i) {
         std::string prefix = std::string(kKeys[i]) + "=";
         FUZZ_CHECK(lines[i].compare(0, prefix.size(), prefix) == 0,
                    "line " + std::to_string(i + 1) + " is " + fuzz::visible(lines[i]));
+    }
+    for (std::size_t i = 17; i < lines.size(); ++i) {
+        bool optional = false;
+        for (const OptionalKey& key : kOptionalKeys)
+            optional = optional || lines[i].rfind(std::string(key.name) + "=", 0) == 0;
+        FUZZ_CHECK(optional, "line " + std::to_string(i + 1) + " is " + fuzz::visible(lines[i]));
     }
     struct stat st {};
     FUZZ_CHECK(::stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600,
@@ -234,9 +271,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(saveSettings(reloaded, third), "saveSettings failed");
     FUZZ_CHECK(fuzz::readBytes(third) == saved, "saving the reloaded record gives other bytes");
 
-    // The hexadecimal form of a password: what fits its 127 bytes comes back.
+    // The hexadecimal form of a password comes back whole.
     std::string password = loaded.popPassword.str() + loaded.smtpPassword.str();
-    password.resize(std::min<std::size_t>(password.size(), 127));
     std::string hex = encodeKeyStr(password);
     FUZZ_CHECK(hex.size() == 2 * password.size() &&
                    hex.find_first_not_of("0123456789abcdef") == std::string::npos,

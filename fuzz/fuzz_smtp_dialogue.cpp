@@ -249,11 +249,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MailJob job;
     job.to = to;
     job.from = from;
-    job.smtpServer = peer.address();
+    settings.smtpServer = peer.address();
     job.subject = "Your Event File";
-    job.smtpAuth = login ? 1 : 0;
-    job.smtpUser = kUser;
-    job.smtpPassword = kPassword;
+    settings.smtpAuth = login ? 1 : 0;
+    settings.smtpUser = kUser;
+    settings.smtpPassword = kPassword;
 
     ServerRecord record;
     peer.start([&](fuzz::PeerSocket& socket) { playServer(socket, script, record); });

@@ -188,6 +188,26 @@ SEEDS["fuzz_mime_reader"]["page.html"] = (
     b"EventFileRequest=2 18 2003 14 30 5 20 bhz a@b</p><table><tr><td>a</td><td>b</td></tr>"
     b"</table><pre>\n  kept\r\n as is</pre>&nbsp;&amp;&#x41;</body></html>")
 
+# ---- the limits before a tree is built -----------------------------------------------------
+MIME_HEAD = b"From: eve@x.example\nMIME-Version: 1.0\n"
+SEEDS["fuzz_parse_limits"] = {
+    "tiny_parts": records(MIME_HEAD + b"Content-Type: multipart/mixed; boundary=b\n\n",
+                          b"--b\n\nx\n", b"500000", b"--b--\n"),
+    "header_lines": records(b"", b"X-A: 1\n", b"600000",
+                            MIME_HEAD + b"Content-Type: text/plain\n\nstationinfo=a@b\n"),
+    "html_elements": records(MIME_HEAD + b"Content-Type: text/html\n\n<p>stationinfo=a@b</p>",
+                             b"<i a=\"1\" b>x</i>", b"300000", b"\n"),
+    "nested": records(MIME_HEAD + b"Content-Type: multipart/mixed; boundary=b\n\n",
+                      b"--b\nContent-Type: multipart/mixed; boundary=b\n\n", b"200",
+                      b"--b\nContent-Type: text/plain\n\nstationinfo=a@b\n--b--\n"),
+    "enclosed": records(MIME_HEAD + b"Content-Type: multipart/mixed; boundary=b\n\n",
+                        b"--b\nContent-Type: message/rfc822\n\nSubject: x\n\n", b"100", b""),
+    "long_line": records(MIME_HEAD + b"Content-Type: text/plain\n\nstationinfo=a@b ", b"x",
+                         b"4000000", b"\n"),
+    "script_and_comment": records(b"<script>a<b c='", b"<!-- <i x=\" -->", b"1000",
+                                  b"</script><p>stationinfo=a@b</p>"),
+}
+
 
 def main():
     corpus = HERE / "corpus"

@@ -18,6 +18,7 @@ struct CollectedLine {
     std::string text;       // lower-cased, beginning with its key
     std::string sender;     // the mail's Reply-To address, else its From address; may be empty
     std::string messageId;  // the mail's Message-ID without angle brackets; may be empty
+    std::string mailKey;    // the Message-ID, the mail's size and digest; "" without a Message-ID
     int mail = 0;           // which mail of the check it came from, counted from 1
     int linesOfMail = 0;    // how many lines that mail gave; 0 when not known
     std::string spoolId;    // its entry in the spool once kept there; "" before

@@ -22,7 +22,10 @@
 
 namespace {
 
+// The send buffer goes out in blocks of this size; a receive takes what the socket has, up
+// to the receive buffer's size, so a large message costs few system calls.
 constexpr std::size_t kBufferSize = 512;
+constexpr std::size_t kReceiveBufferSize = 64 << 10;
 constexpr std::size_t kMaxSendChunk = 1024;
 constexpr std::size_t kMaxErrorChars = 255;
 
@@ -107,8 +110,9 @@ ssize_t fromTransfer(const TlsSession::Transfer& transfer, short& waitEvents) {
 
 }  // namespace
 
-// One open TCP client stream: a 512-byte receive buffer handed out byte by byte and a
-// 512-byte send buffer emptied in whole blocks, every wait limited by the context's time.
+// One open TCP client stream: a 64 KiB receive buffer handed out byte by byte or a line at a
+// time and a 512-byte send buffer emptied in whole blocks, every wait limited by the
+// context's time.
 class connection {
   public:
     explicit connection(const ConnectionContext& context) : context_(context) {
@@ -122,7 +126,8 @@ class connection {
     int open(const char* host, const char* service);
     int start_tls(const std::string& host);
     int read_char(char* c);
-    int read_line(std::string& line, std::size_t maxKeep, bool wholeLineInTime);
+    int read_line(std::string_view& line, std::string& spill, std::size_t maxKeep,
+                  bool wholeLineInTime);
     int put_data(const char* data, std::size_t length);
     int put_buffered(const char* data, std::size_t length);
     int flush();
@@ -134,7 +139,7 @@ class connection {
     // with errno EAGAIN and the events to wait for in waitEvents when nothing could move.
     ssize_t receiveSome(char* buffer, std::size_t size, short& waitEvents);
     ssize_t sendSome(const char* data, std::size_t size, short& waitEvents);
-    int get_buffer(SteadyClock::time_point end);
+    int get_buffer(SteadyClock::time_point& end);
     int connectTo(const sockaddr_in& address);
     void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
     SteadyClock::time_point deadline() const {
@@ -143,7 +148,7 @@ class connection {
 
     ConnectionContext context_;
     int socket_ = -1;
-    char receiveBuffer_[kBufferSize] = {};
+    std::unique_ptr<char[]> receiveBuffer_{new char[kReceiveBufferSize]};
     char sendBuffer_[kBufferSize] = {};
     std::uint32_t readPosition_ = 0;
     std::uint32_t sendCount_ = 0;
@@ -242,23 +247,26 @@ ssize_t connection::sendSome(const char* data, std::size_t size, short& waitEven
 
 int connection::read_char(char* c) {
     if (readPosition_ >= receiveCount_) {
-        if (int r = get_buffer(deadline()))
+        SteadyClock::time_point end{};
+        if (int r = get_buffer(end))
             return r;
     }
     *c = receiveBuffer_[readPosition_++];
     return kGensockOk;
 }
 
-// Refills the receive buffer with one receive of up to 512 bytes. The receive is tried at
-// once; only when nothing is there yet is the socket waited for, up to the time limit. On
-// failure the buffer is left empty, so no old byte is handed out again.
-int connection::get_buffer(SteadyClock::time_point end) {
+// Refills the receive buffer with one receive of what the socket has, up to the buffer's
+// size. The receive is tried at once; only when nothing is there yet is the socket waited
+// for, until end, which is set to the time limit from now when it is still unset (the clock
+// is read only when a wait begins). On failure the buffer is left empty, so no old byte is
+// handed out again.
+int connection::get_buffer(SteadyClock::time_point& end) {
     readPosition_ = 0;
     receiveCount_ = 0;
     bool waited = false;
     for (;;) {
         short events = 0;
-        ssize_t n = receiveSome(receiveBuffer_, sizeof receiveBuffer_, events);
+        ssize_t n = receiveSome(receiveBuffer_.get(), kReceiveBufferSize, events);
         if (n > 0) {
             receiveCount_ = static_cast<std::uint32_t>(n);
             return kGensockOk;
@@ -269,6 +277,8 @@ int connection::get_buffer(SteadyClock::time_point end) {
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return kGensockConnectionLost;  // every other receive error ends the stream
+        if (end == SteadyClock::time_point{})
+            end = deadline();
         if (waited && msLeft(end) == 0)
             return kGensockTimeout;
         if (waitFor(socket_, events, end) < 0)
@@ -277,23 +287,36 @@ int connection::get_buffer(SteadyClock::time_point end) {
     }
 }
 
-int connection::read_line(std::string& line, std::size_t maxKeep, bool wholeLineInTime) {
-    line.clear();
-    SteadyClock::time_point lineEnd = deadline();
+// A line that lies whole in the receive buffer is handed out where it lies; only one that
+// spans receives is gathered in spill.
+int connection::read_line(std::string_view& line, std::string& spill, std::size_t maxKeep,
+                          bool wholeLineInTime) {
+    line = {};
+    spill.clear();
+    bool spilled = false;
+    SteadyClock::time_point lineEnd{};
     for (;;) {
         if (readPosition_ >= receiveCount_) {
-            if (int r = get_buffer(wholeLineInTime ? lineEnd : deadline()))
+            SteadyClock::time_point blockEnd{};
+            if (int r = get_buffer(wholeLineInTime ? lineEnd : blockEnd))
                 return r;
         }
-        const char* begin = receiveBuffer_ + readPosition_;
+        const char* begin = receiveBuffer_.get() + readPosition_;
         std::size_t available = receiveCount_ - readPosition_;
         const char* end = static_cast<const char*>(std::memchr(begin, '\n', available));
         std::size_t run = end ? static_cast<std::size_t>(end - begin) : available;
-        if (line.size() < maxKeep)
-            line.append(begin, std::min(run, maxKeep - line.size()));
         readPosition_ += static_cast<std::uint32_t>(run + (end ? 1 : 0));
-        if (end)
+        if (end && !spilled) {
+            line = std::string_view(begin, std::min(run, maxKeep));
             return kGensockOk;
+        }
+        spilled = true;
+        if (spill.size() < maxKeep)
+            spill.append(begin, std::min(run, maxKeep - spill.size()));
+        if (end) {
+            line = spill;
+            return kGensockOk;
+        }
     }
 }
 
@@ -409,9 +432,21 @@ int gensock_read_char(connection* conn, char* c) {
     return conn ? conn->read_char(c) : kGensockNoConnection;
 }
 
+int gensock_read_line(connection* conn, std::string_view* line, std::string* spill,
+                      std::size_t maxKeep, bool wholeLineInTime) {
+    return conn ? conn->read_line(*line, *spill, maxKeep, wholeLineInTime) : kGensockNoConnection;
+}
+
 int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
                       bool wholeLineInTime) {
-    return conn ? conn->read_line(*line, maxKeep, wholeLineInTime) : kGensockNoConnection;
+    std::string_view view;
+    std::string spill;
+    int r = gensock_read_line(conn, &view, &spill, maxKeep, wholeLineInTime);
+    if (view.data() == spill.data())
+        line->swap(spill);
+    else
+        line->assign(view);
+    return r;
 }
 
 int gensock_put_data(connection* conn, const char* data, std::size_t length) {

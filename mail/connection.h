@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Result codes of the transport layer; 0 is success.
 enum : int {
@@ -54,11 +55,17 @@ int gensock_start_tls(connection* conn, const std::string& host);
 // missing connection.
 int gensock_read_char(connection* conn, char* c);
 
-// The received bytes up to the next line feed, in *line (emptied first; the line feed is not
-// stored), read in runs from the receive buffer. Only the first maxKeep bytes of the line are
-// kept; the rest, up to its line feed, is read and dropped. With wholeLineInTime the whole
-// line must arrive within the time limit (a server's reply); without, each block must (a long
-// message line). 4013 when it does not, 4010 for a missing connection.
+// The received bytes up to the next line feed (the line feed is not part of it), read in runs
+// from the receive buffer. *line shows the line where it lies: in the receive buffer when it
+// arrived whole in one receive, else in *spill, where it was gathered; it stays valid until
+// the next read on the connection. Only the first maxKeep bytes of the line are kept; the
+// rest, up to its line feed, is read and dropped. With wholeLineInTime the whole line must
+// arrive within the time limit (a server's reply); without, each receive must (a long message
+// line). 4013 when it does not, 4010 for a missing connection.
+int gensock_read_line(connection* conn, std::string_view* line, std::string* spill,
+                      std::size_t maxKeep, bool wholeLineInTime);
+
+// The same line copied into *line (emptied first).
 int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
                       bool wholeLineInTime);
 

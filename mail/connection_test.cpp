@@ -127,6 +127,35 @@ TEST_F(ConnectionTest, ACloseInTheMiddleOfALineEndsTheReadsAfterTheLastByte) {
     EXPECT_EQ(kGensockOk, gensock_release(conn));
 }
 
+TEST_F(ConnectionTest, LinesAreReadWholeWhereverTheReceivesCutThem) {
+    // A line longer than the receive buffer, a line that arrives in two pieces, an empty
+    // line, and a line longer than what the caller keeps.
+    const std::string longLine = pattern(200000);
+    ScriptedServer server;
+    server.send(longLine + "\r\n" + "first half, ")
+        .silent(50)
+        .send("second half\n\n")
+        .send(pattern(300) + "\n")
+        .close();
+    server.start();
+    connection* conn = openLoopback(server.port());
+    std::string_view line;
+    std::string spill;
+    struct Expected {
+        std::string text;
+        std::size_t maxKeep;
+    } expected[] = {{longLine + "\r", 300000},
+                    {"first half, second half", 300000},
+                    {"", 300000},
+                    {pattern(100), 100}};
+    for (const Expected& e : expected) {
+        ASSERT_EQ(kGensockOk, gensock_read_line(conn, &line, &spill, e.maxKeep, false));
+        EXPECT_EQ(e.text, line);
+    }
+    EXPECT_EQ(kGensockConnectionLost, gensock_read_line(conn, &line, &spill, 100, false));
+    EXPECT_EQ(kGensockOk, gensock_release(conn));
+}
+
 TEST_F(ConnectionTest, ASilentServerMakesTheReadTimeOut) {
     UnansweredPort silent;
     timeoutMs = 200;

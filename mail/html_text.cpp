@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "mail/parse_limits.h"
+
 namespace {
 
 struct DocFree {
@@ -210,7 +212,11 @@ class Walk {
 
 }  // namespace
 
-std::string htmlToText(std::string_view html) {
+std::string htmlToText(std::string_view html, std::string* cut) {
+    ReadableLength readable = readableHtml(html);
+    html = html.substr(0, readable.length);
+    if (cut && !readable.cut.empty())
+        *cut = readable.cut;
     // The parser drops a form feed and may end the document at a NUL: both are blanks here.
     std::string withoutNul;
     if (html.find_first_of(std::string_view("\0\f", 2)) != std::string_view::npos) {

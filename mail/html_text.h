@@ -18,4 +18,6 @@
 // Broken HTML is read the way the parser repairs it. Limits of the parser: elements nested
 // deeper than 256 end the document there (what lies deeper or further on is lost), and so does
 // a single run of text longer than 10,000,000 bytes; only the first 2^31 - 1 bytes are read.
-std::string htmlToText(std::string_view html);
+// The parser sees the document only up to the item at which the limit of readableHtml
+// (parse_limits) is passed; cut (if given) then receives the reason, else stays as it was.
+std::string htmlToText(std::string_view html, std::string* cut = nullptr);

@@ -2,9 +2,10 @@
 
 #include <string_view>
 
-// True when the text is one whole mailbox as RFC 5321 writes it, local-part "@" domain: a
-// dot-string local part (letters, digits and !#$%&'*+-/=?^_`{|}~, in runs parted by single
-// dots) of at most 64 characters, and a domain of at most 255: labels of letters, digits and
-// hyphens (not at a label's ends) parted by dots, or an address literal in brackets. The
-// quoted-string form of the local part is not taken: a request line parts its words at blanks.
-bool isMailboxAddress(std::string_view text);
+// True when the text is a mailbox an SMTP server takes in RCPT TO (RFC 5321) and a To header
+// can carry as it stands: a local part of dot-separated atoms (letters, digits and
+// !#$%&'*+-/=?^_`{|}~), one '@', and a domain of dot-separated labels of letters, digits and
+// hyphens, no label beginning or ending with a hyphen. Nothing else: no brackets, quotes,
+// blanks, controls or 8-bit bytes, no address literal. At most 64 characters before the '@',
+// 254 in all.
+bool isMailboxAddress(std::string_view address);

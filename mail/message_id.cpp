@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -60,5 +61,8 @@ std::string newMessageId(const std::string& from, std::int64_t now) {
     char unique[96];
     std::snprintf(unique, sizeof unique, "%" PRId64 ".%d.%u.%016" PRIx64, now,
                   static_cast<int>(getpid()), ++count, processRandom());
-    return "<" + std::string(unique) + "@" + domain + ">";
+    std::string id;
+    id.reserve(std::strlen(unique) + domain.size() + 3);
+    id.append(1, '<').append(unique).append(1, '@').append(domain).append(1, '>');
+    return id;
 }

@@ -104,6 +104,25 @@ std::string replyHeaders(const MailJob& job, const std::string& messageId) {
     return text;
 }
 
+// The text with every line ended by CR LF: a carriage return or a line feed standing alone
+// becomes a CR LF pair, so no line break of the body can be read two ways on the wire.
+std::string withCrLfLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += "\r\n";
+            ++i;
+        } else if (c == '\r' || c == '\n') {
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 // The header block and the text part, up to where the first attachment part begins. A body
 // with bytes beyond US-ASCII (a station name, a requester's line) is declared UTF-8, 8bit.
 std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffsetMinutes,
@@ -122,7 +141,7 @@ std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffs
         text +=
             ascii ? "Content-Transfer-Encoding: 7bit\r\n" : "Content-Transfer-Encoding: 8bit\r\n";
         text += "X-Mailer: Tarnwick\r\n\r\n";
-        text += job.body.view();
+        text += withCrLfLines(job.body.view());
         return text;
     }
     int boundary = boundaryNumber(time);
@@ -134,7 +153,7 @@ std::string headerAndBody(const MailJob& job, const LocalTime& time, int utcOffs
     if (!ascii)
         text += "Content-Transfer-Encoding: 8bit\r\n";
     text += "\r\n";
-    text += job.body.view();
+    text += withCrLfLines(job.body.view());
     text += "\r\n\r\n";
     text += separatorLine(boundary);
     return text;

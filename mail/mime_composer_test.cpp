@@ -96,7 +96,7 @@ TEST(MimeAttachmentName, TakesWhatFollowsTheLastSeparator) {
 
 TEST(MakeMimeMsg, SinglePartMessageAtAFixedTime) {
     TestMailContext env;
-    EXPECT_EQ(kSinglePart, withFixedMessageId(compose(env, testJob("smtp"))));
+    EXPECT_EQ(kSinglePart, withFixedMessageId(compose(env, testJob())));
 }
 
 TEST(MakeMimeMsg, DateLineFollowsTheClocksZone) {
@@ -110,7 +110,7 @@ TEST(MakeMimeMsg, TwoAttachmentsEndWithSeparatorThenClosingBoundary) {
     TestMailContext env;
     writeFile(env.dir.file("x.mqx"), "abcd");
     writeFile(env.dir.file("y.mqx"), "abcde");
-    MailJob job = testJob("smtp");
+    MailJob job = testJob();
     job.attachments[0] = env.dir.file("x.mqx");
     job.attachments[1] = env.dir.file("y.mqx");
     job.attachmentCount = 2;
@@ -120,7 +120,7 @@ TEST(MakeMimeMsg, TwoAttachmentsEndWithSeparatorThenClosingBoundary) {
 TEST(MakeMimeMsg, EmptyAttachmentGivesOneEmptyLine) {
     TestMailContext env;
     writeFile(env.dir.file("empty.mqx"), "");
-    MailJob job = testJob("smtp");
+    MailJob job = testJob();
     job.attachments[0] = env.dir.file("empty.mqx");
     job.attachmentCount = 1;
     std::string text = compose(env, job);
@@ -135,7 +135,7 @@ TEST(MakeMimeMsg, AttachmentIsWrittenInLinesOf76Characters) {
     std::string bytes(100000, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
     writeFile(env.dir.file("big.mqx"), bytes);
-    MailJob job = testJob("smtp");
+    MailJob job = testJob();
     job.attachments[0] = env.dir.file("big.mqx");
     job.attachmentCount = 1;
     std::string text = compose(env, job);
@@ -176,7 +176,7 @@ TEST(MakeMimeMsg, AMultiMegabyteAttachmentIsEncodedWholeAcrossReadChunks) {
     std::string bytes(6000000, '\0');  // several read chunks; a text larger than 4 MB
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 5);
     writeFile(env.dir.file("huge.mqx"), bytes);
-    MailJob job = testJob("smtp");
+    MailJob job = testJob();
     job.attachments[0] = env.dir.file("huge.mqx");
     job.attachments[1] = env.dir.file("huge.mqx");
     job.attachmentCount = 2;
@@ -207,7 +207,7 @@ TEST(MakeMimeMsg, AMultiMegabyteAttachmentIsEncodedWholeAcrossReadChunks) {
 
 TEST(MakeMimeMsg, UnreadableAttachmentsFailWithTheirPath) {
     TestMailContext env;
-    MailJob job = testJob("smtp");
+    MailJob job = testJob();
     job.attachments[0] = env.dir.file("missing.mqx");
     job.attachmentCount = 1;
     std::string text = "old", error;
@@ -222,7 +222,7 @@ TEST(MakeMimeMsg, UnreadableAttachmentsFailWithTheirPath) {
 
 TEST(MakeMimeMsg, ErrorTextWithALongPathIsCutTo255) {
     TestMailContext env;
-    MailJob job = testJob("smtp");
+    MailJob job = testJob();
     std::string path = env.dir.path() + std::string(255, 'p');
     job.attachments[0] = path;  // cut to 255 characters on entry
     job.attachmentCount = 1;
@@ -235,7 +235,8 @@ TEST(SendMailJob, MissingAttachmentFailsTheJobWithoutConnecting) {
     TestMailContext env;
     IdlePort server;
     writeFile(env.dir.file("x.mqx"), "abcd");
-    MailJob job = testJob(server.address());
+    env.settings.smtpServer = server.address();
+    MailJob job = testJob();
     job.attachments[0] = env.dir.file("x.mqx");
     job.attachments[1] = env.dir.file("gone.mqx");
     job.attachmentCount = 2;
@@ -254,7 +255,8 @@ TEST(SendMailJob, MissingAttachmentFailsTheJobWithoutConnecting) {
 
 TEST(MakeMimeMsg, RepliesCarryTheirOwnMessageIdAndThreadUnderTheRequest) {
     TestMailContext env;
-    MailJob job = testJob("smtp", "Station Z\xc3\xbcrich\r\n");
+    env.settings.smtpServer = "smtp";
+    MailJob job = testJob("Station Z\xc3\xbcrich\r\n");
     job.inReplyTo = "request-1@uni.example";
     std::string first = compose(env, job);
     std::string second = compose(env, job);
@@ -307,4 +309,15 @@ TEST(MakeMimeMsg, ALongRequestMessageIdIsFoldedOntoALineOfItsOwn) {
         EXPECT_NE(std::string::npos, text.find("auto-replied\r\n" + c.lines + "MIME-Version"))
             << text;
     }
+}
+
+TEST(MakeMimeMsg, EveryLineOfTheBodyEndsInCrLf) {
+    FakeClock clock;
+    MailJob job;
+    job.to = "ann@example.org";
+    job.from = "Station ANMO <robot@anmo.example.org>";
+    job.body = "a\rb\nc\r\n\r.\rQUIT\r\r\n";
+    std::string text, error;
+    ASSERT_EQ(1, MakeMimeMsg(clock, job, text, error)) << error;
+    EXPECT_EQ("a\r\nb\r\nc\r\n\r\n.\r\nQUIT\r\n\r\n", text.substr(text.find("\r\n\r\n") + 4));
 }

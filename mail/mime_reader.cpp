@@ -8,6 +8,7 @@
 #include "mail/flowed_text.h"
 #include "mail/html_text.h"
 #include "mail/quoted_history.h"
+#include "mail/parse_limits.h"
 #include "mail/request_key.h"
 #include "mail/smime_content.h"
 #include "mail/tnef_text.h"
@@ -184,6 +185,9 @@ class TextWalk {
     // forward: the mail is a forward, so a separator in its text does not begin history.
     explicit TextWalk(bool forward) : forward_(forward) {}
 
+    // The limit that cut an HTML part short; "" when none did.
+    const std::string& cut() const { return cut_; }
+
     void walk(GMimeObject* part, int depth, TextYield& yield) {
         if (!part || depth > kMaxDepth || ++parts_ > kMaxParts)
             return;
@@ -271,7 +275,7 @@ class TextWalk {
     }
 
     void readHtml(GMimeObject* part, TextYield& yield) {
-        addTextLines(htmlToText(decodedText(part)), forward_, yield);
+        addTextLines(htmlToText(decodedText(part), &cut_), forward_, yield);
     }
 
     // The MIME entity inside an opaque signature is read as a part of the mail.
@@ -301,6 +305,7 @@ class TextWalk {
 
     bool forward_;
     int parts_ = 0;
+    std::string cut_;
 };
 
 // The lines of the mail that begin with a request key, as a mail without MIME is read.
@@ -361,6 +366,10 @@ MailReading readMail(const MessageBuffer& buffer, bool asMime) {
     // The stream reads the buffer in place; the parser keeps parts as windows on it.
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
     g_mime_stream_mem_set_byte_array(GMIME_STREAM_MEM(stream.get()), buffer.bytes());
+    ReadableLength readable = readableMail(
+        std::string_view(reinterpret_cast<const char*>(buffer.bytes()->data), buffer.size()), asMime);
+    g_mime_stream_set_bounds(stream.get(), 0, static_cast<gint64>(readable.length));
+    reading.cut = readable.cut;
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_persist_stream(parser.get(), TRUE);
     GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
@@ -388,6 +397,8 @@ MailReading readMail(const MessageBuffer& buffer, bool asMime) {
         reading.requestLines = std::move(yield.lines);
     else
         reading.requestLines = plainRequestLines(buffer);
+    if (reading.cut.empty())
+        reading.cut = walk.cut();
     return reading;
 }
 

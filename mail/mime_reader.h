@@ -44,6 +44,7 @@ struct MailReading {
     std::string from;        // the From address; "" when none
     std::string messageId;   // without angle brackets; "" when none or unusable
     bool automatic = false;  // a bounce, an auto-reply, a list mail: never answered
+    std::string cut;         // "" when the whole mail was read, else the limit that ended it
 };
 
 // Reads the mail's header block for the sender, the Message-ID and the signs of an
@@ -59,6 +60,8 @@ struct MailReading {
 // in unservedKey, as is a part that cannot be read (encrypted). Broken MIME gives what can be read:
 // a mail in which no text part could be found (no boundary, nesting too deep) is read line by line
 // as a mail without MIME.
+// The parsers read the mail only as far as the limits of parse_limits allow (its header block
+// alone without asMime); cut then names the limit.
 MailReading readMail(const MessageBuffer& message, bool asMime);
 
 // The activity entry's words for a mail whose request key gave no line to serve, and the reason

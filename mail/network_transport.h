@@ -3,7 +3,8 @@
 #include "mail/mail_context.h"
 #include "mail/mail_transport.h"
 
-// The mail dialogues over real sockets: POP3 to popServer, SMTP to each job's smtpServer.
+// The mail dialogues over real sockets: POP3 to popServer, SMTP to smtpServer, both as the
+// settings stand at the moment of each dialogue.
 class NetworkMailTransport final : public MailTransport {
 public:
     explicit NetworkMailTransport(MailContext context) : context_(context) {}

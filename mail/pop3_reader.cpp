@@ -1,16 +1,24 @@
 #include "mail/pop3_reader.h"
 
+#include <glib.h>
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string_view>
 
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "mail/access_token.h"
 #include "mail/connection.h"
 #include "mail/mime_reader.h"
 #include "mail/quoted_history.h"
+#include "mail/raw_header.h"
 #include "mail/request_key.h"
+#include "mail/sasl_oauth.h"
 #include "mail/server_address.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
@@ -28,6 +36,9 @@ constexpr std::size_t kMaxErrorChars = 255;
 // A message is kept in memory up to this size for reading it as MIME; the rest of a larger
 // one is read and dropped.
 constexpr std::size_t kMaxMessageBytes = 64 << 20;
+// The request lines kept of one mail; the cycle serves far fewer of them, and every one kept
+// costs memory and a spool entry.
+constexpr std::size_t kMaxLinesOfMail = 1000;
 
 // The text of a line as a reply or a plain message line counts it: the carriage return of
 // its CR LF dropped (any other one is a character of the line), a zero byte read as a blank,
@@ -58,23 +69,32 @@ bool countAfterHas(const std::string& reply, int& count) {
 
 // The lines of one message as they arrive. Every line is looked at as a plain mail line: the
 // end of the message, or a request line (lower-cased, kept). The header block says whether
-// the mail is MIME; the buffer keeps the header block, and for a MIME mail the whole mail
-// with dot stuffing undone, up to its size limit.
+// the mail is MIME; the buffer keeps the whole mail with dot stuffing undone, up to its size
+// limit (a mail that must be set aside is kept whole).
 class MessageLines {
   public:
     enum Step { kMore, kEnd };
 
-    explicit MessageLines(MessageBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
+    explicit MessageLines(MessageBuffer& buffer)
+        : buffer_(buffer), digest_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
+        buffer_.clear();
+        if (digest_ && EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr) != 1)
+            digest_.reset();
+    }
 
     Step take(std::string_view raw) {
+        size_ += raw.size() + 1;
+        if (digest_)
+            EVP_DigestUpdate(digest_.get(), raw.data(), raw.size() + 1);  // its end as well
         if (mayMatter(raw) && replyText(raw) == ".")
             return kEnd;
-        if (!inHeader_ && !mime_)
-            takePlainBodyLine(raw);
-        else if (mayMatter(raw) && startsWithRequestKey(replyText(raw)))
-            plainLines_.push_back(toLowerAscii(replyText(raw)));
-        if (inHeader_ || mime_)
-            keep(raw);
+        if (plainLines_.size() <= kMaxLinesOfMail) {
+            if (!inHeader_ && !mime_)
+                takePlainBodyLine(raw);
+            else if (mayMatter(raw) && startsWithRequestKey(replyText(raw)))
+                plainLines_.push_back(toLowerAscii(replyText(raw)));
+        }
+        keep(raw);
         return kMore;
     }
 
@@ -82,6 +102,22 @@ class MessageLines {
     std::vector<std::string>& plainLines() { return plainLines_; }
     // Where a plain mail's request key stood that gave no line.
     UnservedKey unservedKey() const { return unserved_; }
+
+    // What tells this mail from another that reuses its Message-ID: "<size> <digest>", the
+    // bytes as the server sent them and the start of their SHA-256.
+    std::string fingerprint() {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        std::string text = std::to_string(size_) + " ";
+        if (!digest_ || EVP_DigestFinal_ex(digest_.get(), md, &length) != 1)
+            return text + "-";
+        char hex[3];
+        for (unsigned int i = 0; i < length && i < 16; ++i) {
+            std::snprintf(hex, sizeof hex, "%02x", md[i]);
+            text += hex;
+        }
+        return text;
+    }
 
   private:
     // Only a line that begins with '.' or a key's first letter can end the message or be a
@@ -129,6 +165,8 @@ class MessageLines {
     UnservedKey unserved_ = UnservedKey::kNone;
     bool inHeader_ = true;
     bool mime_ = false;
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> digest_;
+    std::size_t size_ = 0;
 };
 
 // One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
@@ -140,9 +178,9 @@ class Pop3Session {
         : ctx_(ctx), lines_(lines), error_(error), keeper_(keeper) {}
 
     // The server's own words on a refused login, the password never among them; "" if none.
-    std::string serverSaid() const {
-        return withoutSecret(serverSaid_, ctx_.settings.popPassword.str());
-    }
+    std::string serverSaid() const { return masked(serverSaid_); }
+    // The login's mechanism once logged in: "USER/PASS", "OAUTHBEARER" or "XOAUTH2".
+    const std::string& mechanism() const { return mechanism_; }
     ~Pop3Session() {
         if (conn_)
             gensock_release(conn_);
@@ -156,22 +194,29 @@ class Pop3Session {
 
   private:
     int popLogin();
+    int connectAndGreet();
+    int passwordLogin();
+    int oauthLogin();
+    std::vector<std::string> saslOffered();
     int startTls(const std::string& host);
     int refused();
     int failLogin();
     int readMessageCount();
     int getMessage(long long number);
-    void collectLines(MessageLines& message, int mail);
+    bool collectLines(MessageLines& message, int mail);
+    LineKeeper::Reading mayParse();
     void noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail);
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
-    int popSendLine(const std::string& command);
+    int popSendLine(const std::string& command, bool isCommand = true);
     bool popQuit(bool everyMessageRead = false);
 
     bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
-    // The server's reply as an entry may show it: never with the password, should it echo it.
-    std::string shownReply() const {
-        return withoutSecret(reply_, ctx_.settings.popPassword.str());
+    // The server's reply as an entry may show it: never with the password or the token,
+    // should it echo them.
+    std::string shownReply() const { return masked(reply_); }
+    std::string masked(const std::string& text) const {
+        return withoutSecret(withoutSecret(text, ctx_.settings.popPassword.str()), token_);
     }
     void setError(const std::string& text) { error_ = text.substr(0, kMaxErrorChars); }
 
@@ -180,10 +225,17 @@ class Pop3Session {
     std::string& error_;
     LineKeeper* keeper_;
     connection* conn_ = nullptr;
-    std::string line_;   // the last line received as it came, without its line feed
+    // The last line received as it came, without its line feed: where the connection holds
+    // it, or in spill_; valid until the next read.
+    std::string_view line_;
+    std::string spill_;
     std::string reply_;  // the last line received, without its line end
     MessageBuffer message_;
     std::string serverSaid_;
+    std::string host_;       // the server's host name, for the texts
+    std::string token_;      // the OAuth2 access token of this login
+    std::string mechanism_;  // how the login succeeded
+    bool tokenRefused_ = false;
     int messageCount_ = 0;
     int mailsRead_ = 0;
     bool countFromPass_ = false;
@@ -214,8 +266,35 @@ int Pop3Session::readMailbox() {
 
 // Connects and logs in. On success the connection is open in the transaction state and the
 // message count is known when the PASS reply told it. On failure the connection is closed
-// without QUIT and error holds the reason.
+// without QUIT and error holds the reason. An OAuth2 login whose token the server refuses is
+// tried once more, on a new connection, with a token fetched anew.
 int Pop3Session::popLogin() {
+    if (!popUsesOAuth2(ctx_.settings))
+        return connectAndGreet() && passwordLogin();
+    for (bool fresh : {false, true}) {
+        std::string why;
+        if (!ctx_.tokens) {
+            setError("OAuth2 login asked for, but no token source is set up");
+            return 0;
+        }
+        if (!ctx_.tokens->accessToken(MailAccount::kPop, fresh, token_, why)) {
+            setError(why);
+            return 0;
+        }
+        if (!connectAndGreet())
+            return 0;
+        tokenRefused_ = false;
+        if (oauthLogin())
+            return 1;
+        if (!tokenRefused_)
+            return 0;
+    }
+    return 0;
+}
+
+// Connects, reads the greeting and, as the server setting asks, starts TLS. On failure the
+// connection is closed and error holds the reason.
+int Pop3Session::connectAndGreet() {
     ServerAddress server;
     if (!parseServerSetting(ctx_.settings.popServer.str(), kPopServerForms, server)) {
         setError(
@@ -240,6 +319,12 @@ int Pop3Session::popLogin() {
     }
     if (server.tls == TlsMode::kStartTls && !startTls(server.host))
         return failLogin();
+    host_ = server.host;
+    return 1;
+}
+
+// USER and PASS, after the greeting.
+int Pop3Session::passwordLogin() {
     if (!popSendLine("USER " + ctx_.settings.popUser.str())) {
         setError("POP User Name Too Long");
         return failLogin();
@@ -261,7 +346,61 @@ int Pop3Session::popLogin() {
         return refused();
     }
     countFromPass_ = countAfterHas(reply_, messageCount_);
+    mechanism_ = "USER/PASS";
     return 1;
+}
+
+// AUTH with OAUTHBEARER or XOAUTH2, whichever CAPA offers (OAUTHBEARER first), after the
+// greeting. The first response goes with the command when it fits the command line, else
+// after the server's "+". A server that refuses the token answers with a challenge: the empty
+// response ends the exchange and the server's decoded words go into error; tokenRefused_ is
+// set then.
+int Pop3Session::oauthLogin() {
+    std::string mechanism = chooseOAuthMechanism(saslOffered());
+    if (mechanism.empty()) {
+        setError("POP server " + host_ + " offers no OAuth2 login (SASL OAUTHBEARER or XOAUTH2)");
+        return failLogin();
+    }
+    std::string response = oauthInitialResponse(mechanism, ctx_.settings.popUser.str(), token_);
+    if (!popSendLine("AUTH " + mechanism + " " + response)) {
+        popSendLine("AUTH " + mechanism);
+        if (!getPop3Line())
+            return failLogin();
+        if (reply_.compare(0, 1, "+") != 0 || replyIsOk()) {
+            setError("POP server " + host_ + " refused AUTH " + mechanism);
+            return refused();
+        }
+        popSendLine(response, false);
+    }
+    if (!getPop3Line())
+        return failLogin();
+    if (replyIsOk()) {
+        mechanism_ = mechanism;
+        return 1;
+    }
+    tokenRefused_ = true;
+    if (reply_.compare(0, 1, "+") == 0) {
+        std::string words = oauthChallengeWords(reply_.size() > 2 ? reply_.substr(2) : "");
+        popSendLine(oauthErrorAcknowledgement(mechanism), false);
+        getPop3Line();  // the final refusal
+        setError("the server refused the OAuth2 token: " + masked(words));
+        return failLogin();
+    }
+    setError("the server refused the OAuth2 token: " + shownReply());
+    return refused();
+}
+
+// The SASL mechanisms of the CAPA answer's "SASL" line; none when CAPA is refused.
+std::vector<std::string> Pop3Session::saslOffered() {
+    std::vector<std::string> offered;
+    popSendLine("CAPA");
+    if (!getPop3Line() || !replyIsOk())
+        return offered;
+    // A capability list is short; a server that never ends it ends the login.
+    for (int lines = 0; lines < 200 && getPop3Line() && reply_ != "."; ++lines)
+        if (startsWithIgnoringCase(reply_, "sasl "))
+            offered = saslMechanisms(reply_.substr(5));
+    return offered;
 }
 
 // Asks for TLS with STLS and runs the handshake. Returns 0 with the reason in error when the
@@ -333,7 +472,8 @@ int Pop3Session::getMessage(long long number) {
             break;
     }
     ++mailsRead_;
-    collectLines(message, static_cast<int>(number));
+    if (!collectLines(message, static_cast<int>(number)))
+        return 1;  // left on the server
     popSendLine("DELE " + std::to_string(number));
     if (!getPop3Line()) {
         ctx_.log.logMsg(true, "Bad DELE +OK in Get Message");
@@ -347,37 +487,75 @@ int Pop3Session::getMessage(long long number) {
     return 1;
 }
 
+// Whether the mail in the buffer may be parsed: not when parsing it stopped the robot twice.
+// It is then set aside by the keeper and deleted, or left on the server when it could not be.
+LineKeeper::Reading Pop3Session::mayParse() {
+    if (!keeper_)
+        return LineKeeper::Reading::kParse;
+    std::string_view mail(reinterpret_cast<const char*>(message_.bytes()->data), message_.size());
+    LineKeeper::Reading verdict = keeper_->startReading(mail);
+    if (verdict == LineKeeper::Reading::kParse)
+        return verdict;
+    std::string id = rawMessageId(mail), sender = rawSender(mail);
+    if (verdict == LineKeeper::Reading::kSetAside)
+        ctx_.log.logMsg(true, "Mail <%s> from %s set aside: reading it stopped the robot twice",
+                        id.c_str(), sender.c_str());
+    else
+        ctx_.log.logMsg(true, "Mail <%s> from %s left on the server: reading it stopped the "
+                        "robot twice and it could not be set aside", id.c_str(), sender.c_str());
+    return verdict;
+}
+
 // Keeps the request lines of a message read to its end, with its sender and Message-ID; an
-// automatic mail gives none.
-void Pop3Session::collectLines(MessageLines& message, int mail) {
+// automatic mail gives none. False when the message is to stay on the server.
+bool Pop3Session::collectLines(MessageLines& message, int mail) {
+    LineKeeper::Reading verdict = mayParse();
+    if (verdict != LineKeeper::Reading::kParse)
+        return verdict == LineKeeper::Reading::kSetAside;
     MailReading reading = readMail(message_, message.isMime());
+    if (keeper_)
+        keeper_->readingDone();
+    if (!reading.cut.empty())
+        ctx_.log.logNotice("Mail <%s> from %s read only in part: %s", reading.messageId.c_str(),
+                           reading.sender.c_str(), reading.cut.c_str());
     if (reading.automatic) {
         std::string from = reading.from.empty() ? "<>" : reading.from;
         ctx_.log.logNotice("Automatic mail from %s not answered", from.c_str());
-        return;
+        return true;
     }
-    if (keeper_ && !reading.messageId.empty() && keeper_->wasTaken(reading.messageId)) {
+    // Known by its Message-ID and its content, so a different mail that reuses the Message-ID
+    // is served.
+    std::string mailKey =
+        reading.messageId.empty() ? std::string() : reading.messageId + " " + message.fingerprint();
+    if (keeper_ && !mailKey.empty() && keeper_->wasTaken(mailKey)) {
         // Read before a stop that came between keeping its lines and the server's deletion.
         ctx_.log.logMsg(false, "Mail <%s> was read before: its requests are already kept",
                         reading.messageId.c_str());
-        return;
+        return true;
     }
     std::vector<std::string>& texts =
         message.isMime() ? reading.requestLines : message.plainLines();
     if (texts.empty()) {
         noteMailWithoutLines(reading,
                              message.isMime() ? reading.unservedKey : message.unservedKey(), mail);
-        return;
+        return true;
+    }
+    if (texts.size() > kMaxLinesOfMail) {
+        ctx_.log.logNotice("Mail <%s> from %s: only its first %zu request lines are read",
+                           reading.messageId.c_str(), reading.sender.c_str(), kMaxLinesOfMail);
+        texts.resize(kMaxLinesOfMail);
     }
     const int count = static_cast<int>(texts.size());
     for (std::string& text : texts) {
         CollectedLine line(std::move(text));
         line.sender = reading.sender;
         line.messageId = reading.messageId;
+        line.mailKey = mailKey;
         line.mail = mail;
         line.linesOfMail = count;
         lines_.push_back(std::move(line));
     }
+    return true;
 }
 
 // A mail that gave no request line is named in the list; when it held a request key its sender
@@ -403,7 +581,8 @@ void Pop3Session::noteMailWithoutLines(const MailReading& reading, UnservedKey u
 // arrive whole within the time limit, a message line block by block. Returns 0 with "POP Get
 // Char Error" when it could not be read.
 int Pop3Session::readRawLine(bool wholeLineInTime) {
-    if (gensock_read_line(conn_, &line_, kMaxMessageBytes + 1, wholeLineInTime) != kGensockOk) {
+    if (gensock_read_line(conn_, &line_, &spill_, kMaxMessageBytes + 1, wholeLineInTime) !=
+        kGensockOk) {
         setError("POP Get Char Error");
         return 0;
     }
@@ -421,9 +600,10 @@ int Pop3Session::getPop3Line() {
 
 // Sends the command with CR LF. A failed send leaves "gensock_put_data %d" in error and
 // still counts as sent: the reply read that follows reports the failure. Returns 0, sending
-// nothing, only for a command too long for the command line.
-int Pop3Session::popSendLine(const std::string& command) {
-    if (command.size() > kMaxCommandChars)
+// nothing, only for a command too long for the command line (a SASL response is no command
+// and may be longer).
+int Pop3Session::popSendLine(const std::string& command, bool isCommand) {
+    if (isCommand && command.size() > kMaxCommandChars)
         return 0;
     std::string line = command + "\r\n";
     int r = gensock_put_data(conn_, line.data(), line.size());
@@ -490,12 +670,15 @@ int Pop3Session::checkLogin(int& messages) {
 
 }  // namespace
 
-int checkMailbox(MailContext& ctx, int& messages, std::string& error, std::string* serverSaid) {
+int checkMailbox(MailContext& ctx, int& messages, std::string& error, std::string* serverSaid,
+                 std::string* mechanism) {
     std::vector<CollectedLine> none;
     Pop3Session session(ctx, none, error, nullptr);
     messages = 0;
     int result = session.checkLogin(messages);
     if (serverSaid)
         *serverSaid = session.serverSaid();
+    if (mechanism)
+        *mechanism = session.mechanism();
     return result;
 }

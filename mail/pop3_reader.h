@@ -25,6 +25,12 @@
 // gone; a failed login closes the connection without QUIT. Failures while reading messages
 // are also logged (to the file too). Every byte sent is added to ctx.statistics.bytesSent.
 //
+// With PopAuthMethod=oauth2 the login is SASL OAUTHBEARER or XOAUTH2 (whichever CAPA offers,
+// OAUTHBEARER first) with an access token from ctx.tokens instead of USER and PASS; a token the
+// server refuses is fetched anew and tried once more on a new connection. Failures: the token
+// source's own text, "the server refused the OAuth2 token: <its decoded words>", "POP server
+// HOST offers no OAuth2 login (SASL OAUTHBEARER or XOAUTH2)".
+//
 // The server setting may ask for TLS: "pop3s://host[:port]" (port 995) from the first byte,
 // "pop3+starttls://host[:port]" (port 110) with STLS after the greeting, required. A
 // certificate that is not trusted or does not name the host, or a server that does not offer
@@ -49,7 +55,8 @@ int readMailbox(MailContext& ctx, std::vector<std::string>& lines, std::string& 
 
 // Tries the login of readMailbox and asks with STAT how many messages wait, without
 // retrieving or deleting any: the dialogue ends with QUIT. Returns 1 with the count in
-// messages; 0 with the reason in error, as readMailbox gives it (and the server's own words on
+// messages and the login's mechanism ("USER/PASS", "OAUTHBEARER", "XOAUTH2") in mechanism (if
+// given); 0 with the reason in error, as readMailbox gives it (and the server's own words on
 // a refused login in serverSaid, if given).
 int checkMailbox(MailContext& ctx, int& messages, std::string& error,
-                 std::string* serverSaid = nullptr);
+                 std::string* serverSaid = nullptr, std::string* mechanism = nullptr);

@@ -6,8 +6,11 @@
 #include "mail/mail_context.h"
 #include "mail/pop3_reader.h"
 #include "settings/mailer_settings.h"
+#include "settings/text_routines.h"
+#include "spool/spool.h"
 #include "testing/dovecot_fixture.h"
 #include "testing/fake_clock.h"
+#include "testing/temp_dir.h"
 
 // The mailbox reader against a real Dovecot POP3 server of the test's own.
 
@@ -112,7 +115,9 @@ TEST_F(Pop3ReaderDovecotTest, LinesAreKeptBeforeTheMailboxLetsTheirMailGo) {
 TEST_F(Pop3ReaderDovecotTest, AMailTakenBeforeAStopIsDeletedWithoutItsLines) {
     struct Keeper : LineKeeper {
         bool keepLines(std::vector<CollectedLine>&) override { return true; }
-        bool wasTaken(const std::string& id) override { return id == "one@a.example"; }
+        bool wasTaken(const std::string& key) override {
+            return key.rfind("one@a.example ", 0) == 0;
+        }
         void mailboxCommitted() override { ++commits; }
         int commits = 0;
     } keeper;
@@ -129,6 +134,47 @@ TEST_F(Pop3ReaderDovecotTest, AMailTakenBeforeAStopIsDeletedWithoutItsLines) {
     EXPECT_THAT(log.entries(),
                 Contains(HasSubstr("Mail <one@a.example> was read before: its requests are "
                                    "already kept")));
+}
+
+// A mail is known by its Message-ID and its content: after a stop between keeping a mail's
+// lines and its deletion, the mail is not served again, but another mail that reuses its
+// Message-ID is.
+TEST_F(Pop3ReaderDovecotTest, AnotherMailReusingATakenMessageIdIsServed) {
+    TempDir dir;
+    // Keeps the lines in the spool, then stops the session before QUIT, as a kill would.
+    struct StoppingKeeper : LineKeeper {
+        explicit StoppingKeeper(Spool& spool) : spool(spool) {}
+        bool keepLines(std::vector<CollectedLine>& kept) override {
+            spool.keepLines(kept);
+            return false;
+        }
+        Spool& spool;
+    };
+    dovecot.deliver("From: ann@example.org\nMessage-ID: <same@a.example>\n\n"
+                    "stationinfo=ann@example.org\n");
+    std::vector<CollectedLine> collected;
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        StoppingKeeper stopping(spool);
+        readMailbox(context, collected, error, nullptr, &stopping);
+    }
+    dovecot.deliver("From: bob@example.org\nMessage-ID: <same@a.example>\n\n"
+                    "stationinfo=bob@example.org\n");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    std::vector<CollectedLine> left = spool.loadLines();
+    ASSERT_EQ(1u, left.size());  // ann's line, from the stopped session
+    spool.removeLine(left[0].spoolId);  // served: her mail is written down as taken
+    ASSERT_TRUE(fileExists(dir.file("spool/taken")));
+    collected.clear();
+    EXPECT_EQ(1, readMailbox(context, collected, error, nullptr, &spool)) << error;
+    ASSERT_EQ(1u, collected.size());
+    EXPECT_EQ("stationinfo=bob@example.org", collected[0].text);
+    EXPECT_EQ(0, dovecot.messageCount());
+    // QUIT was answered after a check that kept a line: the taken mails are forgotten, on the
+    // disk too.
+    EXPECT_FALSE(fileExists(dir.file("spool/taken")));
 }
 
 // A bare CR before a dot is no end of the message: the mail that holds it cannot take over the

@@ -7,8 +7,11 @@
 
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "mail/access_token.h"
+#include "mail/base64.h"
 #include "mail/mail_context.h"
 #include "settings/mailer_settings.h"
+#include "spool/spool.h"
 #include "testing/fake_clock.h"
 #include "testing/scripted_server.h"
 #include "testing/temp_dir.h"
@@ -488,3 +491,110 @@ TEST_F(Pop3ReaderTest, AGreetingThatTricklesInFailsWithinTheLimit) {
     EXPECT_EQ(0, readFrom(server));
     EXPECT_EQ("Login Error", error);
 }
+
+// ---- a mail whose reading stopped the robot ------------------------------------------------
+
+TEST_F(Pop3ReaderTest, AMailThatStoppedTwoRunsIsSetAsideDeletedAndTheNextOneRead) {
+    const std::vector<std::string> poison = {"From: Eve <eve@x.example>", "Message-ID: <p1@x>",
+                                             "", "stationinfo=eve@x.example"};
+    std::string bytes;
+    for (const std::string& line : poison) bytes += line + "\n";
+    for (int run = 0; run < 2; ++run) {  // two runs stop while parsing it
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        ASSERT_EQ(LineKeeper::Reading::kParse, spool.startReading(bytes));
+    }
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    ScriptedServer server;
+    login(server, "+OK station has 2 messages (320 octets)");
+    server.expectLine("RETR 1").sendLine("+OK");
+    for (const std::string& line : poison) server.sendLine(line);
+    server.sendLine(".")
+        .expectLine("DELE 1")
+        .sendLine("+OK")
+        .expectLine("RETR 2")
+        .sendLine("+OK")
+        .sendLine("")
+        .sendLine("stationinfo=ann@example.org")
+        .sendLine(".")
+        .expectLine("DELE 2")
+        .sendLine("+OK")
+        .expectLine("QUIT")
+        .sendLine("+OK bye");
+    server.start();
+    settings.popServer = server.address();
+    std::vector<CollectedLine> collected;
+    EXPECT_EQ(1, readMailbox(context(), collected, error, nullptr, &spool));
+    EXPECT_THAT(server.failures(), IsEmpty());
+    ASSERT_EQ(1u, collected.size());
+    EXPECT_EQ("stationinfo=ann@example.org", collected[0].text);
+    EXPECT_EQ("02/19 07:05:09 Mail <p1@x> from eve@x.example set aside: reading it stopped the "
+              "robot twice",
+              log.entries().back());
+    std::vector<std::string> setAside;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("spool/set-aside")))
+        setAside.push_back(readFile(entry.path()));
+    EXPECT_THAT(setAside, ElementsAre(bytes));
+}
+
+TEST_F(Pop3ReaderTest, OnlyTheFirstThousandRequestLinesOfAMailAreRead) {
+    ScriptedServer server;
+    login(server, "+OK station has 1 messages (320 octets)");
+    server.expectLine("RETR 1").sendLine("+OK").sendLine("Message-ID: <m1@x>").sendLine("");
+    for (int i = 0; i < 1002; ++i) server.sendLine("stationinfo=a" + std::to_string(i) + "@x");
+    server.sendLine(".").expectLine("DELE 1").sendLine("+OK").expectLine("QUIT").sendLine("+OK");
+    EXPECT_EQ(1, readFrom(server));
+    EXPECT_THAT(server.failures(), IsEmpty());
+    ASSERT_EQ(1000u, lines.size());
+    EXPECT_EQ("stationinfo=a999@x", lines.back());
+    EXPECT_EQ("02/19 07:05:09 Mail <m1@x> from : only its first 1000 request lines are read",
+              log.entries().back());
+}
+
+namespace {
+
+// Hands out the one token it was given.
+class OneToken final : public AccessTokenSource {
+  public:
+    explicit OneToken(std::string token) : token_(std::move(token)) {}
+    bool accessToken(MailAccount, bool, std::string& token, std::string&) override {
+        token = token_;
+        return true;
+    }
+
+  private:
+    std::string token_;
+};
+
+std::string b64(const std::string& bytes) {
+    Base64Coder coder;
+    coder.encode(bytes.data(), bytes.size());
+    return coder.encodedData();
+}
+
+TEST_F(Pop3ReaderTest, ALongOAuth2ResponseFollowsTheServersGoAhead) {
+    // A first response that does not fit a 255-octet command line waits for "+ " (RFC 5034).
+    std::string token(300, 't');
+    OneToken tokens(token);
+    settings.popAuthMethod = "oauth2";
+    ScriptedServer server;
+    server.sendLine("+OK POP3 ready").expectLine("CAPA");
+    server.sendLine("+OK").sendLine("SASL PLAIN XOAUTH2").sendLine(".");
+    server.expectLine("AUTH XOAUTH2").sendLine("+ ");
+    server.expectLine(b64("user=station\x01" "auth=Bearer " + token + "\x01\x01"));
+    server.sendLine("+OK Logged in.").expectLine("STAT").sendLine("+OK 0 0");
+    server.expectLine("QUIT").sendLine("+OK");
+    server.start();
+    settings.popServer = server.address();
+    MailContext& ctx = context();
+    ctx.tokens = &tokens;
+    int messages = -1;
+    std::string mechanism;
+    EXPECT_EQ(1, checkMailbox(ctx, messages, error, nullptr, &mechanism)) << error;
+    server.join();
+    EXPECT_EQ("XOAUTH2", mechanism);
+    EXPECT_THAT(server.failures(), IsEmpty());
+}
+
+}  // namespace

@@ -71,7 +71,7 @@ TEST(RequestKey, AWholeRequestLineEndsWithWholeAddresses) {
         bool whole;
     } cases[] = {
         {"eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn a.b@c-d.example", true},
-        {"eventfilerequest=2 18 2003 14 30 5 20 bhz a@x.example,b@[192.0.2.1]", true},
+        {"eventfilerequest=2 18 2003 14 30 5 20 bhz a@x.example,b@y.example", true},
         {"eventfilerequest=2 18 2003 14 30 5 20 bhz,bhn,bhe", false},  // wrapped before the address
         {"eventfilerequest=2 18 2003 14 30 5 20 bhz a@gmail.comsent from my galaxy", false},
         {"eventfilerequest=2 18 2003 14 30 5 x bhz a@b.example", false},

@@ -16,7 +16,10 @@
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/base64.h"
+#include "mail/access_token.h"
 #include "mail/mail_error.h"
+#include "mail/sasl_oauth.h"
+#include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 
 namespace {
@@ -71,9 +74,9 @@ bool promptIs(const SmtpDialogue& dialogue, const char* expected) {
     return strcasecmp(reinterpret_cast<const char*>(coder.decodedData()), expected) == 0;
 }
 
-std::string encodedLine(const FixedText<256>& text) {
+std::string encodedLine(const std::string& text) {
     Base64Coder coder;
-    coder.encode(text.c_str());
+    coder.encode(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     return std::string(coder.encodedData(), coder.encodedLength()) + "\r\n";
 }
 
@@ -157,13 +160,14 @@ std::string buildRecipientList(const std::string& to) {
     return list;
 }
 
-int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHost) {
+int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
+    const std::string setting = dialogue.context.settings.smtpServer.str();
     ServerAddress server;
-    if (!parseServerSetting(job.smtpServer.str(), kSmtpServerForms, server)) {
+    if (!parseServerSetting(setting, kSmtpServerForms, server)) {
         setMailError(dialogue.error,
                      "Can't connect to %s: unknown server form (host, host:port, smtps://host or "
                      "smtp+starttls://host)",
-                     job.smtpServer.c_str());
+                     setting.c_str());
         return 0;
     }
     dialogue.tls = server.tls;
@@ -172,7 +176,7 @@ int smtpConnect(SmtpDialogue& dialogue, const MailJob& job, std::string& localHo
     if (gensock_open(server.host.c_str(), server.service.c_str(), dialogue.connectionContext,
                      &conn) != 0 ||
         !conn) {
-        setMailError(dialogue.error, "Can't connect to %s", job.smtpServer.c_str());
+        setMailError(dialogue.error, "Can't connect to %s", setting.c_str());
         return 0;
     }
     dialogue.conn = conn;
@@ -211,8 +215,9 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
                               std::isdigit(static_cast<unsigned char>(reply[1])) &&
                               std::isdigit(static_cast<unsigned char>(reply[2]));
     if (dialogue.tls != TlsMode::kPlain && !reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
-        std::string said =
-            withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password);
+        std::string said = withoutSecret(
+            withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password),
+            dialogue.token);
         dialogue.context.log.logMsg(true, "SMTP server said: %s", said.c_str());
     }
     quitAndRelease(dialogue);
@@ -231,20 +236,40 @@ int smtpEhlo(SmtpDialogue& dialogue, const std::string& localHost) {
     return replyCode(dialogue.replyLine);
 }
 
+namespace {
+
+// True when word is one of the blank-separated words of words.
+bool hasWord(std::string_view words, std::string_view word) {
+    while (!words.empty()) {
+        std::size_t blank = words.find(' ');
+        if (words.substr(0, blank) == word)
+            return true;
+        if (blank == std::string_view::npos)
+            break;
+        words.remove_prefix(blank + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
 bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
+    const std::string_view auth = "AUTH ";
     for (const std::string& line : dialogue.extensions) {
         if (line == keyword)
             return true;
-        if (line.compare(0, 5, "AUTH ") == 0 && keyword.compare(0, 5, "AUTH ") == 0 &&
-            (" " + line.substr(5) + " ").find(" " + keyword.substr(5) + " ") != std::string::npos)
+        if (line.starts_with(auth) && keyword.starts_with(auth) &&
+            hasWord(std::string_view(line).substr(auth.size()),
+                    std::string_view(keyword).substr(auth.size())))
             return true;
     }
     return false;
 }
 
-int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::string& localHost) {
+int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
     int code = smtpEhlo(dialogue, localHost);
-    if (code != 250 && dialogue.tls == TlsMode::kImplicit && !job.smtpAuth) {
+    if (code != 250 && dialogue.tls == TlsMode::kImplicit &&
+        !dialogue.context.settings.smtpAuth && !smtpUsesOAuth2(dialogue.context.settings)) {
         sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
         code = smtpReadReply(dialogue);
     }
@@ -277,40 +302,85 @@ int smtpGreetSecurely(SmtpDialogue& dialogue, const MailJob& job, const std::str
     return 1;
 }
 
-int smtpAuthenticate(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpAuthenticate(SmtpDialogue& dialogue) {
+    if (smtpUsesOAuth2(dialogue.context.settings))
+        return smtpAuthOAuth2(dialogue);
     if (dialogue.tls != TlsMode::kPlain && !smtpOffers(dialogue, "AUTH LOGIN") &&
         smtpOffers(dialogue, "AUTH PLAIN"))
-        return smtpAuthPlain(dialogue, job);
-    return smtpAuthLogin(dialogue, job);
+        return smtpAuthPlain(dialogue);
+    return smtpAuthLogin(dialogue);
 }
 
-int smtpAuthPlain(SmtpDialogue& dialogue, const MailJob& job) {
-    std::string credentials =
-        std::string(1, '\0') + job.smtpUser.str() + '\0' + job.smtpPassword.str();
+int smtpAuthOAuth2(SmtpDialogue& dialogue) {
+    std::vector<std::string> offered;
+    for (const std::string& line : dialogue.extensions)
+        if (line.compare(0, 5, "AUTH ") == 0 || line.compare(0, 5, "AUTH=") == 0)
+            for (const std::string& name : saslMechanisms(line.substr(5))) offered.push_back(name);
+    std::string mechanism = chooseOAuthMechanism(offered);
+    if (mechanism.empty()) {
+        smtpFail(dialogue, "SMTP server %s offers no OAuth2 login (AUTH OAUTHBEARER or XOAUTH2)",
+                 dialogue.host.c_str());
+        return 0;
+    }
+    const std::string& user = dialogue.context.settings.smtpUser.str();
+    sendCommand(dialogue, "AUTH " + mechanism + " " +
+                              oauthInitialResponse(mechanism, user, dialogue.token) + "\r\n");
+    int code = smtpReadReply(dialogue);
+    if (code == 235) {
+        dialogue.mechanism = mechanism;
+        return 1;
+    }
+    if (code == 1) {
+        smtpFail(dialogue, "Bad authentication response from mail server");
+        return 0;
+    }
+    dialogue.tokenRefused = true;
+    std::string words;
+    if (code == 334) {
+        const std::string& line = dialogue.replyLine;
+        words = oauthChallengeWords(line.size() > 4 ? line.substr(4) : "");
+        sendCommand(dialogue, oauthErrorAcknowledgement(mechanism) + "\r\n");
+        smtpReadReply(dialogue);  // the final refusal
+    } else {
+        words = dialogue.replyLine.substr(0, dialogue.replyLine.find_first_of("\r\n"));
+    }
+    words = withoutSecret(words, dialogue.token);
+    smtpFail(dialogue, "the server refused the OAuth2 token: %s", words.c_str());
+    return 0;
+}
+
+int smtpAuthPlain(SmtpDialogue& dialogue) {
+    const MailerSettings& settings = dialogue.context.settings;
+    std::string credentials(1, '\0');
+    credentials.append(settings.smtpUser.str()).append(1, '\0').append(settings.smtpPassword.str());
     Base64Coder coder;
     coder.encode(reinterpret_cast<const unsigned char*>(credentials.data()), credentials.size());
-    sendCommand(dialogue,
-                "AUTH PLAIN " + std::string(coder.encodedData(), coder.encodedLength()) + "\r\n");
+    std::string command = "AUTH PLAIN ";
+    command.append(coder.encodedData(), coder.encodedLength()).append("\r\n");
+    sendCommand(dialogue, command);
     if (smtpReadReply(dialogue) != 235) {
         smtpFail(dialogue, "Bad authentication response from mail server");
         return 0;
     }
+    dialogue.mechanism = "PLAIN";
     return 1;
 }
 
-int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpAuthLogin(SmtpDialogue& dialogue) {
+    const MailerSettings& settings = dialogue.context.settings;
     sendCommand(dialogue, "AUTH LOGIN\r\n");
     int code;
     do {
         code = smtpReadReply(dialogue);  // what is left of the EHLO answer
     } while (code == 250);
     bool ok = code == 334 && promptIs(dialogue, "Username:");
+    dialogue.mechanism = "LOGIN";
     if (ok) {
-        sendCommand(dialogue, encodedLine(job.smtpUser));
+        sendCommand(dialogue, encodedLine(settings.smtpUser.str()));
         ok = smtpReadReply(dialogue) == 334 && promptIs(dialogue, "Password:");
     }
     if (ok) {
-        sendCommand(dialogue, encodedLine(job.smtpPassword));
+        sendCommand(dialogue, encodedLine(settings.smtpPassword.str()));
         ok = smtpReadReply(dialogue) == 235;
     }
     if (!ok) {
@@ -320,26 +390,33 @@ int smtpAuthLogin(SmtpDialogue& dialogue, const MailJob& job) {
     return 1;
 }
 
-int smtpOpen(SmtpDialogue& dialogue, const MailJob& job) {
+int smtpOpen(SmtpDialogue& dialogue) {
+    const MailerSettings& settings = dialogue.context.settings;
     std::string localHost;
-    dialogue.password = job.smtpPassword.str();
-    if (!smtpConnect(dialogue, job, localHost))
+    dialogue.password = settings.smtpPassword.str();
+    const bool login = settings.smtpAuth || smtpUsesOAuth2(settings);
+    if (!smtpConnect(dialogue, localHost))
         return 0;
     if (smtpReadReply(dialogue) != 220) {
         smtpFail(dialogue, "SMTP server error");
         return 0;
     }
     if (dialogue.tls == TlsMode::kPlain) {
-        sendCommand(dialogue,
-                    formatCommand(job.smtpAuth ? "EHLO %s\r\n" : "HELO %s\r\n", localHost));
-        if (smtpReadReply(dialogue) != 250) {
+        int code;
+        if (login) {
+            code = smtpEhlo(dialogue, localHost);
+        } else {
+            sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
+            code = smtpReadReply(dialogue);
+        }
+        if (code != 250) {
             smtpFail(dialogue, "SMTP server error");
             return 0;
         }
-    } else if (!smtpGreetSecurely(dialogue, job, localHost)) {
+    } else if (!smtpGreetSecurely(dialogue, localHost)) {
         return 0;
     }
-    if (job.smtpAuth && !smtpAuthenticate(dialogue, job))
+    if (login && !smtpAuthenticate(dialogue))
         return 0;
     return 1;
 }
@@ -365,7 +442,7 @@ int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& 
         }
     }
 
-    if (!smtpOpen(dialogue, job))
+    if (!smtpOpen(dialogue))
         return 0;
     sendCommand(dialogue, formatCommand("MAIL From:<%s>\r\n", sender));
     if (smtpReadReply(dialogue) != 250) {
@@ -429,29 +506,54 @@ int deliver(SmtpDialogue& dialogue, const MailJob& job, const std::string& text)
     return 1;
 }
 
+// Runs the dialogue; with an OAuth2 login, takes the access token first, and once more anew
+// when the server refused it (a second dialogue then).
+template <typename Run>
+int withToken(MailContext& context, std::string& error, bool* refusedForGood,
+              std::string* mechanism, Run run) {
+    const bool oauth = smtpUsesOAuth2(context.settings);
+    for (bool fresh : {false, true}) {
+        error.clear();
+        SmtpDialogue dialogue(context, error);
+        if (oauth && !context.tokens) {
+            setMailError(error, "OAuth2 login asked for, but no token source is set up");
+            return 0;
+        }
+        if (oauth && !context.tokens->accessToken(MailAccount::kSmtp, fresh, dialogue.token,
+                                                  error)) {
+            context.log.logMsg(true, "SMTP Error: %s", error.c_str());
+            return 0;
+        }
+        int result = run(dialogue);
+        if (refusedForGood)
+            *refusedForGood = !result && dialogue.refusedForGood;
+        if (mechanism)
+            *mechanism = dialogue.mechanism;
+        if (result || !dialogue.tokenRefused || fresh)
+            return result;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
                 std::string& error, bool* refusedForGood) {
-    error.clear();
-    SmtpDialogue dialogue(context, error);
-    int sent = deliver(dialogue, job, text);
-    if (refusedForGood)
-        *refusedForGood = !sent && dialogue.refusedForGood;
-    return sent;
+    return withToken(context, error, refusedForGood, nullptr,
+                     [&](SmtpDialogue& dialogue) { return deliver(dialogue, job, text); });
 }
 
-int smtpCheckLogin(MailContext& context, const MailJob& job, std::string& error) {
-    error.clear();
-    SmtpDialogue dialogue(context, error);
-    if (!smtpOpen(dialogue, job))
-        return 0;
-    sendCommand(dialogue, "QUIT\r\n");
-    int code = smtpReadReply(dialogue);
-    releaseConnection(dialogue);
-    if (code != 221) {
-        setMailError(error, "QUIT answered with %d instead of 221", code);
-        return 0;
-    }
-    return 1;
+int smtpCheckLogin(MailContext& context, std::string& error, std::string* mechanism) {
+    return withToken(context, error, nullptr, mechanism, [&error](SmtpDialogue& dialogue) {
+        if (!smtpOpen(dialogue))
+            return 0;
+        sendCommand(dialogue, "QUIT\r\n");
+        int code = smtpReadReply(dialogue);
+        releaseConnection(dialogue);
+        if (code != 221) {
+            setMailError(error, "QUIT answered with %d instead of 221", code);
+            return 0;
+        }
+        return 1;
+    });
 }

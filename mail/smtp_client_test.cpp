@@ -55,7 +55,7 @@ ScriptedServer& dataTaken(ScriptedServer& server) {
 int send(TestMailContext& env, ScriptedServer& server, MailJob job, std::string& error,
          const std::string& text = kText) {
     server.start();
-    job.smtpServer = server.address();
+    env.settings.smtpServer = server.address();
     int result = SendMimeMsg(env.context, job, text, error);
     server.join();
     return result;
@@ -75,7 +75,7 @@ TEST(SmtpDialogue, DeliversWithHeloAndQuitsWithoutWaiting) {
     ScriptedServer server;
     dataTaken(server).sendLine("250 queued").expectLine("QUIT");
     std::string error = "stale";
-    EXPECT_EQ(1, send(env, server, testJob(""), error));
+    EXPECT_EQ(1, send(env, server, testJob(), error));
     EXPECT_EQ("", error);
     EXPECT_THAT(server.failures(), IsEmpty());
     ASSERT_EQ(1u, server.dataBlocks().size());
@@ -96,7 +96,7 @@ TEST(SmtpDialogue, AcceptsAMultiLineGreetingAndLongReplyLines) {
     server.expectLine("DATA").sendLine("354 go").expectData();
     server.sendLine("250-queued").sendLine("250 as 7").expectLine("QUIT");
     std::string error;
-    EXPECT_EQ(1, send(env, server, testJob(""), error));
+    EXPECT_EQ(1, send(env, server, testJob(), error));
     EXPECT_THAT(server.failures(), IsEmpty());
 }
 
@@ -144,7 +144,7 @@ TEST(SmtpDialogue, EveryStepAcceptsExactlyOneCode) {
         ScriptedServer server;
         row.script(server).expectLine("QUIT");
         std::string error;
-        EXPECT_EQ(0, send(env, server, testJob(""), error));
+        EXPECT_EQ(0, send(env, server, testJob(), error));
         EXPECT_EQ(row.error, error);
         EXPECT_THAT(server.failures(), IsEmpty());
         expectSmtpError(env, row.error);
@@ -158,8 +158,8 @@ TEST(SmtpDialogue, EhloRefusedEndsTheDialogueWithoutHelo) {
         .expectLine("EHLO " + localHost())
         .sendLine("500 no")
         .expectLine("QUIT");
-    MailJob job = testJob("");
-    job.smtpAuth = 1;
+    MailJob job = testJob();
+    env.settings.smtpAuth = 1;
     std::string error;
     EXPECT_EQ(0, send(env, server, job, error));
     EXPECT_EQ("SMTP server error", error);
@@ -180,10 +180,10 @@ TEST(SmtpAuthLogin, SkipsLeftOverEhloLinesAndAcceptsPromptsInAnyCase) {
     server.expectLine("RCPT To: <ann@example.org>").sendLine("250 ok");
     server.expectLine("DATA").sendLine("354 go").expectData().sendLine("250 ok");
     server.expectLine("QUIT");
-    MailJob job = testJob("");
-    job.smtpAuth = 1;
-    job.smtpUser = "robot";
-    job.smtpPassword = "s3cret pw";
+    MailJob job = testJob();
+    env.settings.smtpAuth = 1;
+    env.settings.smtpUser = "robot";
+    env.settings.smtpPassword = "s3cret pw";
     std::string error;
     EXPECT_EQ(1, send(env, server, job, error));
     EXPECT_THAT(server.failures(), IsEmpty());
@@ -209,10 +209,10 @@ TEST(SmtpAuthLogin, WrongPromptOrRefusalFailsWithoutShowingThePassword) {
                 server.expectLine(b64("s3cret")).sendLine(row.finalReply);
         }
         server.expectLine("QUIT");
-        MailJob job = testJob("");
-        job.smtpAuth = 1;
-        job.smtpUser = "robot";
-        job.smtpPassword = "s3cret";
+        MailJob job = testJob();
+        env.settings.smtpAuth = 1;
+        env.settings.smtpUser = "robot";
+        env.settings.smtpPassword = "s3cret";
         std::string error;
         EXPECT_EQ(0, send(env, server, job, error));
         EXPECT_EQ("Bad authentication response from mail server", error);
@@ -234,7 +234,7 @@ TEST(SmtpEnvelope, SendsOneRcptPerNameWhateverTheSeparators) {
         server.expectLine("RCPT To: <bob@example.org>").sendLine("250 ok");
         server.expectLine("DATA").sendLine("354 go").expectData().sendLine("250 ok");
         server.expectLine("QUIT");
-        MailJob job = testJob("");
+        MailJob job = testJob();
         job.to = to;
         std::string error;
         EXPECT_EQ(1, send(env, server, job, error));
@@ -248,7 +248,7 @@ TEST(SmtpEnvelope, EmptyRecipientListSendsNoRcpt) {
     greeted(server).expectLine("MAIL From:<robot@anmo.example.org>").sendLine("250 ok");
     server.expectLine("DATA").sendLine("354 go").expectData().sendLine("250 ok");
     server.expectLine("QUIT");
-    MailJob job = testJob("");
+    MailJob job = testJob();
     job.to = " , ";
     std::string error;
     EXPECT_EQ(1, send(env, server, job, error));
@@ -258,7 +258,8 @@ TEST(SmtpEnvelope, EmptyRecipientListSendsNoRcpt) {
 TEST(SmtpEnvelope, SenderWithoutAngleBracketsFailsBeforeConnecting) {
     TestMailContext env;
     IdlePort port;
-    MailJob job = testJob(port.address());
+    env.settings.smtpServer = port.address();
+    MailJob job = testJob();
     std::string error;
     job.from = "robot@anmo.example.org";
     EXPECT_EQ(0, SendMimeMsg(env.context, job, kText, error));
@@ -281,13 +282,15 @@ TEST(SmtpConnect, RefusedConnectionNamesTheServerCutTo255) {
     RefusingPort refusing;
     std::string server = "127.0.0.1:" + std::to_string(refusing.port());
     std::string error;
-    EXPECT_EQ(0, SendMimeMsg(env.context, testJob(server), kText, error));
+    env.settings.smtpServer = server;
+    EXPECT_EQ(0, SendMimeMsg(env.context, testJob(), kText, error));
     EXPECT_EQ("Can't connect to " + server, error);
     EXPECT_THAT(env.log.entries(), IsEmpty());
 
     std::string longName(240, 'h');
     longName += ".invalid:" + std::to_string(refusing.port());
-    EXPECT_EQ(0, SendMimeMsg(env.context, testJob(longName), kText, error));
+    env.settings.smtpServer = longName;
+    EXPECT_EQ(0, SendMimeMsg(env.context, testJob(), kText, error));
     EXPECT_EQ(("Can't connect to " + longName).substr(0, 255), error);
 }
 
@@ -297,7 +300,7 @@ TEST(SmtpReadReply, SilentServerFailsTheStepAfterTheTimeLimit) {
     ScriptedServer server;
     server.silent(1000).expectLine("QUIT");
     std::string error;
-    EXPECT_EQ(0, send(env, server, testJob(""), error));
+    EXPECT_EQ(0, send(env, server, testJob(), error));
     EXPECT_EQ("SMTP server error", error);
     EXPECT_THAT(server.failures(), IsEmpty());
     expectSmtpError(env, "SMTP server error");
@@ -323,7 +326,7 @@ TEST(SmtpSendText, StuffsDotsDropsDoubledCarriageReturnsAndEndsTheData) {
         addressed(server).expectLine("DATA").sendLine("354 go").expectBytes(row.wire);
         server.sendLine("250 ok").expectLine("QUIT");
         std::string error;
-        EXPECT_EQ(1, send(env, server, testJob(""), error, row.text));
+        EXPECT_EQ(1, send(env, server, testJob(), error, row.text));
         EXPECT_THAT(server.failures(), IsEmpty());
     }
 }
@@ -345,7 +348,7 @@ TEST(SmtpSendText, LongTextGoesOutWhole) {
     ScriptedServer server;
     dataTaken(server).sendLine("250 ok").expectLine("QUIT");
     std::string error;
-    EXPECT_EQ(1, send(env, server, testJob(""), error, text));
+    EXPECT_EQ(1, send(env, server, testJob(), error, text));
     EXPECT_THAT(server.failures(), IsEmpty());
     ASSERT_EQ(1u, server.dataBlocks().size());
     EXPECT_EQ(stuffed, server.dataBlocks()[0]);
@@ -382,7 +385,7 @@ TEST(SmtpSendText, ChangesEveryPairWhereverItStands) {
         addressed(server).expectLine("DATA").sendLine("354 go").expectBytes(wireOf(row));
         server.sendLine("250 ok").expectLine("QUIT");
         std::string error;
-        EXPECT_EQ(1, send(env, server, testJob(""), error, row));
+        EXPECT_EQ(1, send(env, server, testJob(), error, row));
         EXPECT_THAT(server.failures(), IsEmpty());
     }
     EXPECT_EQ("a\r\n..b\r\n.\r\n", wireOf("a\r\r\n.b\r\n"));  // the rule itself
@@ -394,7 +397,7 @@ TEST(SmtpSendText, AServerGoneDuringTheDataLeavesTheSendErrorAndNoLogEntry) {
     addressed(server).expectLine("DATA").sendLine("354 go ahead").close();
     std::string text(8 * 1024 * 1024, 'x');
     std::string error;
-    EXPECT_EQ(0, send(env, server, testJob(""), error, text));
+    EXPECT_EQ(0, send(env, server, testJob(), error, text));
     EXPECT_THAT(error, AnyOf(StrEq("put_data() unexpected error from send(): 104"),
                              StrEq("put_data() unexpected error from send(): 32")));
     EXPECT_THAT(env.log.entries(), IsEmpty());  // released without smtpFail
@@ -427,7 +430,8 @@ TEST(SmtpDialogue, TellsARefusalForGoodFromATransientOne) {
             .sendLine(c.rcptAnswer)
             .expectLine("QUIT");
         server.start();
-        MailJob job = testJob(server.address());
+        env.settings.smtpServer = server.address();
+        MailJob job = testJob();
         std::string error;
         bool forGood = !c.forGood;
         EXPECT_EQ(0, SendMimeMsg(env.context, job, kText, error, &forGood));

@@ -49,7 +49,8 @@ TEST(SmtpDelivery, MessageWithTwoAttachmentsArrivesAsComposed) {
     std::string first = binaryFile(3 * 40000, 1), second = binaryFile(3 * 33, 2);
     writeFile(env.dir.file("ANMO.BHZ.mqx"), first);
     writeFile(env.dir.file("ANMO.BHN.mqx"), second);
-    MailJob job = testJob(server.address(), "Your files.\r\n.\r\n..two dots\r\n");
+    env.settings.smtpServer = server.address();
+    MailJob job = testJob("Your files.\r\n.\r\n..two dots\r\n");
     job.to = "ann@example.org, bob@example.org,";
     job.subject = "Your Event Files";
     job.attachments[0] = env.dir.file("ANMO.BHZ.mqx");
@@ -78,10 +79,11 @@ TEST(SmtpDelivery, AuthLoginWithTheRightPasswordIsAccepted) {
     SmtpServerFixture server({.user = "robot", .password = "s3cret", .authRequired = true});
     ASSERT_TRUE(server.start()) << server.output();
     TestMailContext env;
-    MailJob job = testJob(server.address());
-    job.smtpAuth = 1;
-    job.smtpUser = "robot";
-    job.smtpPassword = "s3cret";
+    env.settings.smtpServer = server.address();
+    MailJob job = testJob();
+    env.settings.smtpAuth = 1;
+    env.settings.smtpUser = "robot";
+    env.settings.smtpPassword = "s3cret";
     std::string error;
     EXPECT_EQ(1, sendMailJob(env.context, job, error)) << error;
     auto messages = server.messages(1);
@@ -96,10 +98,11 @@ TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {
     SmtpServerFixture server({.user = "robot", .password = "s3cret", .authRequired = true});
     ASSERT_TRUE(server.start()) << server.output();
     TestMailContext env;
-    MailJob job = testJob(server.address());
-    job.smtpAuth = 1;
-    job.smtpUser = "robot";
-    job.smtpPassword = "wrong";
+    env.settings.smtpServer = server.address();
+    MailJob job = testJob();
+    env.settings.smtpAuth = 1;
+    env.settings.smtpUser = "robot";
+    env.settings.smtpPassword = "wrong";
     std::string error;
     EXPECT_EQ(0, sendMailJob(env.context, job, error));
     EXPECT_EQ("Bad authentication response from mail server", error);
@@ -109,7 +112,7 @@ TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {
                             "02/19 07:05:09 SendMimeMsg Error=Bad authentication response "
                             "from mail server"));
 
-    job.smtpAuth = 0;  // HELO only: the server wants AUTH before MAIL
+    env.settings.smtpAuth = 0;  // HELO only: the server wants AUTH before MAIL
     EXPECT_EQ(0, sendMailJob(env.context, job, error));
     EXPECT_EQ("SMTP Error, server does not like From: field.", error);
     EXPECT_THAT(server.messages(0, 0), IsEmpty());

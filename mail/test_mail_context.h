@@ -31,7 +31,6 @@ struct TestMailContext {
     MailContext context{settings, log, statistics, clock, 2000};
 };
 
-// A job from the robot to ann, through server, with the given body and no attachments.
 // The text with the value of its Message-ID line, new for every message, replaced by "<id>".
 inline std::string withFixedMessageId(std::string text) {
     std::size_t start = text.find("\r\nMessage-ID: ");
@@ -42,11 +41,12 @@ inline std::string withFixedMessageId(std::string text) {
     return text.replace(start, end - start, "<id>");
 }
 
-inline MailJob testJob(const std::string& server, const std::string& body = "Hello.\r\n") {
+// A job from the robot to ann with the given body and no attachments; the SMTP server is the
+// settings' own.
+inline MailJob testJob(const std::string& body = "Hello.\r\n") {
     MailJob job;
     job.to = "ann@example.org";
     job.from = "Station ANMO <robot@anmo.example.org>";
-    job.smtpServer = server;
     job.subject = "Your Event File";
     job.body = body;
     return job;

@@ -136,10 +136,11 @@ TEST_F(TlsDialogueTest, SmtpOverStartTlsAndSmtpsLogsIn) {
     ASSERT_TRUE(smtps.start()) << smtps.output();
     for (auto [server, setting] : {std::pair{&startTls, "smtp+starttls://localhost:"},
                                    std::pair{&smtps, "smtps://localhost:"}}) {
-        MailJob job = testJob(setting + std::to_string(server->port()));
-        job.smtpAuth = 1;
-        job.smtpUser = "robot";
-        job.smtpPassword = "s3cret";
+        env.settings.smtpServer = setting + std::to_string(server->port());
+        MailJob job = testJob();
+        env.settings.smtpAuth = 1;
+        env.settings.smtpUser = "robot";
+        env.settings.smtpPassword = "s3cret";
         std::string sendError;
         EXPECT_EQ(1, sendMailJob(env.context, job, sendError)) << setting << sendError;
         auto messages = server->messages(1);
@@ -151,10 +152,11 @@ TEST_F(TlsDialogueTest, SmtpOverStartTlsAndSmtpsLogsIn) {
 TEST_F(TlsDialogueTest, NoStartTlsOfferAndASilentHandshakeEndTheDialogue) {
     SmtpServerFixture plain(SmtpServerFixture::Options{.user = "robot", .password = "s3cret"});
     ASSERT_TRUE(plain.start()) << plain.output();
-    MailJob job = testJob("smtp+starttls://127.0.0.1:" + std::to_string(plain.port()));
-    job.smtpAuth = 1;
-    job.smtpUser = "robot";
-    job.smtpPassword = "s3cret";
+    env.settings.smtpServer = "smtp+starttls://127.0.0.1:" + std::to_string(plain.port());
+    MailJob job = testJob();
+    env.settings.smtpAuth = 1;
+    env.settings.smtpUser = "robot";
+    env.settings.smtpPassword = "s3cret";
     std::string sendError;
     EXPECT_EQ(0, sendMailJob(env.context, job, sendError));
     EXPECT_EQ("SMTP server 127.0.0.1 does not offer STARTTLS: no password sent", sendError);

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "settings/text_routines.h"
 #include "testing/station_fixture.h"
 
@@ -49,6 +51,53 @@ TEST_F(HostileInputTest, OneMailServesTwentyLinesOfFiveRecipientsAtMost) {
     EXPECT_EQ("mallory@evil.example", transport.sent[22].to);
 }
 
+TEST_F(HostileInputTest, AMailOfAThousandBadLinesDelaysTheNextRequestByOneTick) {
+    start("PopCheckTime=30\n");
+    for (int i = 0; i < 1000; ++i)
+        transport.mailbox.push_back(fromMail("eventfilerequest=bad " + std::to_string(i), 1));
+    CollectedLine next = fromMail("stationinfo=ann@uni.example", 2);
+    next.sender = "ann@uni.example";
+    transport.mailbox.push_back(next);
+    app->requestCheckNow();
+    tick(2);  // the check, then every line of the first mail
+    EXPECT_EQ(1, app->cycle().linesPending());
+    tick();
+    ASSERT_EQ(2u, transport.sent.size());
+    EXPECT_EQ("mallory@evil.example", transport.sent[0].to);
+    EXPECT_EQ(0u, transport.sent[0].body.view().find(
+                      "Station ANMO:\r\nThere was an error processing your event file request."
+                      "\r\n\r\nError: Bad Request Line = eventfilerequest=bad 0\r\n"));
+    EXPECT_EQ("ann@uni.example", transport.sent[1].to);
+    EXPECT_EQ("Station Information", transport.sent[1].subject);
+}
+
+TEST_F(HostileInputTest, ARecipientThatIsNoMailboxIsRefusedAndTheSenderTold) {
+    start("PopCheckTime=30\n");
+    const std::vector<std::string> bad = {
+        "<v16@victim.example>>", "v16@victim.example>",  "a@b@c.example",  "a..b@c.example",
+        "a@-b.example",          "a@[10.0.0.1]",         "\x01a@b.example", "\xc3\xa9@b.example",
+        "\"a\"@c.example",       "a@b.example,c@",       "nobody",         "a@b.example."};
+    int mail = 0;
+    for (const std::string& address : bad)
+        transport.mailbox.push_back(fromMail("stationinfo=" + address, ++mail));
+    transport.mailbox.push_back(
+        fromMail("stationinfo=alice@uni.example,b.o_b+x@obs-1.example", ++mail));
+    app->requestCheckNow();
+    tick(1 + mail + 1);
+    ASSERT_EQ(bad.size() + 1, transport.sent.size());
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        std::string refused = bad[i] == "a@b.example,c@" ? "c@" : bad[i];
+        EXPECT_EQ("mallory@evil.example", transport.sent[i].to) << bad[i];
+        EXPECT_NE(std::string::npos,
+                  transport.sent[i].body.view().find("Error: Bad Recipient Address = " + refused))
+            << bad[i];
+    }
+    EXPECT_EQ("alice@uni.example,b.o_b+x@obs-1.example", transport.sent.back().to);
+    Entries file = fileEntries();
+    EXPECT_NE(file.end(), std::find(file.begin(), file.end(),
+                                    "Bad Recipient Address = <v16@victim.example>>"));
+}
+
 TEST_F(HostileInputTest, AReplyRefusedForGoodIsGivenUpAtOnce) {
     start("PopCheckTime=30\n");
     transport.failSends = true;
@@ -89,6 +138,22 @@ TEST_F(HostileInputTest, LinksAndFifosInTheFoldersAreNeverFollowedOrWaitedOn) {
     EXPECT_EQ(eventFile("bhe"), reply.attachments[0]);
     EXPECT_NE(std::string::npos, reply.body.view().find("Sensor channel BHZ not found\r\n"));
     EXPECT_NE(std::string::npos, reply.body.view().find("Sensor channel BHN not found\r\n"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HostileInputTest, ALineBreakInARefusedLineIsShownNotSentInTheReply) {
+    start("PopCheckTime=30\n");
+    transport.mailbox = {fromMail("eventfilerequest=x\r.\rMAIL FROM:<a@b>\nQUIT", 1)};
+    app->requestCheckNow();
+    tick(2);
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_NE(std::string::npos,
+              transport.sent[0].body.view().find(
+                  "Error: Bad Request Line = eventfilerequest=x\\x0d.\\x0dMAIL FROM:<a@b>\\x0aQUIT"
+                  "\r\n"));
 }
 
 }  // namespace

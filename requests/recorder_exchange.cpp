@@ -1,5 +1,6 @@
 #include "requests/recorder_exchange.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,4 +215,47 @@ void processResponses(RequestContext& ctx, EventFileRequest& request, int bothSy
         return;
     }
     replies.sendEventFiles(eventFileJob);
+}
+
+namespace {
+
+// True for a name as the exchange gives a request file, or its response or temporary file.
+bool isExchangeFileName(const std::string& name) {
+    std::string core = name;
+    if (core.size() > 5 && core[0] == '.' && core.compare(core.size() - 4, 4, ".tmp") == 0)
+        core = core.substr(1, core.size() - 5);
+    else if (core.size() > 4 && core.compare(core.size() - 4, 4, ".ack") == 0)
+        core = core.substr(0, core.size() - 4);
+    // "RQ" and nine digits, ".sy" and the system number.
+    if (core.size() < 15 || core.compare(0, 2, "RQ") != 0 || core.compare(11, 3, ".sy") != 0)
+        return false;
+    auto digits = [&core](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i)
+            if (core[i] < '0' || core[i] > '9')
+                return false;
+        return to > from;
+    };
+    return digits(2, 11) && digits(14, core.size());
+}
+
+}  // namespace
+
+void removeAbandonedRequestFiles(const MailerSettings& settings) {
+    for (const FixedText<256>* setting : {&settings.mornakReq, &settings.mornak2Req}) {
+        std::string dir = setting->str();
+        if (dir.empty())
+            continue;
+        addTrailingSlash(dir);
+        DIR* d = ::opendir(dir.c_str());
+        if (!d)
+            continue;
+        while (dirent* e = ::readdir(d)) {
+            struct stat st;
+            if (isExchangeFileName(e->d_name) &&
+                ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(st.st_mode))
+                ::unlinkat(::dirfd(d), e->d_name, 0);
+        }
+        ::closedir(d);
+    }
 }

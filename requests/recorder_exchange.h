@@ -41,6 +41,12 @@ void writeRequestFile(RequestContext& ctx, EventFileRequest& request,
 void processResponses(RequestContext& ctx, EventFileRequest& request, int bothSystems,
                       MailJob& eventFileJob, ReplySender& replies);
 
+// Removes from both systems' request directories the request files ("RQhhmmssmmm.syN"), their
+// response files (".ack" added) and the hidden temporary files of request files left there.
+// Called at start-up, when no request is awaited: they belong to requests an earlier run
+// abandoned, and an answer nobody reads would stay forever. Links and folders are left alone.
+void removeAbandonedRequestFiles(const MailerSettings& settings);
+
 // The parts, each as the exchange builds it.
 
 // dir (with '/') + "RQ%02d%02d%02d%03d.sy%d" from the time of day and the system number.

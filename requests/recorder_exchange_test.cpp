@@ -121,7 +121,6 @@ TEST_F(RecorderExchangeTest, GathersTheEventFilesOfAnAcceptedRequest) {
     const MailJob& sent = replies.sentJobs[0];
     EXPECT_EQ("someone@example.org", sent.to);
     EXPECT_EQ("Station <station@example.org>", sent.from);
-    EXPECT_EQ("smtp.example.org", sent.smtpServer);
     EXPECT_EQ(2, sent.attachmentCount);
     EXPECT_EQ(eventFile("bhz"), sent.attachments[0]);
     EXPECT_EQ(eventFile("bhe"), sent.attachments[1]);

@@ -46,14 +46,16 @@ int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFor
         queue_.giveUp(job);
         return 0;
     }
-    queue_.queueReq(job);
+    if (!queue_.queueReq(job))
+        notKept_ = true;
     return 0;
 }
 
 std::string Replies::errorReportBody(const std::vector<std::string>& errorTexts) const {
     std::string body = format("Station %s:\r\n", settings_.stationName.c_str()) +
                        "There was an error processing your event file request.\r\n\r\n";
-    for (const std::string& text : errorTexts) body += "Error: " + text + "\r\n";
+    // A text may quote a requester's line or the recorder's answer: its line breaks are shown.
+    for (const std::string& text : errorTexts) body += "Error: " + escapeLineBreaks(text) + "\r\n";
     return body;
 }
 
@@ -97,7 +99,14 @@ void Replies::sendEventFiles(MailJob& job) {
                        toUpperAscii(request_.channels[i].str()).c_str());
     }
     job.body = body;
-    if (!sendOrQueue(job, true, "Send File Error = %s"))
+    bool wasNotKept = notKept_;
+    notKept_ = false;
+    bool sent = sendOrQueue(job, true, "Send File Error = %s");
+    bool kept = !notKept_;
+    notKept_ = notKept_ || wasNotKept;
+    // Files of a reply that went out are done with; so are those of a reply that could not be
+    // kept: its request is served again and the recorder cuts them anew.
+    if (!sent && kept)
         return;
     for (int i = 0; i < job.attachmentCount && i < MailJob::maxAttachments; ++i)
         ::unlink(job.attachments[i].c_str());

@@ -25,7 +25,8 @@ class Replies final : public ReplySender {
     void sendErrorReport(const std::string& errorText) override;
 
     // Completes the event-file job (subject, body with the channels not found) and sends it;
-    // counts the found files first. Deletes the files once sent; queues the job when not.
+    // counts the found files first. Deletes the files once sent; queues the job when not
+    // (and deletes them when the job cannot be kept: its request is served again).
     void sendEventFiles(MailJob& job) override;
 
     // "Station Information" with a section per configured recorder system.
@@ -36,6 +37,11 @@ class Replies final : public ReplySender {
     // the mail.
     void sendRefusalReport(const std::string& sender, const std::string& messageId,
                            const std::vector<std::string>& errorTexts);
+
+    // True when a reply since the last clearNotKept() could be neither sent nor kept in the
+    // resend queue: the request it answers must stay and be served again.
+    bool anyNotKept() const { return notKept_; }
+    void clearNotKept() { notKept_ = false; }
 
   private:
     // The error report's body with one "Error: " line for each text.
@@ -51,6 +57,7 @@ class Replies final : public ReplySender {
     ActivityLog& log_;
     MailTransport& transport_;
     ResendQueue& queue_;
+    bool notKept_ = false;
 };
 
 // Appends the station-information section of one recorder system to body: its enabled

@@ -21,7 +21,6 @@ TEST_F(RepliesTest, ErrorReportBodyByteForByte) {
     const MailJob& job = transport.sent[0];
     EXPECT_EQ("a@b.example", job.to);
     EXPECT_EQ("ANMO Robot <robot@anmo>", job.from);
-    EXPECT_EQ("smtp.example", job.smtpServer);
     EXPECT_EQ("Event File Request Error", job.subject);
     EXPECT_EQ(
         "Station ANMO:\r\nThere was an error processing your event file request.\r\n\r\n"

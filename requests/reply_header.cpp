@@ -10,8 +10,4 @@ void fillCommonHeader(MailJob& job, const MailerSettings& settings,
     job.to = request.replyTo.view();
     job.inReplyTo = request.requestMessageId.view();
     job.from = settings.fromUser.view();
-    job.smtpServer = settings.smtpServer.view();
-    job.smtpAuth = settings.smtpAuth;
-    job.smtpUser = settings.smtpUser.view();
-    job.smtpPassword = settings.smtpPassword.view();
 }

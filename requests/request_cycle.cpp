@@ -7,6 +7,7 @@
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
 #include "platform/clock.h"
+#include "requests/recipient_address.h"
 #include "requests/recorder_exchange.h"
 #include "requests/request_lines.h"
 #include "settings/mailer_settings.h"
@@ -47,10 +48,13 @@ void RequestCycle::reset() {
     queue_.clear();
     resendCountdown_ = resendIdleTicks;
     mailCheckFailed_ = false;
-    currentLineId_.clear();
+    currentLine_ = CollectedLine{};
+    heldLines_.clear();
+    replies_.clearNotKept();
 }
 
 void RequestCycle::resume() {
+    removeAbandonedRequestFiles(context_.settings);
     requestLines_ = spool_.loadLines();
     int replies = queue_.resume();
     int lines = static_cast<int>(requestLines_.size());
@@ -60,8 +64,16 @@ void RequestCycle::resume() {
         context_.log.logNotice("Resuming %d requests and %d unsent replies", lines, replies);
 }
 
-void RequestCycle::lineDone(const std::string& spoolId) {
-    spool_.removeLine(spoolId);
+void RequestCycle::lineDone(const CollectedLine& line) {
+    settleLine(line, replies_.anyNotKept());
+    replies_.clearNotKept();
+}
+
+void RequestCycle::settleLine(const CollectedLine& line, bool replyNotKept) {
+    if (replyNotKept)
+        heldLines_.push_back(line);
+    else
+        spool_.removeLine(line.spoolId);
 }
 
 void RequestCycle::setCheckNowEnabled(bool enabled) {
@@ -148,6 +160,17 @@ void RequestCycle::idleStep(std::int64_t now) {
 }
 
 void RequestCycle::pollResendQueue() {
+    if (!heldLines_.empty()) {
+        // Served as if just read: their replies may be kept now.
+        context_.log.logMsg(false, "Serving %d kept requests again",
+                            static_cast<int>(heldLines_.size()));
+        requestLines_ = std::move(heldLines_);
+        heldLines_.clear();
+        linesPending_ = static_cast<int>(requestLines_.size());
+        nextLineIndex_ = 0;
+        resendCountdown_ = resendFailedTicks;
+        return;
+    }
     if (queue_.empty()) {
         resendCountdown_ = resendIdleTicks;
         return;
@@ -170,7 +193,7 @@ void RequestCycle::responseWaitStep() {
     if (responsesArrived()) {
         processResponses(context_, currentRequest_, bothSystems_, eventFileJob_, replies_);
         responseCountdown_ = 0;
-        lineDone(currentLineId_);
+        lineDone(currentLine_);
         if (linesPending_ == 0)
             setCheckNowEnabled(true);
         return;
@@ -179,14 +202,27 @@ void RequestCycle::responseWaitStep() {
         return;
     context_.log.logMsg(true, "No response from datalogger");
     replies_.sendErrorReport("No response from datalogger");
-    lineDone(currentLineId_);
+    lineDone(currentLine_);
     // With both systems asked this is the second system's file, written last.
     ::unlink(currentRequest_.requestFile.c_str());
     if (linesPending_ == 0)
         setCheckNowEnabled(true);
 }
 
+// Refused lines cost no tick of their own: the lines of a mail are taken in one tick for as
+// long as they are refused, so a mail of many bad lines delays the next request by one tick.
 void RequestCycle::dispatchStep() {
+    while (dispatchLine() != Verdict::kServed && linesPending_ != 0 && nextLineIsOfSameMail()) {
+    }
+}
+
+bool RequestCycle::nextLineIsOfSameMail() const {
+    const CollectedLine& next = requestLines_[static_cast<std::size_t>(nextLineIndex_)];
+    return next.mail == refused_.mail && next.sender == refused_.sender &&
+           next.messageId == refused_.messageId;
+}
+
+RequestCycle::Verdict RequestCycle::dispatchLine() {
     CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
     if (line.mail != refused_.mail || line.sender != refused_.sender ||
         line.messageId != refused_.messageId) {
@@ -211,17 +247,18 @@ void RequestCycle::dispatchStep() {
     }
     if (verdict != Verdict::kServed) {
         refused_.errors.push_back(refusalText(verdict, line.text));
-        refused_.spoolIds.push_back(line.spoolId);
+        refused_.lines.push_back(line);
     } else if (responseCountdown_ != 0) {
-        currentLineId_ = line.spoolId;
+        currentLine_ = line;
     } else {
-        lineDone(line.spoolId);
+        lineDone(line);
     }
     if (--linesPending_ == 0) {
         answerRefusedLines();
         if (responseCountdown_ == 0)
             setCheckNowEnabled(true);
     }
+    return verdict;
 }
 
 std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) const {
@@ -234,6 +271,8 @@ std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) 
         case Verdict::kTooManyRecipients:
             return "Too many recipients (at most " + std::to_string(maxRecipients_) +
                    ") = " + line;
+        case Verdict::kBadRecipient:
+            return "Bad Recipient Address = " + badRecipient_;
         default:
             return "Bad Request Line = " + line;
     }
@@ -243,25 +282,29 @@ std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) 
 void RequestCycle::answerRefusedLines() {
     if (!refused_.errors.empty() && !refused_.sender.empty())
         replies_.sendRefusalReport(refused_.sender, refused_.messageId, refused_.errors);
-    for (const std::string& id : refused_.spoolIds) lineDone(id);
+    bool notKept = replies_.anyNotKept();
+    replies_.clearNotKept();
+    for (const CollectedLine& line : refused_.lines) settleLine(line, notKept);
     refused_ = RefusedLines{};
 }
 
-// More names in the reply address than a line may send to: "a@x,b@y" names two.
-bool RequestCycle::tooManyRecipients() const {
+// The reply address names more recipients than a line may send to, or one that is no mailbox;
+// kServed, without an entry, when it is sound.
+RequestCycle::Verdict RequestCycle::checkRecipients() {
     std::string names = currentRequest_.replyTo.str();
-    int count = 0;
-    for (std::size_t at = 0; at <= names.size();) {
-        std::size_t comma = names.find(',', at);
-        std::size_t end = comma == std::string::npos ? names.size() : comma;
-        if (end > at)
-            ++count;
-        at = end + 1;
+    std::vector<std::string> recipients = recipientsOf(names);
+    if (recipients.size() > static_cast<std::size_t>(maxRecipients_)) {
+        context_.log.logMsg(true, "Too many recipients = %s", names.c_str());
+        return Verdict::kTooManyRecipients;
     }
-    if (count <= maxRecipients_)
-        return false;
-    context_.log.logMsg(true, "Too many recipients = %s", names.c_str());
-    return true;
+    for (const std::string& recipient : recipients) {
+        if (!isMailboxAddress(recipient)) {
+            badRecipient_ = recipient;
+            context_.log.logMsg(true, "Bad Recipient Address = %s", recipient.c_str());
+            return Verdict::kBadRecipient;
+        }
+    }
+    return Verdict::kServed;
 }
 
 RequestCycle::Verdict RequestCycle::dispatchInfoRequest(const std::string& rest,
@@ -269,8 +312,8 @@ RequestCycle::Verdict RequestCycle::dispatchInfoRequest(const std::string& rest,
     context_.log.logMsg(false, "Info Req: %s", rest.c_str());
     if (!parseInfoRequest(rest, currentRequest_, context_.log))
         return Verdict::kBadLine;
-    if (tooManyRecipients())
-        return Verdict::kTooManyRecipients;
+    if (Verdict verdict = checkRecipients(); verdict != Verdict::kServed)
+        return verdict;
     currentRequest_.requestMessageId = messageId;
     replies_.sendStationInfo();
     return Verdict::kServed;
@@ -284,8 +327,8 @@ RequestCycle::Verdict RequestCycle::dispatchFileRequest(const std::string& rest,
         return Verdict::kBadLine;
     if (outcome == ParseOutcome::kNoChannels)
         return Verdict::kServed;  // dropped without a word, as ever
-    if (tooManyRecipients())
-        return Verdict::kTooManyRecipients;
+    if (Verdict verdict = checkRecipients(); verdict != Verdict::kServed)
+        return verdict;
     currentRequest_.requestMessageId = messageId;
     std::string error;
     if (submitFileRequest(context_, currentRequest_, bothSystems_, error)) {

@@ -20,8 +20,10 @@ struct Statistics;
 // answer to the request in progress, dispatch the next collected request line, run a check the
 // user asked for, or, when idle, run the periodic mail check or pace the resend queue. A
 // request line is served to its end before the next one is taken. Every line taken from the
-// mailbox stays in the spool until it is done: its reply sent, queued or given up, its error
-// reported, or it was refused.
+// mailbox stays in the spool until it is done: its reply accepted by the SMTP server, or kept
+// whole in the spool's resend queue, or given up. A line whose reply could be neither sent nor
+// kept stays in the spool and is served again at a later resend opportunity (or by the next
+// run).
 class RequestCycle {
   public:
     static constexpr int responseWaitTicks = 90;
@@ -40,7 +42,9 @@ class RequestCycle {
     void reset();
 
     // Takes up what an earlier run left in the spool: its lines are served first, its unsent
-    // replies queued. Logs "Resuming %d requests and %d unsent replies" when there are any.
+    // replies queued (as many as the queue holds). Logs "Resuming %d requests and %d unsent
+    // replies" when there are any. The request and response files of a request the earlier
+    // run was waiting for are removed: nobody waits for them any more.
     void resume();
 
     // One tick of the one-second timer.
@@ -67,6 +71,8 @@ class RequestCycle {
 
     // True while a line waits, a response is awaited, a check is asked for or a reply is queued.
     bool busy() const;
+    // Lines whose replies could not be kept: they stay in the spool, to be served again.
+    std::size_t heldLines() const { return heldLines_.size(); }
 
     // What the run saw, for the exit code of a single run.
     bool mailCheckFailed() const { return mailCheckFailed_; }
@@ -85,16 +91,28 @@ class RequestCycle {
     void dispatchStep();
     // What became of a dispatched line.
     // kUnservedMail: the line of a mail whose request key gave no request line.
-    enum class Verdict { kServed, kBadLine, kTooManyLines, kTooManyRecipients, kUnservedMail };
+    enum class Verdict {
+        kServed,
+        kBadLine,
+        kTooManyLines,
+        kTooManyRecipients,
+        kBadRecipient,
+        kUnservedMail
+    };
+    Verdict dispatchLine();
+    bool nextLineIsOfSameMail() const;
     Verdict dispatchFileRequest(const std::string& rest, const std::string& messageId);
     Verdict dispatchInfoRequest(const std::string& rest, const std::string& messageId);
-    // True, with its entry, when the parsed reply address names more recipients than allowed.
-    bool tooManyRecipients() const;
+    // kTooManyRecipients or kBadRecipient, with its entry, when the parsed reply address names
+    // more recipients than allowed or one that is not a mailbox; else kServed.
+    Verdict checkRecipients();
     // The reason a refused line gets in its sender's error report.
     std::string refusalText(Verdict verdict, const std::string& line) const;
     void answerRefusedLines();
-    // The line is done: it leaves the spool.
-    void lineDone(const std::string& spoolId);
+    // The line is done: it leaves the spool, unless a reply to it could not be kept; then it
+    // stays there and is held to be served again.
+    void lineDone(const CollectedLine& line);
+    void settleLine(const CollectedLine& line, bool replyNotKept);
     void idleStep(std::int64_t now);
     void pollResendQueue();
     bool responsesArrived() const;
@@ -114,12 +132,13 @@ class RequestCycle {
         std::string sender;
         std::string messageId;
         std::vector<std::string> errors;  // one reason a refused line
-        std::vector<std::string> spoolIds;
+        std::vector<CollectedLine> lines;
         int linesTaken = 0;  // the mail's lines dispatched so far
     };
 
     std::vector<CollectedLine> requestLines_;
     RefusedLines refused_;
+    std::string badRecipient_;  // the recipient that was no mailbox, for the refusal
     int linesPending_ = 0;
     int nextLineIndex_ = 0;
     int responseCountdown_ = 0;
@@ -128,7 +147,8 @@ class RequestCycle {
     std::int64_t lastCheckTime_ = 0;
     int resendCountdown_ = resendIdleTicks;
     EventFileRequest currentRequest_;
-    std::string currentLineId_;  // the spool entry of the request awaiting its response
+    CollectedLine currentLine_;  // the request awaiting its response
+    std::vector<CollectedLine> heldLines_;
     MailJob eventFileJob_;
     Replies replies_;
     bool mailCheckFailed_ = false;

@@ -12,24 +12,31 @@
 ResendQueue::ResendQueue(MailTransport& transport, ActivityLog& log, Spool* spool)
     : transport_(transport), log_(log), spool_(spool) {}
 
-void ResendQueue::queueReq(const MailJob& job) {
+bool ResendQueue::queueReq(const MailJob& job) {
     if (jobs_.size() >= maxJobs) {
         log_.logMsg(true, "Too many files queued");
         ++droppedJobs_;
         QueuedJob dropped{job, {}};
         drop(dropped);
-        return;
+        return true;
     }
     std::unique_ptr<QueuedJob> copy(new (std::nothrow) QueuedJob{job, {}});
     if (!copy) {
         log_.logMsg(true, "queueReq memory error");
-        ++droppedJobs_;
-        return;
+        return false;
     }
     // The spool takes the job's event files, so that no later request can overwrite them.
-    if (spool_)
-        copy->spoolId = spool_->keepJob(copy->job);
+    if (spool_) {
+        std::string error;
+        copy->spoolId = spool_->keepJob(copy->job, error);
+        if (copy->spoolId.empty()) {
+            log_.logMsg(true, "Spool Error: %s (the request is kept and will be served again)",
+                        error.c_str());
+            return false;
+        }
+    }
     jobs_.push_back(std::move(copy));
+    return true;
 }
 
 // A job that will not be sent: with a spool its files are set aside in undelivered/, so they
@@ -37,8 +44,11 @@ void ResendQueue::queueReq(const MailJob& job) {
 void ResendQueue::drop(QueuedJob& queued) {
     if (!spool_)
         return;
+    std::string error;
     if (queued.spoolId.empty())
-        queued.spoolId = spool_->keepJob(queued.job);
+        queued.spoolId = spool_->keepJob(queued.job, error);
+    if (queued.spoolId.empty() && queued.job.attachmentCount > 0)
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
     spool_->keepUndelivered(queued.spoolId, queued.job);
 }
 
@@ -68,11 +78,15 @@ int ResendQueue::resendNext() {
         ++droppedJobs_;
         return 1;
     }
-    // A file that cannot be deleted is passed over.
-    for (int i = 0; i < job.attachmentCount && i < MailJob::maxAttachments; ++i)
-        ::unlink(job.attachments[i].c_str());
-    if (spool_)
+    // The spool removes the job file before the files it names, so a crash between never
+    // leaves a job whose files are gone. Without a spool a file that cannot be deleted is
+    // passed over.
+    if (spool_ && !queued.spoolId.empty()) {
         spool_->removeJob(queued.spoolId);
+    } else {
+        for (int i = 0; i < job.attachmentCount && i < MailJob::maxAttachments; ++i)
+            ::unlink(job.attachments[i].c_str());
+    }
     jobs_.pop_front();
     return 1;
 }
@@ -88,7 +102,14 @@ int ResendQueue::resume() {
         return 0;
     int count = 0;
     for (auto& [id, job] : spool_->loadJobs()) {
-        jobs_.push_back(std::make_unique<QueuedJob>(QueuedJob{job, id}));
+        QueuedJob queued{job, id};
+        if (jobs_.size() >= maxJobs) {
+            log_.logMsg(true, "Too many files queued");
+            ++droppedJobs_;
+            drop(queued);
+            continue;
+        }
+        jobs_.push_back(std::make_unique<QueuedJob>(std::move(queued)));
         ++count;
     }
     return count;

@@ -24,8 +24,11 @@ class ResendQueue {
     ResendQueue(MailTransport& transport, ActivityLog& log, Spool* spool = nullptr);
 
     // Keeps a copy of the job, tries included, at the tail. With 10 jobs queued the new one is
-    // dropped with "Too many files queued".
-    void queueReq(const MailJob& job);
+    // dropped with "Too many files queued". With a spool the job is kept only once it and its
+    // event files are on the disk; when they cannot be, the job is not queued: returns false
+    // with the entry "Spool Error: ... (the request is kept and will be served again)" and the
+    // caller keeps the request instead. True otherwise.
+    bool queueReq(const MailJob& job);
 
     // Sends the job at the head again. Returns 0 when the send failed (the job stays at the
     // head with one more try counted), 1 when it was sent (its attachment files are deleted)
@@ -37,7 +40,9 @@ class ResendQueue {
     // dropped, its files set aside as for a job given up.
     void giveUp(const MailJob& job);
 
-    // Takes up the jobs an earlier run left in the spool, behind those queued; returns how many.
+    // Takes up the jobs an earlier run left in the spool, behind those queued, as far as the
+    // queue holds them; the rest are dropped with "Too many files queued", their files set
+    // aside. Returns how many were taken up.
     int resume();
 
     std::size_t size() const { return jobs_.size(); }

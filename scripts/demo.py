@@ -88,7 +88,7 @@ def main():
                                       stdout=subprocess.DEVNULL))
 
         config = os.path.join(root, "config")
-        os.makedirs(config)
+        os.makedirs(config, mode=0o700)
         with open(os.path.join(config, "tarnwick.ini"), "w") as f:
             f.write(f"StationName={STATION}\nPopServer=127.0.0.1:{dovecot.port}\n"
                     f"PopUser={dovecot.user}\nPopKeyStr={dovecot.password.encode().hex()}\n"

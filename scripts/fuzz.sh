@@ -28,6 +28,7 @@ all=(
     fuzz_base64
     fuzz_mime_composer
     fuzz_mime_reader
+    fuzz_parse_limits
 )
 if [ $# -gt 0 ]; then
     targets=("$@")
@@ -61,6 +62,8 @@ for target in "${targets[@]}"; do
     options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1
              -artifact_prefix="$dir/artifacts/" -seed="${FUZZ_SEED:-1}")
     [ -f "fuzz/dict/$target.dict" ] && options+=(-dict="fuzz/dict/$target.dict")
+    # A target's own options (its memory limits, say) come last and so win.
+    [ -f "fuzz/options/$target" ] && read -r -a own <"fuzz/options/$target" && options+=("${own[@]}")
     echo "== $target: ${seconds}s"
     if TMPDIR="$dir/tmp" "$build/fuzz/$target" "${options[@]}" "$dir/corpus" >"$dir/log" 2>&1; then
         grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units' "$dir/log" || true

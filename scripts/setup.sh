@@ -7,7 +7,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
     dovecot-pop3d python3 python3-aiosmtpd
-    libssl-dev openssl libgmime-3.0-dev libxml2-dev libytnef0-dev
+    libssl-dev openssl libgmime-3.0-dev libxml2-dev libytnef0-dev libcurl4-openssl-dev
+    nlohmann-json3-dev
     xvfb xauth imagemagick
     libxcb1-dev openbox trayer xdotool x11-utils
     libsystemd-dev systemd procps man-db dpkg-dev file lintian python3-prometheus-client

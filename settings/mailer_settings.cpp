@@ -1,52 +1,128 @@
 #include "settings/mailer_settings.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
 
+#include "settings/optional_keys.h"
 #include "settings/text_routines.h"
 
 namespace {
 
+// Takes a text value whole, or leaves the field as it was with a problem naming the key.
+template <std::size_t N>
+void take(FixedText<N>& field, const char* key, const std::string& value,
+          std::vector<std::string>& problems) {
+    std::string text = value.substr(0, value.find('\0'));
+    if (text.size() > FixedText<N>::capacity) {
+        problems.push_back(std::string(key) + " is longer than " +
+                           std::to_string(FixedText<N>::capacity) +
+                           " characters: the value was not taken");
+        return;
+    }
+    field = text;
+}
+
 // Stores one value under its key; unknown keys are ignored.
-void storeValue(MailerSettings& s, const std::string& key, const std::string& value) {
+void storeValue(MailerSettings& s, const std::string& key, const std::string& value,
+                std::vector<std::string>& problems) {
     auto is = [&key](const char* name) { return equalsIgnoreCase(key, name); };
     if (is("StationName"))
-        s.stationName = value;
+        take(s.stationName, "StationName", value, problems);
     else if (is("PopEnable"))
         s.popEnable = parseInteger(value.c_str());
     else if (is("PopServer"))
-        s.popServer = value;
+        take(s.popServer, "PopServer", value, problems);
     else if (is("PopUser"))
-        s.popUser = value;
+        take(s.popUser, "PopUser", value, problems);
     else if (is("PopKeyStr"))
-        s.popPassword = decodeKeyStr(value);
+        take(s.popPassword, "PopKeyStr", decodeKeyStr(value), problems);
     else if (is("PopCheckTime"))
         s.popCheckTime = parseInteger(value.c_str());
     else if (is("SmtpServer"))
-        s.smtpServer = value;
+        take(s.smtpServer, "SmtpServer", value, problems);
     else if (is("SmtpAuth"))
         s.smtpAuth = parseInteger(value.c_str());
     else if (is("SmtpUser"))
-        s.smtpUser = value;
+        take(s.smtpUser, "SmtpUser", value, problems);
     else if (is("SmtpKeyStr"))
-        s.smtpPassword = decodeKeyStr(value);
+        take(s.smtpPassword, "SmtpKeyStr", decodeKeyStr(value), problems);
     else if (is("FromUser"))
-        s.fromUser = value;
+        take(s.fromUser, "FromUser", value, problems);
     else if (is("TempDir"))
-        s.tempDir = value;
+        take(s.tempDir, "TempDir", value, problems);
     else if (is("MapDrive"))
         s.mapDrive = value.empty() ? '\0' : value[0];
     else if (is("MornakDir"))
-        s.mornakDir = value;
+        take(s.mornakDir, "MornakDir", value, problems);
     else if (is("MornakReq"))
-        s.mornakReq = value;
+        take(s.mornakReq, "MornakReq", value, problems);
     else if (is("Mornak2Dir"))
-        s.mornak2Dir = value;
+        take(s.mornak2Dir, "Mornak2Dir", value, problems);
     else if (is("Mornak2Req"))
-        s.mornak2Req = value;
+        take(s.mornak2Req, "Mornak2Req", value, problems);
+    else {
+        std::string problem;
+        if (storeOptionalKey(s, key, value, problem) && !problem.empty())
+            problems.push_back(problem);
+    }
+}
+
+// Splits a whole line at its first '=': the key upper-cased, the value as it stands. The line
+// ends at its first zero byte, line feed or carriage return. False without an '='.
+bool splitSettingsLine(std::string line, std::string& key, std::string& value) {
+    line = line.substr(0, line.find('\0'));
+    stripLineEnd(line);
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos)
+        return false;
+    key = toUpperAscii(line.substr(0, eq));
+    value = line.substr(eq + 1);
+    return true;
+}
+
+// Writes text to path through a synced temporary file and a rename. A new file is readable by
+// its owner only; one that replaces a file keeps that file's mode, owner and group (so a file
+// written by root for the service stays the service's).
+bool writeWholeFile(const std::string& path, const std::string& text) {
+    std::string temporary = path + ".new";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat old {};
+    bool ok = true;
+    if (::stat(path.c_str(), &old) == 0) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::geteuid() == 0)
+            ok = false;
+        ok = ok && ::fchmod(fd, old.st_mode & 0777) == 0;
+    } else {
+        ok = ::fchmod(fd, 0600) == 0;
+    }
+    for (std::size_t done = 0; ok && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    std::size_t slash = path.rfind('/');
+    int dir = ::open(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str(),
+                     O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 int hexDigit(char c) {
@@ -66,63 +142,61 @@ void resetSettings(MailerSettings& settings) {
     settings.popCheckTime = 2;
 }
 
-void loadSettings(MailerSettings& settings, const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) {
+void loadSettings(MailerSettings& settings, const std::string& path,
+                  std::vector<std::string>* problems) {
+    // A link at the name is never followed, nor a FIFO or a device waited on.
+    int fd = openRegularFile(path);
+    if (fd < 0) {
         saveSettings(settings, path);
         return;
     }
-    // Each read takes at most 99 characters: a longer line arrives in pieces, and every
-    // piece is a line of its own.
-    char buf[100];
-    std::string key, value;
-    while (std::fgets(buf, sizeof buf, f)) {
-        std::string line(buf, std::strlen(buf));
-        if (splitKeyValue(line, key, value))
-            storeValue(settings, key, value);
-    }
-    std::fclose(f);
+    std::string content;
+    char block[8192];
+    for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;) content.append(block, n);
+    ::close(fd);
+    std::istringstream file(content);
+    std::vector<std::string> found;
+    std::string line, key, value;
+    while (std::getline(file, line))
+        if (splitSettingsLine(line, key, value))
+            storeValue(settings, key, value, found);
+    if (problems)
+        problems->insert(problems->end(), found.begin(), found.end());
 }
 
 bool saveSettings(const MailerSettings& s, const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    std::FILE* f = fdopen(fd, "w");
-    if (!f) {
-        ::close(fd);
-        return false;
-    }
-    std::fprintf(f, "StationName=%s\n", s.stationName.c_str());
-    std::fprintf(f, "PopEnable=%d\n", s.popEnable);
-    std::fprintf(f, "PopServer=%s\n", s.popServer.c_str());
-    std::fprintf(f, "PopUser=%s\n", s.popUser.c_str());
-    std::fprintf(f, "PopKeyStr=%s\n", encodeKeyStr(s.popPassword.str()).c_str());
-    std::fprintf(f, "PopCheckTime=%d\n", s.popCheckTime);
-    std::fprintf(f, "SmtpServer=%s\n", s.smtpServer.c_str());
-    std::fprintf(f, "SmtpAuth=%d\n", s.smtpAuth);
-    std::fprintf(f, "SmtpUser=%s\n", s.smtpUser.c_str());
-    std::fprintf(f, "SmtpKeyStr=%s\n", encodeKeyStr(s.smtpPassword.str()).c_str());
-    std::fprintf(f, "FromUser=%s\n", s.fromUser.c_str());
-    std::fprintf(f, "TempDir=%s\n", s.tempDir.c_str());
+    std::string text;
+    auto line = [&text](const char* key, const std::string& value) {
+        text.append(key).append("=").append(value).append("\n");
+    };
+    line("StationName", s.stationName.str());
+    line("PopEnable", std::to_string(s.popEnable));
+    line("PopServer", s.popServer.str());
+    line("PopUser", s.popUser.str());
+    line("PopKeyStr", encodeKeyStr(s.popPassword.str()));
+    line("PopCheckTime", std::to_string(s.popCheckTime));
+    line("SmtpServer", s.smtpServer.str());
+    line("SmtpAuth", std::to_string(s.smtpAuth));
+    line("SmtpUser", s.smtpUser.str());
+    line("SmtpKeyStr", encodeKeyStr(s.smtpPassword.str()));
+    line("FromUser", s.fromUser.str());
+    line("TempDir", s.tempDir.str());
     // Exactly one byte: the letter, or a zero byte when none is set.
-    std::fprintf(f, "MapDrive=");
-    std::fputc(s.mapDrive, f);
-    std::fputc('\n', f);
-    std::fprintf(f, "MornakDir=%s\n", s.mornakDir.c_str());
-    std::fprintf(f, "MornakReq=%s\n", s.mornakReq.c_str());
-    std::fprintf(f, "Mornak2Dir=%s\n", s.mornak2Dir.c_str());
-    std::fprintf(f, "Mornak2Req=%s\n", s.mornak2Req.c_str());
-    bool ok = !std::ferror(f);
-    return std::fclose(f) == 0 && ok;
+    line("MapDrive", std::string(1, s.mapDrive));
+    line("MornakDir", s.mornakDir.str());
+    line("MornakReq", s.mornakReq.str());
+    line("Mornak2Dir", s.mornak2Dir.str());
+    line("Mornak2Req", s.mornak2Req.str());
+    text += optionalKeyLines(s);
+    return writeWholeFile(path, text);
 }
 
 std::string encodeKeyStr(const std::string& text) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    std::size_t n = text.size() < 127 ? text.size() : 127;
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
+    out.reserve(2 * text.size());
+    for (char c : text) {
+        unsigned char b = static_cast<unsigned char>(c);
         out += digits[b >> 4];
         out += digits[b & 0x0f];
     }
@@ -131,7 +205,7 @@ std::string encodeKeyStr(const std::string& text) {
 
 std::string decodeKeyStr(const std::string& text) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < text.size() && out.size() < 255; i += 2) {
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
         int high = hexDigit(text[i]);
         if (high < 0)
             continue;
@@ -141,10 +215,18 @@ std::string decodeKeyStr(const std::string& text) {
     return out;
 }
 
+bool popUsesOAuth2(const MailerSettings& s) {
+    return equalsIgnoreCase(s.popAuthMethod, "oauth2");
+}
+
+bool smtpUsesOAuth2(const MailerSettings& s) {
+    return equalsIgnoreCase(s.smtpAuthMethod, "oauth2");
+}
+
 bool settingsComplete(const MailerSettings& s) {
     unsigned interval = static_cast<unsigned>(s.popCheckTime);
-    return !s.popServer.empty() && !s.popUser.empty() && !s.popPassword.empty() &&
-           interval >= 1 && interval <= 60 && !s.stationName.empty() && !s.smtpServer.empty() &&
-           !s.tempDir.empty() && !s.fromUser.empty() && !s.mornakDir.empty() &&
-           !s.mornakReq.empty();
+    return !s.popServer.empty() && !s.popUser.empty() &&
+           (!s.popPassword.empty() || popUsesOAuth2(s)) && interval >= 1 && interval <= 60 &&
+           !s.stationName.empty() && !s.smtpServer.empty() && !s.tempDir.empty() &&
+           !s.fromUser.empty() && !s.mornakDir.empty() && !s.mornakReq.empty();
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "testing/temp_dir.h"
 
@@ -13,12 +14,12 @@ constexpr char kDefaultBytes[] =
     "MornakDir=\nMornakReq=\nMornak2Dir=\nMornak2Req=\n";
 const std::string kDefaultFile(kDefaultBytes, sizeof kDefaultBytes - 1);
 
-MailerSettings loadFrom(const std::string& content) {
+MailerSettings loadFrom(const std::string& content, std::vector<std::string>* problems = nullptr) {
     TempDir dir;
     writeFile(dir.file("tarnwick.ini"), content);
     MailerSettings s;
     resetSettings(s);
-    loadSettings(s, dir.file("tarnwick.ini"));
+    loadSettings(s, dir.file("tarnwick.ini"), problems);
     return s;
 }
 
@@ -76,10 +77,16 @@ TEST(SaveSettings, RoundTripsEveryField) {
     s.mapDrive = 'Z';
     s.mornak2Dir = "/m2/";
     s.mornak2Req = "/m2/req/";
+    s.popAuthMethod = "oauth2";
+    s.oauth2ClientSecret = "c=s";
     ASSERT_TRUE(saveSettings(s, dir.file("tarnwick.ini")));
     std::string file = readFile(dir.file("tarnwick.ini"));
     EXPECT_NE(std::string::npos, file.find("SmtpKeyStr=73e963726574\n"));
     EXPECT_NE(std::string::npos, file.find("MapDrive=Z\n"));
+    // The optional keys that are set follow the 17 lines, in their table's order.
+    EXPECT_NE(std::string::npos,
+              file.find("Mornak2Req=/m2/req/\nPopAuthMethod=oauth2\n"
+                        "OAuth2ClientSecretStr=633d73\n"));
 
     MailerSettings back;
     resetSettings(back);
@@ -87,11 +94,15 @@ TEST(SaveSettings, RoundTripsEveryField) {
     // Field by field: the record has padding before its integers, which a byte comparison
     // would read.
     FixedText<256> MailerSettings::*texts[] = {
-        &MailerSettings::popServer,  &MailerSettings::popUser,      &MailerSettings::popPassword,
-        &MailerSettings::smtpServer, &MailerSettings::mornakDir,    &MailerSettings::mornakReq,
-        &MailerSettings::mornak2Dir, &MailerSettings::mornak2Req,   &MailerSettings::fromUser,
-        &MailerSettings::smtpUser,   &MailerSettings::smtpPassword, &MailerSettings::stationName};
+        &MailerSettings::popServer,  &MailerSettings::popUser,    &MailerSettings::smtpServer,
+        &MailerSettings::mornakDir,  &MailerSettings::mornakReq,  &MailerSettings::mornak2Dir,
+        &MailerSettings::mornak2Req, &MailerSettings::fromUser,   &MailerSettings::smtpUser,
+        &MailerSettings::stationName};
     for (auto field : texts) EXPECT_EQ(s.*field, back.*field);
+    EXPECT_EQ(s.popPassword, back.popPassword);
+    EXPECT_EQ(s.smtpPassword, back.smtpPassword);
+    EXPECT_EQ("oauth2", back.popAuthMethod);
+    EXPECT_EQ("c=s", back.oauth2ClientSecret);
     EXPECT_EQ(s.tempDir, back.tempDir);
     EXPECT_EQ(s.mapDrive, back.mapDrive);
     EXPECT_EQ(s.popCheckTime, back.popCheckTime);
@@ -119,16 +130,27 @@ TEST(LoadSettings, ConvertsNumbersWithoutRangeCheck) {
     EXPECT_EQ(5, loadFrom("SmtpAuth=5\n").smtpAuth);
 }
 
-TEST(LoadSettings, ReadsLinesIn99CharacterPieces) {
-    // Key, '=' and value within 99 characters survive; the rest of a longer line is a line of
-    // its own, and here it holds no '='.
-    std::string station87(87, 's');
-    EXPECT_EQ(station87, loadFrom("StationName=" + station87 + "\n").stationName);
-    std::string station100(100, 's');
-    EXPECT_EQ(std::string(87, 's'), loadFrom("StationName=" + station100 + "\n").stationName);
-    // A second piece that looks like a setting is taken as one.
+TEST(LoadSettings, ReadsEveryLineWholeAndNamesTheKeyOfAValueItCannotTake) {
+    std::string station(255, 's');
+    std::string password(200, 'p');
+    std::vector<std::string> problems;
+    MailerSettings s = loadFrom("StationName=" + station + "\nPopKeyStr=" + encodeKeyStr(password) +
+                                    "\nTempDir=/" + std::string(3999, 'd') +
+                                    "\nSmtpAuthMethod=kerberos\nPopAuthMethod=OAuth2\n",
+                                &problems);
+    EXPECT_EQ(station, s.stationName);
+    EXPECT_EQ(password, s.popPassword);
+    EXPECT_EQ("", s.tempDir);
+    EXPECT_EQ("", s.smtpAuthMethod);
+    EXPECT_TRUE(popUsesOAuth2(s));
+    EXPECT_EQ((std::vector<std::string>{
+                  "TempDir is longer than 244 characters: the value was not taken",
+                  "SmtpAuthMethod takes password/oauth2, not \"kerberos\": the value was not "
+                  "taken"}),
+              problems);
+    // The rest of a long line is never a line of its own.
     std::string tricky = "StationName=" + std::string(87, 's') + "PopServer=smuggled\n";
-    EXPECT_EQ("smuggled", loadFrom(tricky).popServer);
+    EXPECT_EQ("", loadFrom(tricky).popServer);
 }
 
 TEST(LoadSettings, SurvivesJunk) {
@@ -163,26 +185,29 @@ TEST(LoadSettings, AFileThatIsADirectoryLeavesTheDefaults) {
     EXPECT_TRUE(s.popServer.empty());
 }
 
-TEST(Passwords, SurviveARestartUpTo44Characters) {
+TEST(Passwords, SurviveARestartWhole) {
     TempDir dir;
     MailerSettings s;
     resetSettings(s);
-    std::string fifty = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWX";
-    s.popPassword = fifty;
+    std::string long1023(1023, 'q');
+    long1023[500] = '\xe9';
+    s.popPassword = long1023;
+    s.smtpPassword = std::string(1100, 'x');  // what the record takes: 1023 characters
     saveSettings(s, dir.file("tarnwick.ini"));
-    EXPECT_NE(std::string::npos, readFile(dir.file("tarnwick.ini")).find(encodeKeyStr(fifty)));
-    EXPECT_EQ(100u, encodeKeyStr(fifty).size());
     MailerSettings back;
     resetSettings(back);
-    loadSettings(back, dir.file("tarnwick.ini"));
-    EXPECT_EQ(fifty.substr(0, 44), back.popPassword);
+    std::vector<std::string> problems;
+    loadSettings(back, dir.file("tarnwick.ini"), &problems);
+    EXPECT_EQ(long1023, back.popPassword);
+    EXPECT_EQ(std::string(1023, 'x'), back.smtpPassword);
+    EXPECT_TRUE(problems.empty());
 }
 
 TEST(KeyStr, EncodesBytesAsLowerCaseHex) {
     EXPECT_EQ("616263", encodeKeyStr("abc"));
     EXPECT_EQ("", encodeKeyStr(""));
     EXPECT_EQ("e9", encodeKeyStr("\xe9"));
-    EXPECT_EQ(254u, encodeKeyStr(std::string(200, 'p')).size());
+    EXPECT_EQ(400u, encodeKeyStr(std::string(200, 'p')).size());
 }
 
 TEST(KeyStr, DecodesPairsAndSkipsWhatIsNotHex) {
@@ -190,7 +215,7 @@ TEST(KeyStr, DecodesPairsAndSkipsWhatIsNotHex) {
     EXPECT_EQ("\xe9", decodeKeyStr("E9"));
     EXPECT_EQ("a", decodeKeyStr("zz61"));     // a pair beginning with a non-hex char is skipped
     EXPECT_EQ("\x06", decodeKeyStr("6z"));    // one hex digit and another char: that digit
-    EXPECT_EQ(255u, decodeKeyStr(std::string(600, 'a')).size());
+    EXPECT_EQ(300u, decodeKeyStr(std::string(600, 'a')).size());
 }
 
 TEST(SettingsComplete, NeedsEveryRequiredField) {
@@ -206,9 +231,9 @@ TEST(SettingsComplete, NeedsEveryRequiredField) {
     EXPECT_FALSE(settingsComplete(s));
 
     FixedText<256> MailerSettings::*required[] = {
-        &MailerSettings::popServer, &MailerSettings::popUser,   &MailerSettings::popPassword,
-        &MailerSettings::stationName, &MailerSettings::smtpServer, &MailerSettings::fromUser,
-        &MailerSettings::mornakDir, &MailerSettings::mornakReq};
+        &MailerSettings::popServer,  &MailerSettings::popUser,  &MailerSettings::stationName,
+        &MailerSettings::smtpServer, &MailerSettings::fromUser, &MailerSettings::mornakDir,
+        &MailerSettings::mornakReq};
     for (auto field : required) {
         MailerSettings t = completeSettings();
         (t.*field).clear();
@@ -217,10 +242,28 @@ TEST(SettingsComplete, NeedsEveryRequiredField) {
     MailerSettings t = completeSettings();
     t.tempDir.clear();
     EXPECT_FALSE(settingsComplete(t));
-    // Never required: the map drive, the second system, the SMTP account.
+    // Never required: the map drive, the second system, the SMTP account; nor the POP
+    // password of an OAuth2 login.
     t = completeSettings();
     t.mornak2Dir.clear();
     t.smtpUser.clear();
     t.mapDrive = 0;
     EXPECT_TRUE(settingsComplete(t));
+    t.popPassword.clear();
+    EXPECT_FALSE(settingsComplete(t));
+    t.popAuthMethod = "oauth2";
+    EXPECT_TRUE(settingsComplete(t));
+}
+
+TEST(SettingsFile, ALinkAtTheSettingsNameIsNeitherReadNorWrittenThrough) {
+    TempDir dir;
+    writeFile(dir.file("other.ini"), "StationName=ELSEWHERE\n");
+    ASSERT_EQ(0, symlink(dir.file("other.ini").c_str(), dir.file("tarnwick.ini").c_str()));
+    MailerSettings s;
+    resetSettings(s);
+    s.stationName = "ANMO";
+    loadSettings(s, dir.file("tarnwick.ini"));
+    EXPECT_EQ("ANMO", s.stationName.str());
+    EXPECT_FALSE(saveSettings(s, dir.file("tarnwick.ini")));
+    EXPECT_EQ("StationName=ELSEWHERE\n", readFile(dir.file("other.ini")));
 }

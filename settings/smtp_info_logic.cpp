@@ -5,8 +5,9 @@
 namespace {
 
 // Stores copy into field when they differ; returns whether they did.
-bool takeIfDifferent(FixedText<256>& field, const std::string& copy) {
-    FixedText<256> stored(copy);
+template <std::size_t N>
+bool takeIfDifferent(FixedText<N>& field, const std::string& copy) {
+    FixedText<N> stored(copy);
     if (stored == field)
         return false;
     field = stored.view();

@@ -131,6 +131,20 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix)
     return true;
 }
 
+std::string escapeLineBreaks(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r')
+            shown += "\\x0d";
+        else if (c == '\n')
+            shown += "\\x0a";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 std::string withoutSecret(std::string text, const std::string& secret) {
     if (secret.empty())
         return text;

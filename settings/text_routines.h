@@ -51,6 +51,10 @@ std::string toLowerAscii(std::string text);
 // the prefix is written in lower case.
 bool startsWithIgnoringCase(std::string_view text, std::string_view lowerPrefix);
 
+// The text with every carriage return written "\x0d" and every line feed "\x0a", as the log
+// shows them: a requester's text put into a mail can then break no line of it.
+std::string escapeLineBreaks(const std::string& text);
+
 // The text with every occurrence of the secret (a password) replaced by "***".
 std::string withoutSecret(std::string text, const std::string& secret);
 

@@ -1,5 +1,6 @@
 #include "spool/durable_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,7 +34,7 @@ bool copyFile(const std::string& from, const std::string& to, std::string& error
         error = reason("cannot open", from);
         return false;
     }
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool ok = out >= 0;
     char buffer[65536];
     while (ok) {
@@ -57,11 +58,54 @@ bool copyFile(const std::string& from, const std::string& to, std::string& error
     return ok;
 }
 
+// Empties the directory open at fd (which it closes), depth first, without following links.
+bool emptyTree(int fd, const std::string& path, std::string& error) {
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        error = reason("cannot read", path);
+        return false;
+    }
+    bool ok = true;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (::unlinkat(::dirfd(d), name.c_str(), 0) == 0 || errno == ENOENT)
+            continue;
+        if (errno != EISDIR && errno != EPERM) {
+            error = reason("cannot remove", path + name);
+            ok = false;
+            continue;
+        }
+        int sub = ::openat(::dirfd(d), name.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0 || !emptyTree(sub, path + name + "/", error) ||
+            ::unlinkat(::dirfd(d), name.c_str(), AT_REMOVEDIR) != 0) {
+            if (sub < 0 || error.empty())
+                error = reason("cannot remove", path + name);
+            ok = false;
+        }
+    }
+    ok = ::fsync(::dirfd(d)) == 0 && ok;
+    ::closedir(d);
+    return ok;
+}
+
 }  // namespace
 
 std::string dirOf(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool syncFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool syncDir(const std::string& dir) {
@@ -111,6 +155,12 @@ bool writeDurably(const std::string& dir, const std::string& name, const std::st
 }
 
 bool moveDurably(const std::string& from, const std::string& to, std::string& error) {
+    // A file that another program wrote may not be on the disk yet: a rename alone would then
+    // leave an empty file after a power cut.
+    if (!syncFile(from)) {
+        error = reason("cannot sync", from);
+        return false;
+    }
     if (::rename(from.c_str(), to.c_str()) != 0) {
         if (errno != EXDEV) {
             error = reason("cannot move", from);
@@ -122,12 +172,52 @@ bool moveDurably(const std::string& from, const std::string& to, std::string& er
             error = reason("cannot sync", dirOf(to));
             return false;
         }
-        ::unlink(from.c_str());
-        syncDir(dirOf(from));
-        return true;
+        return removeDurably(from, error);
     }
-    if (!syncDir(dirOf(to)) || !syncDir(dirOf(from))) {
+    if (!syncDir(dirOf(to))) {
         error = reason("cannot sync", dirOf(to));
+        return false;
+    }
+    if (!syncDir(dirOf(from))) {
+        error = reason("cannot sync", dirOf(from));
+        return false;
+    }
+    return true;
+}
+
+bool removeDurably(const std::string& path, std::string& error) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        error = reason("cannot remove", path);
+        return false;
+    }
+    if (!syncDir(dirOf(path))) {
+        error = reason("cannot sync", dirOf(path));
+        return false;
+    }
+    return true;
+}
+
+bool removeTreeDurably(const std::string& dir, std::string& error) {
+    std::string parent = dirOf(dir.substr(0, dir.size() - 1));
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return true;
+        error = reason("cannot open", dir);
+        return false;
+    }
+    error.clear();
+    if (!emptyTree(fd, dir, error)) {
+        if (error.empty())
+            error = reason("cannot sync", dir);
+        return false;
+    }
+    if (::rmdir(dir.c_str()) != 0) {
+        error = reason("cannot remove", dir);
+        return false;
+    }
+    if (!syncDir(parent)) {
+        error = reason("cannot sync", parent);
         return false;
     }
     return true;

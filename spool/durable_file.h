@@ -10,13 +10,24 @@
 bool writeDurably(const std::string& dir, const std::string& name, const std::string& content,
                   std::string& error);
 
-// Moves a file to a new path, by rename or, across file systems, by a synced copy and the
-// removal of the original; both directories are synced. Returns false with the reason in
-// error, the file then still at its old path.
+// Moves a file to a new path: its data is synced first, then it is renamed or, across file
+// systems, copied to a synced file and the original removed; both directories are synced.
+// Returns false with the reason in error, the file then still at its old path (or at both).
 bool moveDurably(const std::string& from, const std::string& to, std::string& error);
+
+// Removes the file and syncs its directory. A file already gone counts as removed. Returns
+// false with the reason in error.
+bool removeDurably(const std::string& path, std::string& error);
+
+// Removes the directory (path ending in '/') with everything in it, never following a link,
+// and syncs the directory that held it. Returns false with the reason in error.
+bool removeTreeDurably(const std::string& dir, std::string& error);
 
 // Creates the directory (mode 0700) when it is missing. Returns false when it cannot.
 bool makePrivateDir(const std::string& dir);
+
+// Syncs the data of the file at path (never through a link).
+bool syncFile(const std::string& path);
 
 // Syncs the directory itself, so that the names in it survive.
 bool syncDir(const std::string& dir);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -95,7 +97,7 @@ bool parseCount(const std::string& text, int low, int high, int& value) {
 std::string lineText(const CollectedLine& line) {
     return std::string(kLineHeader) + "\ntext=" + oneLine(line.text) +
            "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) +
-           "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
+           "\nmail-key=" + oneLine(line.mailKey) + "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
            "\n";
 }
 
@@ -112,6 +114,8 @@ bool parseLine(const std::string& text, CollectedLine& line) {
             line.sender = value;
         } else if (key == "message-id") {
             line.messageId = value;
+        } else if (key == "mail-key") {
+            line.mailKey = value;
         } else if (key == "mail") {
             if (!parseCount(value, 0, 100000000, line.mail))
                 return false;
@@ -134,18 +138,35 @@ bool isEntryName(const std::string& name) {
     return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
 }
 
-void removeTree(const std::string& dir) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d) {
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..")
-                ::unlink((dir + name).c_str());
-        }
-        ::closedir(d);
+// A queued reply's folder is a real folder of the robot's user, and each of its event files a
+// regular file in it: a link there could make the robot mail any file it can read.
+bool jobFolderIsSound(const std::string& folder, const MailJob& job) {
+    struct stat st;
+    if (::lstat(folder.substr(0, folder.size() - 1).c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return false;
+    for (int i = 0; i < job.attachmentCount; ++i) {
+        const std::string path = job.attachments[i].str();
+        if (dirOf(path) != folder || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
     }
-    ::rmdir(dir.c_str());
-    syncDir(dirOf(dir.substr(0, dir.size() - 1)));
+    return true;
+}
+
+std::string reason(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+// Whether the path names a folder (never through a link).
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The fields in which the job files of earlier versions kept the SMTP account.
+bool isOldAccountField(const std::string& key) {
+    return key == "smtp-server" || key == "smtp-auth" || key == "smtp-user" ||
+           key == "smtp-password";
 }
 
 }  // namespace
@@ -160,10 +181,6 @@ std::string jobText(const MailJob& job) {
     };
     field("to", job.to.str());
     field("from", job.from.str());
-    field("smtp-server", job.smtpServer.str());
-    field("smtp-auth", std::to_string(job.smtpAuth != 0));
-    field("smtp-user", job.smtpUser.str());
-    field("smtp-password", encodeKeyStr(job.smtpPassword.str()));
     field("subject", job.subject.str());
     field("in-reply-to", job.inReplyTo.str());
     field("tries", std::to_string(job.tries));
@@ -175,7 +192,8 @@ std::string jobText(const MailJob& job) {
     return text;
 }
 
-bool parseJob(const std::string& text, const std::string& folder, MailJob& job) {
+bool parseJob(const std::string& text, const std::string& folder, MailJob& job,
+              bool* heldAccount) {
     std::vector<std::pair<std::string, std::string>> fields;
     std::string body;
     if (!splitFields(text, kJobHeader, fields, &body))
@@ -186,15 +204,9 @@ bool parseJob(const std::string& text, const std::string& folder, MailJob& job) 
             job.to = value;
         } else if (key == "from") {
             job.from = value;
-        } else if (key == "smtp-server") {
-            job.smtpServer = value;
-        } else if (key == "smtp-auth") {
-            if (!parseCount(value, 0, 1, job.smtpAuth))
-                return false;
-        } else if (key == "smtp-user") {
-            job.smtpUser = value;
-        } else if (key == "smtp-password") {
-            job.smtpPassword = decodeKeyStr(value);
+        } else if (isOldAccountField(key)) {
+            if (heldAccount)
+                *heldAccount = true;  // an older spool's: the settings in force say it now
         } else if (key == "subject") {
             job.subject = value;
         } else if (key == "in-reply-to") {
@@ -216,9 +228,10 @@ bool parseJob(const std::string& text, const std::string& folder, MailJob& job) 
 }
 
 Spool::Spool(std::string configDir, ActivityLog& log)
-    : dir_(std::move(configDir) + "spool/"), log_(log) {}
+    : dir_(std::move(configDir) + "spool/"), log_(log), readingNote_(dir_, log) {}
 
 bool Spool::open() {
+    failures_ = 0;
     usable_ = makePrivateDir(dir_);
     for (const char* folder : {"lines/", "queue/", "undelivered/", "bad/"})
         usable_ = usable_ && makePrivateDir(dir_ + folder);
@@ -229,18 +242,38 @@ bool Spool::open() {
     for (const char* folder : {"lines/", "queue/", "undelivered/"})
         for (const std::string& name : entries(folder))
             lastId_ = std::max<std::uint64_t>(lastId_, std::strtoull(name.c_str(), nullptr, 10));
+    readingNote_.open();
     return true;
 }
 
-bool Spool::wasTaken(const std::string& messageId) {
-    return taken_.count(oneLine(messageId)) != 0;
+LineKeeper::Reading Spool::startReading(std::string_view mail) {
+    return usable_ ? readingNote_.start(mail) : Reading::kParse;
 }
 
+void Spool::readingDone() {
+    if (usable_)
+        readingNote_.done();
+}
+
+bool Spool::wasTaken(const std::string& mailKey) {
+    return taken_.count(oneLine(mailKey)) != 0;
+}
+
+void Spool::fail(const std::string& error) {
+    ++failures_;
+    log_.logMsg(true, "Spool Error: %s", error.c_str());
+}
+
+// The file goes whether or not this run wrote it: one left by the run before names mails the
+// server has now deleted.
 void Spool::mailboxCommitted() {
     taken_.clear();
-    if (takenSaved_ && ::unlink((dir_ + kTakenName).c_str()) == 0)
-        syncDir(dir_);
     takenSaved_ = false;
+    std::string path = dir_ + kTakenName;
+    std::string error;
+    bool there = ::access(path.c_str(), F_OK) == 0 || errno != ENOENT;
+    if (usable_ && there && !removeDurably(path, error))
+        fail(error);
 }
 
 // A taken mail's lines leave the spool as they are done; the file keeps knowing the mail until
@@ -252,7 +285,7 @@ void Spool::saveTaken() {
     if (writeDurably(dir_, kTakenName, text, error))
         takenSaved_ = true;
     else
-        log_.logMsg(true, "Spool Error: %s", error.c_str());
+        fail(error);
 }
 
 void Spool::loadTaken() {
@@ -298,10 +331,14 @@ void Spool::moveToBad(const std::string& path, const std::string& name) {
     for (int n = 1; ::access(target.c_str(), F_OK) == 0; ++n)
         target = dir_ + "bad/" + name + "." + std::to_string(n);
     if (::rename(path.c_str(), target.c_str()) == 0) {
-        syncDir(dir_ + "bad/");
+        // Its age in bad/ counts from now.
+        ::utimensat(AT_FDCWD, target.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
+        if (!syncDir(dir_ + "bad/") || !syncDir(dirOf(path)))
+            fail(reason("cannot sync", dirOf(path)));
         log_.logMsg(true, "Spool entry %s cannot be read: moved to %s", path.c_str(),
                     target.c_str());
     } else {
+        ++failures_;
         log_.logMsg(true, "Spool entry %s cannot be read", path.c_str());
     }
 }
@@ -315,7 +352,7 @@ bool Spool::keepLines(std::vector<CollectedLine>& lines) {
             continue;
         std::string id = nextId();
         if (!writeDurably(dir_ + "lines/", id, lineText(line), error)) {
-            log_.logMsg(true, "Spool Error: %s", error.c_str());
+            fail(error);
             for (CollectedLine& kept : lines) {
                 if (!kept.spoolId.empty())
                     removeLine(kept.spoolId);
@@ -327,18 +364,21 @@ bool Spool::keepLines(std::vector<CollectedLine>& lines) {
     }
     // Only once the lines are on the disk: a mail named here is not read for lines again.
     for (const CollectedLine& line : lines)
-        if (!line.messageId.empty() && taken_.insert(oneLine(line.messageId)).second)
+        if (!line.mailKey.empty() && taken_.insert(oneLine(line.mailKey)).second)
             takenSaved_ = false;
     return true;
 }
 
-void Spool::removeLine(const std::string& id) {
+bool Spool::removeLine(const std::string& id) {
     if (id.empty() || !usable_)
-        return;
+        return true;
     if (!taken_.empty() && !takenSaved_)
         saveTaken();
-    ::unlink((dir_ + "lines/" + id).c_str());
-    syncDir(dir_ + "lines/");
+    std::string error;
+    if (removeDurably(dir_ + "lines/" + id, error))
+        return true;
+    fail(error);
+    return false;
 }
 
 std::vector<CollectedLine> Spool::loadLines() {
@@ -350,7 +390,9 @@ std::vector<CollectedLine> Spool::loadLines() {
         std::string text;
         CollectedLine line;
         if (name[0] == '.') {
-            ::unlink(path.c_str());  // a temporary file whose line was never kept
+            std::string error;  // a temporary file whose line was never kept
+            if (!removeDurably(path, error))
+                fail(error);
             continue;
         }
         if (!isEntryName(name) || !readEntry(path, text) || !parseLine(text, line)) {
@@ -371,22 +413,23 @@ std::vector<CollectedLine> Spool::loadLines() {
 void Spool::markWholeMailsTaken(const std::vector<CollectedLine>& lines) {
     std::map<std::tuple<std::string, int, int>, int> found;
     for (const CollectedLine& line : lines)
-        if (!line.messageId.empty() && line.linesOfMail > 0)
-            ++found[{line.messageId, line.mail, line.linesOfMail}];
+        if (!line.mailKey.empty() && line.linesOfMail > 0)
+            ++found[{oneLine(line.mailKey), line.mail, line.linesOfMail}];
     for (const auto& [mail, count] : found)
         if (count == std::get<2>(mail) && taken_.insert(std::get<0>(mail)).second)
             takenSaved_ = false;
 }
 
-std::string Spool::keepJob(MailJob& job) {
-    if (!usable_)
+std::string Spool::keepJob(MailJob& job, std::string& error) {
+    if (!usable_) {
+        error = "cannot use " + dir_;
         return {};
+    }
     std::string id = nextId();
     std::string building = dir_ + "queue/." + id + "/";
     std::string folder = dir_ + "queue/" + id + "/";
-    std::string error;
     if (::mkdir(building.c_str(), 0700) != 0) {
-        log_.logMsg(true, "Spool Error: cannot create %s", building.c_str());
+        error = reason("cannot create", building);
         return {};
     }
     MailJob kept = job;
@@ -402,19 +445,30 @@ std::string Spool::keepJob(MailJob& job) {
     }
     if (ok)
         ok = writeDurably(building, "job", jobText(kept), error);
-    if (ok && (::rename(building.c_str(), folder.c_str()) != 0 || !syncDir(dir_ + "queue/"))) {
-        error = "cannot rename " + building;
+    if (ok && ::rename(building.c_str(), folder.c_str()) != 0) {
+        error = reason("cannot rename", building);
+        ok = false;
+    }
+    if (ok && !syncDir(dir_ + "queue/")) {
+        // The job may or may not be on the disk: it stays, and its line stays too, so the
+        // request may be answered twice but never lost.
+        error = reason("cannot sync", dir_ + "queue/");
+        ::rename(folder.c_str(), building.c_str());
         ok = false;
     }
     if (!ok) {
-        // The files go back where they were, so the reply can still be sent from memory.
+        // The files go back where they were, so the caller has them as before. Their request
+        // is still in the spool, so nothing here needs to reach the disk; a folder left behind
+        // is removed at the next start.
         for (int i = 0; i < moved; ++i) {
             std::string name = baseName(job.attachments[i].str());
             std::string ignored;
-            moveDurably(building + name, job.attachments[i].str(), ignored);
+            if (::rename((building + name).c_str(), job.attachments[i].c_str()) != 0)
+                moveDurably(building + name, job.attachments[i].str(), ignored);
         }
-        removeTree(building);
-        log_.logMsg(true, "Spool Error: %s", error.c_str());
+        std::string ignored;
+        if (!removeTreeDurably(building, ignored))
+            ::rmdir(building.c_str());
         return {};
     }
     job = kept;
@@ -426,33 +480,43 @@ bool Spool::saveJob(const std::string& id, const MailJob& job) {
     if (id.empty() || !usable_)
         return false;
     if (!writeDurably(dir_ + "queue/" + id + "/", "job", jobText(job), error)) {
-        log_.logMsg(true, "Spool Error: %s", error.c_str());
+        fail(error);
         return false;
     }
     return true;
 }
 
-void Spool::removeJob(const std::string& id) {
-    if (!id.empty() && usable_)
-        removeTree(dir_ + "queue/" + id + "/");
+bool Spool::removeJob(const std::string& id) {
+    if (id.empty() || !usable_)
+        return true;
+    std::string folder = dir_ + "queue/" + id + "/";
+    std::string error;
+    // Without its job file the folder is a removal under way, never a reply to send again.
+    if (removeDurably(folder + "job", error) && removeTreeDurably(folder, error))
+        return true;
+    fail(error);
+    return false;
 }
 
 void Spool::keepUndelivered(const std::string& id, const MailJob& job) {
     if (id.empty() || !usable_)
         return;
+    if (job.attachmentCount == 0) {
+        removeJob(id);
+        return;
+    }
     std::string folder = dir_ + "queue/" + id + "/";
     std::string target = dir_ + "undelivered/" + id + "/";
-    ::unlink((folder + "job").c_str());  // it holds the SMTP password
-    if (job.attachmentCount == 0) {
-        removeTree(folder);
-        return;
-    }
+    std::string error;
     if (::rename(folder.c_str(), target.c_str()) != 0) {
-        log_.logMsg(true, "Spool Error: cannot move %s", folder.c_str());
+        fail(reason("cannot move", folder));
         return;
     }
-    syncDir(dir_ + "undelivered/");
-    syncDir(dir_ + "queue/");
+    if (!syncDir(dir_ + "undelivered/") || !syncDir(dir_ + "queue/"))
+        fail(reason("cannot sync", dir_ + "queue/"));
+    // The job file goes; the folder's age counts from now.
+    if (!removeDurably(target + "job", error))
+        fail(error);
     log_.logMsg(true, "Reply to %s not delivered: its files are in %s", job.to.c_str(),
                 target.c_str());
 }
@@ -465,12 +529,48 @@ std::vector<std::pair<std::string, MailJob>> Spool::loadJobs() {
         std::string folder = dir_ + "queue/" + name + "/";
         std::string text;
         MailJob job;
-        if (!isEntryName(name) || !readEntry(folder + "job", text) ||
-            !parseJob(text, folder, job)) {
-            moveToBad(dir_ + "queue/" + name, "job-" + (name[0] == '.' ? name.substr(1) : name));
+        bool building = name[0] == '.' && isEntryName(name.substr(1));
+        bool removing = isEntryName(name) && isFolder(folder) &&
+                        ::access((folder + "job").c_str(), F_OK) != 0 && errno == ENOENT;
+        if ((building || removing) && isFolder(folder)) {
+            std::string error;
+            if (!removeTreeDurably(folder, error))
+                fail(error);
             continue;
         }
+        bool heldAccount = false;
+        if (!isEntryName(name) || !jobFolderIsSound(folder, MailJob{}) ||
+            !readEntry(folder + "job", text) || !parseJob(text, folder, job, &heldAccount) ||
+            !jobFolderIsSound(folder, job)) {
+            moveToBad(dir_ + "queue/" + name, "job-" + name);
+            continue;
+        }
+        if (heldAccount)
+            saveJob(name, job);
         jobs.emplace_back(name, job);
     }
     return jobs;
+}
+
+void Spool::removeOldEntries(std::int64_t now, int keepDays) {
+    if (!usable_ || keepDays <= 0)
+        return;
+    const std::int64_t limit = now - static_cast<std::int64_t>(keepDays) * 86400;
+    for (const char* folder : {"bad/", "undelivered/", "set-aside/"}) {
+        for (const std::string& name : entries(folder)) {
+            std::string path = dir_ + folder + name;
+            struct stat st;
+            if (::lstat(path.c_str(), &st) != 0 || st.st_mtime >= limit)
+                continue;
+            std::string error;
+            bool removed = S_ISDIR(st.st_mode) ? removeTreeDurably(path + "/", error)
+                                               : removeDurably(path, error);
+            if (!removed) {
+                fail(error);
+                continue;
+            }
+            log_.logMsg(true, "Spool entry %s removed: older than %d days", path.c_str(),
+                        keepDays);
+        }
+    }
 }

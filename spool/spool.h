@@ -9,21 +9,25 @@
 #include "mail/collected_line.h"
 #include "mail/line_keeper.h"
 #include "mail/mail_job.h"
+#include "spool/reading_note.h"
 
 class ActivityLog;
 
 // The robot's durable memory, a folder beside the settings (<config-dir>/spool/, mode 0700):
 //   lines/NNN        a request line taken from the mailbox and not yet done, with the sender
 //                    and Message-ID of its mail
-//   queue/NNN/       an unsent reply: the file "job" (its addresses, subject, body, account and
-//                    try count) and the event files it owns
+//   queue/NNN/       an unsent reply: the file "job" (its addresses, subject, body and try
+//                    count; never an account) and the event files it owns
 //   undelivered/NNN/ the event files of a reply that was given up
 //   bad/             entries that could not be read, kept for the operator
-//   taken            the Message-IDs of taken mails whose lines are being served before the
-//                    server was seen to delete them
+//   taken            the keys (Message-ID, size, digest) of taken mails whose lines are being
+//                    served before the server was seen to delete them
+//   reading, stops   the mail being parsed and the runs that stopped parsing a mail
+//   set-aside/       mails whose parsing stopped the robot twice, kept whole (ReadingNote)
 // Every entry is written to a temporary name, synced, renamed and its folder synced, so a crash
-// leaves either the whole entry or none. Entries are named by a growing number, so they come
-// back in the order they were made.
+// leaves either the whole entry or none; every removal and rename is followed by a sync of its
+// folder. Entries are named by a growing number, so they come back in the order they were made.
+// Every write or removal that fails is an entry "Spool Error: ..." and counted in failures().
 class Spool final : public LineKeeper {
   public:
     Spool(std::string configDir, ActivityLog& log);
@@ -36,33 +40,50 @@ class Spool final : public LineKeeper {
     // Writes each line (setting its spoolId) and makes them durable. False, with an entry,
     // when one could not be written; the lines written are then removed again.
     bool keepLines(std::vector<CollectedLine>& lines) override;
-    // The line is done: its entry goes.
-    void removeLine(const std::string& id);
-    // The lines left by an earlier run, oldest first. Unreadable entries go to bad/. A mail
+    // The line is done: its entry goes. False, with an entry, when it could not be removed.
+    bool removeLine(const std::string& id);
+    // The lines left by an earlier run, oldest first. Unreadable entries go to bad/; a
+    // temporary file of a line that was never kept is removed. A mail
     // whose lines are all among them counts as taken: its lines are kept, whether or not the
     // server deleted it.
     std::vector<CollectedLine> loadLines();
-    // Whether all the lines of the mail with this Message-ID were kept, by this run or the one
-    // before, and the mailbox was not seen to delete it since.
-    bool wasTaken(const std::string& messageId) override;
+    // Whether all the lines of the mail with this key (Message-ID, size and digest) were kept,
+    // by this run or the one before, and the mailbox was not seen to delete it since.
+    bool wasTaken(const std::string& mailKey) override;
     // The mailbox deleted what it was asked to: the taken mails are forgotten.
     void mailboxCommitted() override;
+    // The mail about to be parsed is noted, or set aside when parsing it stopped two runs.
+    Reading startReading(std::string_view mail) override;
+    void readingDone() override;
 
-    // Keeps an unsent reply: its event files move into the job's folder (the job's paths then
-    // name them there) and the job is written. Returns the job's id; "" with an entry when it
-    // could not be kept (the job and its files are then as they were).
-    std::string keepJob(MailJob& job);
+    // Keeps an unsent reply: its event files are synced and move into a folder being built
+    // (queue/.N/), the job is written, and the folder takes its name (queue/N/). Returns the
+    // job's id once all of it is on the disk; "" with the reason in error when it could not be
+    // kept (the job and its files are then as they were, as far as they could be put back).
+    std::string keepJob(MailJob& job, std::string& error);
     // Writes the job's try count again.
     bool saveJob(const std::string& id, const MailJob& job);
-    // The reply was sent: its folder and files go.
-    void removeJob(const std::string& id);
+    // The reply was sent: its job file goes first, then the folder with its files. False,
+    // with an entry, when it could not be removed.
+    bool removeJob(const std::string& id);
     // The reply was given up: its files move to undelivered/, with an entry naming them.
     void keepUndelivered(const std::string& id, const MailJob& job);
-    // The replies left by an earlier run, oldest first. Unreadable entries go to bad/.
+    // The replies left by an earlier run, oldest first. A folder a crash left half built, or
+    // half removed, is removed quietly: a job leaves the spool only after its reply was sent,
+    // and its line only after the job was whole. Unreadable entries go to bad/; a job
+    // file that still names an SMTP account is written again without it.
     std::vector<std::pair<std::string, MailJob>> loadJobs();
+
+    // Removes what bad/, undelivered/ and set-aside/ hold that was last changed more than
+    // keepDays days before now (calendar seconds), with an entry for each.
+    void removeOldEntries(std::int64_t now, int keepDays);
+
+    // Writes and removals that failed in this run.
+    int failures() const { return failures_; }
 
   private:
     std::string nextId();
+    void fail(const std::string& error);
     void moveToBad(const std::string& path, const std::string& name);
     std::vector<std::string> entries(const std::string& folder);
     void markWholeMailsTaken(const std::vector<CollectedLine>& lines);
@@ -74,9 +95,14 @@ class Spool final : public LineKeeper {
     bool usable_ = false;
     std::uint64_t lastId_ = 0;
     std::set<std::string> taken_;
+    ReadingNote readingNote_;
     bool takenSaved_ = false;  // the file "taken" holds taken_
+    int failures_ = 0;
 };
 
-// The text of a job entry and back; false for a text that is not one.
+// The text of a job entry and back; false for a text that is not one. A job file of an
+// earlier version may name the SMTP account: heldAccount (if given) then says so, and the
+// account is not taken.
 std::string jobText(const MailJob& job);
-bool parseJob(const std::string& text, const std::string& folder, MailJob& job);
+bool parseJob(const std::string& text, const std::string& folder, MailJob& job,
+              bool* heldAccount = nullptr);

@@ -2,8 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <ctime>
 
 #include "activity/activity_log.h"
 #include "settings/text_routines.h"
@@ -22,10 +26,6 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     MailJob job;
     job.to = "a@b.example";
     job.from = "ANMO Robot <robot@anmo>";
-    job.smtpServer = "smtps://smtp.example";
-    job.smtpAuth = 1;
-    job.smtpUser = "robot";
-    job.smtpPassword = "pass=word\n";
     job.subject = "Your Event File";
     job.body = "Here is your event file.\r\n\r\nbody:\r\nto=x\r\n";
     job.inReplyTo = "request-1@b.example";
@@ -35,7 +35,8 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     {
         Spool spool(dir.path(), log);
         ASSERT_TRUE(spool.open());
-        id = spool.keepJob(job);
+        std::string error;
+        id = spool.keepJob(job, error);
         ASSERT_FALSE(id.empty());
         EXPECT_FALSE(fileExists(dir.file("0302181430.bhz.mqx")));
         job.tries = 3;
@@ -52,7 +53,6 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     const MailJob& back = jobs[0].second;
     EXPECT_EQ(id, jobs[0].first);
     EXPECT_EQ(jobText(job), jobText(back));
-    EXPECT_EQ("pass=word\n", back.smtpPassword.str());
     EXPECT_EQ(job.body.str(), back.body.str());
     EXPECT_EQ(dir.file("spool/queue/" + id + "/0302181430.bhz.mqx"), back.attachments[0]);
     EXPECT_EQ("event data", readFile(back.attachments[0].str()));
@@ -60,10 +60,62 @@ TEST(Spool, AJobComesBackWithItsFilesTriesAndEveryField) {
     spool.keepUndelivered(id, back);
     std::string undelivered = dir.file("spool/undelivered/" + id + "/");
     EXPECT_EQ("event data", readFile(undelivered + "0302181430.bhz.mqx"));
-    EXPECT_FALSE(fileExists(undelivered + "job"));  // it held the password
+    EXPECT_FALSE(fileExists(undelivered + "job"));
     EXPECT_TRUE(spool.loadJobs().empty());
 }
 
+TEST(Spool, AnOlderJobFileLosesItsAccountWhenLoaded) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    ASSERT_TRUE(Spool(dir.path(), log).open());
+    ASSERT_EQ(0, mkdir(dir.file("spool/queue/000000000050").c_str(), 0700));
+    writeFile(dir.file("spool/queue/000000000050/job"),
+              "tarnwick spool job 1\nto=a@b.example\nfrom=R <r@s>\nsmtp-server=old.example\n"
+              "smtp-auth=1\nsmtp-user=robot\nsmtp-password=736563726574\nsubject=S\n"
+              "in-reply-to=\ntries=2\nbody:\nHello.\r\n");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    auto jobs = spool.loadJobs();
+    ASSERT_EQ(1u, jobs.size());
+    EXPECT_EQ(2, jobs[0].second.tries);
+    EXPECT_EQ("Hello.\r\n", jobs[0].second.body);
+    EXPECT_EQ("tarnwick spool job 1\nto=a@b.example\nfrom=R <r@s>\nsubject=S\nin-reply-to=\n"
+              "tries=2\nbody:\nHello.\r\n",
+              readFile(dir.file("spool/queue/000000000050/job")));
+}
+
+// An event file moves into the job's folder from the same file system (a rename) and from
+// another (a synced copy, then the original removed); either way the job names it there and
+// nothing is left where it was.
+TEST(Spool, EventFilesMoveInFromTheSameAndAnotherFileSystem) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    std::string shm = "/dev/shm/tarnwick-spool-test-" + std::to_string(::getpid()) + "/";
+    ASSERT_EQ(0, mkdir(shm.c_str(), 0700));
+    for (const std::string& from : {dir.path(), shm}) {
+        SCOPED_TRACE(from);
+        writeFile(from + "0302181430.bhz.mqx", "event data from " + from);
+        MailJob job;
+        job.to = "a@b.example";
+        job.attachments[0] = from + "0302181430.bhz.mqx";
+        job.attachmentCount = 1;
+        std::string error;
+        std::string id = spool.keepJob(job, error);
+        ASSERT_FALSE(id.empty()) << error;
+        EXPECT_EQ(dir.file("spool/queue/" + id + "/0302181430.bhz.mqx"), job.attachments[0]);
+        EXPECT_EQ("event data from " + from, readFile(job.attachments[0].str()));
+        EXPECT_FALSE(fileExists(from + "0302181430.bhz.mqx"));
+    }
+    rmdir(shm.c_str());
+    EXPECT_EQ(2u, spool.loadJobs().size());
+}
+
+// A folder a crash left half built (its line is still in the spool) or half removed (its reply
+// was sent) is taken up quietly; only an entry that cannot be read goes to bad/.
 TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
     TempDir dir;
     FakeClock clock;
@@ -72,6 +124,9 @@ TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
     ASSERT_EQ(0, mkdir(dir.file("spool/queue/000000000050").c_str(), 0700));
     writeFile(dir.file("spool/queue/000000000050/job"), "tarnwick spool job 1\nto=a\n");
     ASSERT_EQ(0, mkdir(dir.file("spool/queue/.000000000060").c_str(), 0700));
+    writeFile(dir.file("spool/queue/.000000000060/0302181430.bhz.mqx"), "half moved");
+    ASSERT_EQ(0, mkdir(dir.file("spool/queue/000000000065").c_str(), 0700));
+    writeFile(dir.file("spool/queue/000000000065/0302181430.bhn.mqx"), "sent already");
     writeFile(dir.file("spool/lines/000000000070"), "tarnwick spool line 2\ntext=x\n");
     Spool spool(dir.path(), log);
     ASSERT_TRUE(spool.open());
@@ -79,8 +134,11 @@ TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
     EXPECT_TRUE(spool.loadLines().empty());
     EXPECT_TRUE(fileExists(dir.file("spool/bad/job-000000000050/job")));
     EXPECT_TRUE(fileExists(dir.file("spool/bad/line-000000000070")));
-    ASSERT_EQ(3u, log.entries().size());
-    EXPECT_THAT(log.entries()[0], HasSubstr("queue/.000000000060 cannot be read: moved to"));
+    EXPECT_FALSE(fileExists(dir.file("spool/queue/.000000000060")));
+    EXPECT_FALSE(fileExists(dir.file("spool/queue/000000000065")));
+    ASSERT_EQ(2u, log.entries().size());
+    EXPECT_THAT(log.entries()[0], HasSubstr("queue/000000000050 cannot be read: moved to"));
+    EXPECT_EQ(0, spool.failures());
 
     // New entries are numbered past every old one.
     std::vector<CollectedLine> lines = {"stationinfo=a@b.example"};
@@ -98,11 +156,11 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
     std::vector<CollectedLine> lines = {"stationinfo=a@b.example", "stationinfo=c@b.example",
                                         "stationinfo=e@d.example", "stationinfo=g@h.example"};
     for (int i : {0, 1}) {
-        lines[i].messageId = "one@b.example";
+        lines[i].mailKey = "one@b.example 100 ab12";
         lines[i].mail = 1;
         lines[i].linesOfMail = 2;
     }
-    lines[2].messageId = "two@d.example";
+    lines[2].mailKey = "two@d.example 50 cd34";
     lines[2].mail = 2;
     lines[2].linesOfMail = 1;
     lines[3].mail = 3;
@@ -110,19 +168,20 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
     {
         Spool spool(dir.path(), log);
         ASSERT_TRUE(spool.open());
-        EXPECT_FALSE(spool.wasTaken("one@b.example"));
+        EXPECT_FALSE(spool.wasTaken("one@b.example 100 ab12"));
         ASSERT_TRUE(spool.keepLines(lines));
-        EXPECT_TRUE(spool.wasTaken("one@b.example"));
+        EXPECT_TRUE(spool.wasTaken("one@b.example 100 ab12"));
+        EXPECT_FALSE(spool.wasTaken("one@b.example 100 ef56"));  // another mail, same id
         spool.mailboxCommitted();
-        EXPECT_FALSE(spool.wasTaken("one@b.example"));
+        EXPECT_FALSE(spool.wasTaken("one@b.example 100 ab12"));
     }
     auto takenAfterRestart = [&](std::size_t spooled) {
         Spool spool(dir.path(), log);
         EXPECT_TRUE(spool.open());
         EXPECT_EQ(spooled, spool.loadLines().size());
         std::string taken;
-        for (const char* id : {"one@b.example", "two@d.example", ""})
-            taken += spool.wasTaken(id) ? std::string(id) + " " : "";
+        for (const char* key : {"one@b.example 100 ab12", "two@d.example 50 cd34", ""})
+            taken += spool.wasTaken(key) ? std::string(key, std::strchr(key, ' ')) + " " : "";
         return taken;
     };
     EXPECT_EQ("one@b.example two@d.example ", takenAfterRestart(4));
@@ -147,4 +206,119 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
     EXPECT_TRUE(log.entries().empty());
 }
 
+// What the spool set aside is removed once it is older than the limit, folders with their
+// files, each with an entry; what is newer stays.
+TEST(Spool, SetAsideEntriesAreRemovedAfterTheirDays) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    ASSERT_EQ(0, mkdir(dir.file("spool/set-aside").c_str(), 0700));
+    ASSERT_EQ(0, mkdir(dir.file("spool/undelivered/000000000005").c_str(), 0700));
+    writeFile(dir.file("spool/undelivered/000000000005/0302181430.bhz.mqx"), "given up");
+    writeFile(dir.file("spool/bad/line-000000000007"), "torn");
+    writeFile(dir.file("spool/bad/line-000000000008"), "torn later");
+    writeFile(dir.file("spool/set-aside/mail-1"), "poison");
+    const std::int64_t now = ::time(nullptr);
+    const std::int64_t day = 86400;
+    auto age = [&](const std::string& path, std::int64_t days) {
+        struct timespec times[2] = {{static_cast<time_t>(now - days * day), 0},
+                                    {static_cast<time_t>(now - days * day), 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, dir.file(path).c_str(), times, 0));
+    };
+    age("spool/undelivered/000000000005", 31);
+    age("spool/bad/line-000000000007", 31);
+    age("spool/bad/line-000000000008", 29);
+    age("spool/set-aside/mail-1", 31);
+    spool.removeOldEntries(now, 30);
+    EXPECT_FALSE(fileExists(dir.file("spool/undelivered/000000000005")));
+    EXPECT_FALSE(fileExists(dir.file("spool/bad/line-000000000007")));
+    EXPECT_TRUE(fileExists(dir.file("spool/bad/line-000000000008")));
+    EXPECT_FALSE(fileExists(dir.file("spool/set-aside/mail-1")));
+    EXPECT_THAT(log.entries(),
+                ::testing::ElementsAre(
+                    "02/19 07:05:09 Spool entry " + dir.file("spool/bad/line-000000000007") +
+                        " removed: older than 30 days",
+                    "02/19 07:05:09 Spool entry " + dir.file("spool/undelivered/000000000005") +
+                        " removed: older than 30 days",
+                    "02/19 07:05:09 Spool entry " + dir.file("spool/set-aside/mail-1") +
+                        " removed: older than 30 days"));
+    EXPECT_EQ(0, spool.failures());
+}
+
 }  // namespace
+
+TEST(Spool, AMailCountsTheRunsThatStoppedParsingItUntilItIsSetAside) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    const std::string mail = "Subject: x\n\nbody\n", other = "Subject: y\n\n";
+    // run: what the mail's reading gives, and whether the run parses it to its end
+    struct Run {
+        LineKeeper::Reading reading;
+        bool stops;
+        int stopsAfter;  // the stops counted for the mail at the next start
+    } runs[] = {
+        {LineKeeper::Reading::kParse, true, 1},
+        {LineKeeper::Reading::kParse, false, 0},  // parsed: forgotten
+        {LineKeeper::Reading::kParse, true, 1},
+        {LineKeeper::Reading::kParse, true, 2},
+        {LineKeeper::Reading::kSetAside, false, 0},
+    };
+    for (const Run& run : runs) {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        EXPECT_EQ(LineKeeper::Reading::kParse, spool.startReading(other));  // read before it
+        spool.readingDone();
+        EXPECT_EQ(run.reading, spool.startReading(mail));
+        if (!run.stops)
+            spool.readingDone();
+        Spool next(dir.path(), log);
+        ASSERT_TRUE(next.open());
+        ReadingNote note(dir.file("spool/"), log);
+        note.open();
+        EXPECT_EQ(run.stopsAfter, note.stopsOf(mail));
+    }
+    EXPECT_EQ(mail, readFile(dir.file("spool/set-aside/") + "a8feb3bd723123b6.eml"));
+}
+
+TEST(Spool, AQueuedReplyWhoseFolderOrEventFileIsALinkIsSetAsideNeverSent) {
+    struct {
+        const char* name;
+        bool folderIsLink;  // else the event file is
+    } cases[] = {{"the job's folder swapped for a link", true},
+                 {"an event file that is a link", false}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        FakeClock clock;
+        ActivityLog log(clock, "");
+        writeFile(dir.file("tarnwick.ini"), "PopKeyStr=736563726574\n");
+        writeFile(dir.file("x.mqx"), "event data");
+        MailJob job;
+        job.to = "a@b.example";
+        job.attachments[0] = dir.file("x.mqx");
+        job.attachmentCount = 1;
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        std::string error;
+        std::string id = spool.keepJob(job, error);
+        ASSERT_FALSE(id.empty());
+        std::string folder = dir.file("spool/queue/" + id);
+        if (c.folderIsLink) {
+            // Elsewhere: a job naming the settings file as its event file.
+            ASSERT_EQ(0, mkdir(dir.file("elsewhere").c_str(), 0700));
+            writeFile(dir.file("elsewhere/job"), jobText(job));
+            ASSERT_EQ(0, symlink(dir.path().c_str(), dir.file("elsewhere/x.mqx").c_str()));
+            ASSERT_EQ(0, rename(folder.c_str(), dir.file("old").c_str()));
+            ASSERT_EQ(0, symlink(dir.file("elsewhere").c_str(), folder.c_str()));
+        } else {
+            ASSERT_EQ(0, unlink((folder + "/x.mqx").c_str()));
+            ASSERT_EQ(0, symlink(dir.file("tarnwick.ini").c_str(), (folder + "/x.mqx").c_str()));
+        }
+        Spool again(dir.path(), log);
+        ASSERT_TRUE(again.open());
+        EXPECT_TRUE(again.loadJobs().empty()) << c.name;
+        EXPECT_THAT(log.entries().back(), HasSubstr("cannot be read: moved to")) << c.name;
+    }
+}

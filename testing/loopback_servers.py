@@ -19,7 +19,7 @@ import time
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP
 
-from smtp_sink import Authenticator, controller_options
+from smtp_sink import Authenticator, OAuth2Logins, controller_options, introspection_check
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -65,8 +65,12 @@ class Dovecot:
     which connects on from 127.0.0.2. Without tls, tls_port is 0.
     """
 
-    def __init__(self, root, user="station", password="pop-secret", tls=None):
+    def __init__(self, root, user="station", password="pop-secret", tls=None, oauth2=None):
+        """oauth2=(introspection URL, CA file) also offers SASL XOAUTH2 and OAUTHBEARER, with
+        the tokens checked by that endpoint."""
         os.makedirs(root, exist_ok=True)
+        if oauth2:
+            write_oauth2_passdb(root, *oauth2)
         self.root, self.user, self.password = root, user, password
         self.relay = None
         if tls:
@@ -147,6 +151,17 @@ class Dovecot:
             self.proc.wait()
 
 
+def write_oauth2_passdb(root, introspection_url, ca_file):
+    with open(os.path.join(root, "oauth2.conf.ext"), "w") as f:
+        f.write(f"introspection_mode = post\nintrospection_url = {introspection_url}\n"
+                "username_attribute = username\nactive_attribute = active\n"
+                f"active_value = true\nforce_introspection = yes\ntls_ca_cert_file = {ca_file}\n")
+    with open(os.path.join(root, "oauth2.conf"), "w") as f:
+        f.write("auth_mechanisms = plain login xoauth2 oauthbearer\n"
+                "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n"
+                f"  args = {root}/oauth2.conf.ext\n}}\n")
+
+
 class _Saver:
     def __init__(self, messages):
         self.messages = messages
@@ -161,23 +176,32 @@ class _Saver:
         return "250 OK"
 
 
+class _OAuth2Saver(_Saver, OAuth2Logins):
+    def __init__(self, messages, check):
+        _Saver.__init__(self, messages)
+        OAuth2Logins.__init__(self, check)
+
+
 class SmtpServer:
     """aiosmtpd in this process. With login=(user, password), AUTH LOGIN and PLAIN are offered
-    (and required). tls_mode "starttls" offers STARTTLS and requires it before MAIL and AUTH;
+    (and required). With oauth2=(introspection URL, CA file), AUTH XOAUTH2 and OAUTHBEARER are
+    offered (and required), the tokens checked by that endpoint. tls_mode "starttls" offers STARTTLS and requires it before MAIL and AUTH;
     "smtps" speaks TLS from the first byte; either needs tls=(certificate file, key file).
     auth_plain_only leaves AUTH LOGIN out."""
 
-    def __init__(self, port=None, login=None, tls_mode=None, tls=None, auth_plain_only=False):
+    def __init__(self, port=None, login=None, tls_mode=None, tls=None, auth_plain_only=False,
+                 oauth2=None):
         self.port = port or free_port()
         self.messages = []
         kwargs = {}
-        if login:
-            kwargs = dict(authenticator=Authenticator(*login), auth_require_tls=False,
-                          auth_required=True)
+        if login or oauth2:
+            kwargs = dict(authenticator=Authenticator(*(login or (None, None))),
+                          auth_require_tls=False, auth_required=True)
         cert, key = tls or (None, None)
         kwargs.update(controller_options(tls_mode, cert, key, auth_plain_only))
-        self.controller = Controller(_Saver(self.messages), hostname="127.0.0.1",
-                                     port=self.port, **kwargs)
+        handler = (_OAuth2Saver(self.messages, introspection_check(*oauth2)) if oauth2
+                   else _Saver(self.messages))
+        self.controller = Controller(handler, hostname="127.0.0.1", port=self.port, **kwargs)
         self.controller.start()
 
     def stop(self):

@@ -19,13 +19,17 @@ Run with Debian's interpreter: /usr/bin/python3 smtp_sink.py --port P --dir D
 """
 
 import argparse
+import base64
+import json
 import os
 import signal
 import ssl
 import threading
+import urllib.parse
+import urllib.request
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 def write_atomically(path, data):
@@ -64,6 +68,52 @@ class Authenticator:
                 and auth_data.login == self.user and auth_data.password == self.password):
             return AuthResult(success=True, auth_data=auth_data)
         # handled=False: the server answers 535 itself instead of leaving the client waiting.
+        return AuthResult(success=False, handled=False)
+
+
+def introspection_check(url, ca_file):
+    """A check(user, token) that asks an RFC 7662 introspection endpoint over HTTPS."""
+    context = ssl.create_default_context(cafile=ca_file)
+
+    def check(user, token):
+        data = urllib.parse.urlencode({"token": token}).encode()
+        with urllib.request.urlopen(url, data=data, context=context, timeout=10) as answer:
+            info = json.load(answer)
+        return info.get("active") is True and info.get("username") == user
+    return check
+
+
+class OAuth2Logins:
+    """AUTH XOAUTH2 and OAUTHBEARER for an aiosmtpd handler, the token checked by
+    check(user, token). A refused token gets the error challenge (base64 of a JSON text); the
+    client's empty response then gets 535."""
+
+    def __init__(self, check):
+        self.check = check
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self._login(server, args, "XOAUTH2")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self._login(server, args, "OAUTHBEARER")
+
+    async def _login(self, server, args, mechanism):
+        if len(args) < 2:
+            return AuthResult(success=False, handled=False)
+        fields = base64.b64decode(args[1]).decode("utf-8", "replace").split("\x01")
+        user, token = "", ""
+        for field in fields:
+            if field.startswith("auth=Bearer "):
+                token = field[len("auth=Bearer "):]
+            elif mechanism == "XOAUTH2" and field.startswith("user="):
+                user = field[len("user="):]
+            elif mechanism == "OAUTHBEARER" and field.startswith("n,a="):
+                user = field[4:].rstrip(",").replace("=2C", ",").replace("=3D", "=")
+        if token and self.check(user, token):
+            return AuthResult(success=True, auth_data=user)
+        words = json.dumps({"status": "invalid_token", "schemes": "bearer", "scope": "mail"})
+        if await server.challenge_auth(words) is MISSING:
+            return AuthResult(success=False, handled=True)
         return AuthResult(success=False, handled=False)
 
 

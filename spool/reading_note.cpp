@@ -1,0 +1,131 @@
+#include "spool/reading_note.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "activity/activity_log.h"
+#include "spool/durable_file.h"
+
+namespace {
+
+constexpr const char* kReadingName = "reading";
+constexpr const char* kStopsName = "stops";
+constexpr const char* kReadingHeader = "tarnwick spool reading 1";
+constexpr const char* kStopsHeader = "tarnwick spool stops 1";
+constexpr int kStopsBeforeSetAside = 2;
+constexpr std::size_t kMaxNoteBytes = 1 << 16;
+
+std::string digestOf(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+    std::string hex;
+    char pair[3];
+    for (unsigned int i = 0; i < size; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+bool isDigest(const std::string& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// The text of a small note file, a link never followed; "" when there is none.
+std::string readNote(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    std::string text(kMaxNoteBytes, '\0');
+    ssize_t n = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}
+
+}  // namespace
+
+ReadingNote::ReadingNote(std::string spoolDir, ActivityLog& log)
+    : dir_(std::move(spoolDir)), log_(log) {}
+
+void ReadingNote::open() {
+    std::istringstream stops(readNote(dir_ + kStopsName));
+    std::string line, digest;
+    int count = 0;
+    if (std::getline(stops, line) && line == kStopsHeader)
+        while (stops >> digest >> count)
+            if (isDigest(digest) && count > 0)
+                stops_[digest] = count;
+    std::istringstream reading(readNote(dir_ + kReadingName));
+    if (std::getline(reading, line) && line == kReadingHeader && std::getline(reading, digest) &&
+        isDigest(digest)) {
+        ++stops_[digest];
+        saveStops();
+    }
+    if (::unlink((dir_ + kReadingName).c_str()) == 0)
+        syncDir(dir_);
+}
+
+int ReadingNote::stopsOf(std::string_view mail) const {
+    auto found = stops_.find(digestOf(mail));
+    return found == stops_.end() ? 0 : found->second;
+}
+
+LineKeeper::Reading ReadingNote::start(std::string_view mail) {
+    std::string digest = digestOf(mail);
+    auto found = stops_.find(digest);
+    if (found != stops_.end() && found->second >= kStopsBeforeSetAside) {
+        if (!setAside(mail, digest))
+            return LineKeeper::Reading::kLeave;
+        stops_.erase(found);
+        saveStops();
+        return LineKeeper::Reading::kSetAside;
+    }
+    std::string error;
+    if (!writeDurably(dir_, kReadingName, std::string(kReadingHeader) + "\n" + digest + "\n",
+                      error))
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
+    reading_ = digest;
+    return LineKeeper::Reading::kParse;
+}
+
+void ReadingNote::done() {
+    if (reading_.empty())
+        return;
+    if (stops_.erase(reading_) != 0)
+        saveStops();
+    reading_.clear();
+    if (::unlink((dir_ + kReadingName).c_str()) == 0)
+        syncDir(dir_);
+}
+
+bool ReadingNote::setAside(std::string_view mail, const std::string& digest) {
+    std::string folder = dir_ + "set-aside/";
+    std::string error;
+    if (!makePrivateDir(folder)) {
+        log_.logMsg(true, "Spool Error: cannot use %s", folder.c_str());
+        return false;
+    }
+    if (!writeDurably(folder, digest.substr(0, 16) + ".eml", std::string(mail), error)) {
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+void ReadingNote::saveStops() {
+    std::string text = std::string(kStopsHeader) + "\n";
+    for (const auto& [digest, count] : stops_) text += digest + " " + std::to_string(count) + "\n";
+    std::string error;
+    if (stops_.empty()) {
+        if (::unlink((dir_ + kStopsName).c_str()) == 0)
+            syncDir(dir_);
+    } else if (!writeDurably(dir_, kStopsName, text, error)) {
+        log_.logMsg(true, "Spool Error: %s", error.c_str());
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "mail/line_keeper.h"
+
+class ActivityLog;
+
+// Remembers which mail is being parsed, so that a mail whose parsing stops the robot (a crash,
+// the memory running out) cannot stop it on every run. Before a mail is parsed its digest
+// (SHA-256 of its bytes) goes to the spool's file "reading", synced; once parsed, the file
+// goes. A run that finds the file at its start knows that the run before stopped while parsing
+// that mail, and counts it in "stops". A mail that stopped two runs is not parsed again: its
+// bytes are copied whole into set-aside/<digest>.eml and the server may delete it.
+class ReadingNote {
+  public:
+    // spoolDir ends in '/'.
+    ReadingNote(std::string spoolDir, ActivityLog& log);
+
+    // Takes up the note an earlier run left: a mail it was reading counts one stop more.
+    void open();
+
+    // Notes the mail before it is parsed, or sets it aside.
+    LineKeeper::Reading start(std::string_view mail);
+    // The mail was parsed to its end: its note and its stops go.
+    void done();
+
+    // How many runs stopped while parsing the mail with these bytes.
+    int stopsOf(std::string_view mail) const;
+
+  private:
+    bool setAside(std::string_view mail, const std::string& digest);
+    void saveStops();
+
+    std::string dir_;
+    ActivityLog& log_;
+    std::map<std::string, int> stops_;
+    std::string reading_;  // the digest of the mail being parsed; "" when none
+};
