@@ -301,7 +301,8 @@ TEST(Spool, AQueuedReplyWhoseFolderOrEventFileIsALinkIsSetAsideNeverSent) {
         job.attachmentCount = 1;
         Spool spool(dir.path(), log);
         ASSERT_TRUE(spool.open());
-        std::string id = spool.keepJob(job);
+        std::string error;
+        std::string id = spool.keepJob(job, error);
         ASSERT_FALSE(id.empty());
         std::string folder = dir.file("spool/queue/" + id);
         if (c.folderIsLink) {
