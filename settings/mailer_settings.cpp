@@ -89,13 +89,18 @@ bool splitSettingsLine(std::string line, std::string& key, std::string& value) {
 // its owner only; one that replaces a file keeps that file's mode, owner and group (so a file
 // written by root for the service stays the service's).
 bool writeWholeFile(const std::string& path, const std::string& text) {
+    // A link or anything but a regular file at the name is left alone, and so is a link at the
+    // temporary name: nothing is written through one.
+    struct stat old {};
+    bool exists = ::lstat(path.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return false;
     std::string temporary = path + ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
-    struct stat old {};
     bool ok = true;
-    if (::stat(path.c_str(), &old) == 0) {
+    if (exists) {
         if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::geteuid() == 0)
             ok = false;
         ok = ok && ::fchmod(fd, old.st_mode & 0777) == 0;
