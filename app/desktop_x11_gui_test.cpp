@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
@@ -15,7 +16,10 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <string>
 #include <thread>
+
+#include <atomic>
 
 #include "app/main_window_testing.h"
 #include "testing/process.h"
@@ -24,6 +28,7 @@
 namespace {
 
 constexpr int kSkipped = 77;
+const char kMainTitle[] = "Tarnwick Version 1.0";
 
 // The output of a command run to its end, empty when it failed.
 QString output(const QString& program, const QStringList& args) {
@@ -80,6 +85,58 @@ bool waitFor(const std::function<bool()>& done) {
     return false;
 }
 
+// An operator at the keyboard and mouse, on a thread of its own so that the window and its
+// modal loops run meanwhile. Each step waits, with a generous limit, for the window it means
+// to have the keyboard focus (by its title) before it types; the first failure is kept.
+class Operator {
+  public:
+    explicit Operator(std::function<void(Operator&)> script)
+        : thread_([this, script] {
+              script(*this);
+              if (!failure.empty())  // what the script left open would hold the test up
+                  later([] {
+                      while (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+                  });
+              done = true;
+          }) {}
+    ~Operator() { thread_.join(); }
+
+    // Waits for the window titled title to have the focus, then runs xdotool with args there.
+    void at(const std::string& title, std::vector<std::string> args) {
+        if (waitForFocus(title) && !args.empty())
+            xdotool(std::move(args));
+    }
+    bool waitForFocus(const std::string& title) {
+        std::string focused;
+        for (int i = 0; i < 600 && failure.empty(); ++i) {
+            focused = xdotool({"getwindowfocus", "getwindowname", "getwindowfocus"});
+            if (focused.substr(0, focused.find('\n')) == title)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (failure.empty())
+            failure = "waited for \"" + title + "\" to have the focus; it is on " + focused;
+        return false;
+    }
+    // Runs an xdotool command (key, type, mouse) once the script has not failed.
+    std::string xdotool(std::vector<std::string> args) {
+        std::string out;
+        if (failure.empty()) {
+            args.insert(args.begin(), xdotoolPath_);
+            runCommand(args, 10000, &out);
+        }
+        return out;
+    }
+    // Runs f on the GUI thread later, without waiting for it (it may open a modal loop).
+    void later(std::function<void()> f) { QMetaObject::invokeMethod(qApp, f, Qt::QueuedConnection); }
+    std::string failure;
+    std::atomic<bool> done{false};
+
+  private:
+    const std::string xdotoolPath_ = QStandardPaths::findExecutable("xdotool").toStdString();
+    std::thread thread_;
+};
+
 std::string fileText(const std::string& path) {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
@@ -100,7 +157,7 @@ class DesktopX11Test : public QObject {
                      "openbox did not start");
     }
 
-    // Tool window: never resized or maximised; off the taskbar once a tray (started after the
+    // Dialog-type window: never resized or maximised; off the taskbar once a tray (started after the
     // window) holds its icon, whose double-click hides the window and shows it again.
     void aLateTrayIsTakenAndItsIconHidesAndShowsTheWindow() {
         StartedWindow w;
@@ -144,6 +201,36 @@ class DesktopX11Test : public QObject {
         w.window->windowMenu().actions().at(2)->trigger();
         QCOMPARE(dialogOpen, QStringLiteral("About Tarnwick"));
         QVERIFY(menuOpened);
+    }
+
+    // With the tray holding the icon the keyboard reaches the first field at start, after a
+    // dialog and a message box close, and after Alt+Tab back from another program.
+    void theKeyboardReachesTheWindowWhileTheTrayHoldsItsIcon() {
+        QVERIFY(tray);
+        Helper other("xmessage", {"-title", "other", "-geometry", "+600+500", "other"},
+                     (logDir + "/xmessage.log").toStdString());
+        QTRY_VERIFY(!output("xdotool", {"search", "--onlyvisible", "--name", "^other$"}).isEmpty());
+        StartedWindow w;
+        QTRY_VERIFY(xProperty(w.window->winId(), "_NET_WM_STATE").contains("SKIP_TASKBAR"));
+        MainWindow* window = w.window.get();
+        Operator op([window](Operator& o) {
+            o.at(kMainTitle, {"type", "1"});
+            o.later([window] { window->windowMenu().actions().at(2)->trigger(); });  // About
+            o.at("About Tarnwick", {"key", "Escape"});
+            o.at(kMainTitle, {"type", "2"});
+            // "Check Every" is the fourth field; a letter there is refused by a message box.
+            o.at(kMainTitle, {"key", "Tab", "Tab", "Tab", "x"});
+            o.at("Tarnwick", {"key", "Return"});
+            o.at(kMainTitle, {"key", "ctrl+a", "7"});
+            std::string other = o.xdotool({"search", "--onlyvisible", "--name", "^other$"});
+            o.xdotool({"windowactivate", other.substr(0, other.find('\n'))});
+            o.at("other", {"key", "alt+Tab"});
+            o.at(kMainTitle, {"key", "ctrl+a", "9"});
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(op.done, 300000);
+        QVERIFY2(op.failure.empty(), op.failure.c_str());
+        QTRY_COMPARE(w.control<QLineEdit>(kCheckEveryEdit)->text(), QStringLiteral("9"));
+        QCOMPARE(w.control<QLineEdit>(kServerEdit)->text(), QStringLiteral("pop.example12"));
     }
 
     // The tray going away brings a hidden window back, on the taskbar again.

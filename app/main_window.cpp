@@ -53,9 +53,11 @@ QIcon programIcon() {
 MainWindow::MainWindow(MailerApp& app)
     : app_(app), ui_(std::make_unique<Ui::MainWindow>()), logic_(app, *this) {
     ui_->setupUi(this);
-    // A tool window: caption, window menu, minimise and close, no maximise; it keeps the size
-    // of its layout file (larger where the controls need more) and cannot be resized.
-    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // A dialog-type window: caption, window menu, minimise and close, no maximise; it keeps the
+    // size of its layout file (larger where the controls need more) and cannot be resized. Not
+    // the utility type: window managers keep the keyboard (and Alt+Tab) from a utility window
+    // that is also off the taskbar, as this one is while the tray icon stands for it.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size().expandedTo(minimumSizeHint()));
     setWindowIcon(programIcon());

@@ -35,8 +35,8 @@ class MainWindowGuiTest : public QObject {
                  QStringLiteral("02/19 07:05:09 First MORNAK INI parse error"));
         QCOMPARE(list->currentRow(), 1);
         QVERIFY(w.window->trayIcon() == nullptr);  // no system tray offscreen
-        // A tool window of fixed size without a maximise button.
-        QCOMPARE(w.window->windowType(), Qt::Tool);
+        // A dialog-type window of fixed size without a maximise button.
+        QCOMPARE(w.window->windowType(), Qt::Dialog);
         QVERIFY(!(w.window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.window->minimumSize(), w.window->maximumSize());
     }
