@@ -28,9 +28,11 @@ public:
         kSetAside,  // parsing it stopped the robot twice: its bytes are kept aside, delete it
         kLeave,     // as kSetAside, but its bytes could not be kept: leave it on the server
     };
-    // Called with the bytes of each mail before it is parsed, so that a run that stops while
-    // parsing it is known to the runs after it.
-    virtual Reading startReading(std::string_view /*mail*/) { return Reading::kParse; }
+    // Called with the bytes of each mail and their mailDigest before it is parsed, so that a
+    // run that stops while parsing it is known to the runs after it.
+    virtual Reading startReading(std::string_view /*mail*/, const std::string& /*digest*/) {
+        return Reading::kParse;
+    }
     // The mail named by startReading was parsed to its end.
     virtual void readingDone() {}
 };

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -85,11 +86,13 @@ bool isAscii(std::string_view text) {
 // ID of a job holds at most 255 characters, far below the 998 a line may hold).
 std::string messageIdHeader(const char* name, std::string_view id) {
     constexpr std::size_t kFoldColumns = 78;
-    std::string value = "<" + headerValue(std::string(id)) + ">";
-    std::string line = std::string(name) + ": " + value;
-    if (line.size() <= kFoldColumns)
-        return line + "\r\n";
-    return std::string(name) + ":\r\n " + value + "\r\n";
+    std::string value = headerValue(std::string(id));
+    value.insert(value.begin(), '<');
+    value.push_back('>');
+    std::string line = name;
+    line.append(std::strlen(name) + 2 + value.size() <= kFoldColumns ? ": " : ":\r\n ");
+    line.append(value).append("\r\n");
+    return line;
 }
 
 // The lines that place a reply among the mail it answers, right after the To line: its own

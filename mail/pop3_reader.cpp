@@ -1,7 +1,6 @@
 #include "mail/pop3_reader.h"
 
 #include <glib.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +13,7 @@
 #include "activity/statistics.h"
 #include "mail/access_token.h"
 #include "mail/connection.h"
+#include "mail/mail_digest.h"
 #include "mail/mime_reader.h"
 #include "mail/quoted_history.h"
 #include "mail/raw_header.h"
@@ -75,17 +75,10 @@ class MessageLines {
   public:
     enum Step { kMore, kEnd };
 
-    explicit MessageLines(MessageBuffer& buffer)
-        : buffer_(buffer), digest_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-        buffer_.clear();
-        if (digest_ && EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr) != 1)
-            digest_.reset();
-    }
+    explicit MessageLines(MessageBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
 
     Step take(std::string_view raw) {
         size_ += raw.size() + 1;
-        if (digest_)
-            EVP_DigestUpdate(digest_.get(), raw.data(), raw.size() + 1);  // its end as well
         if (mayMatter(raw) && replyText(raw) == ".")
             return kEnd;
         if (plainLines_.size() <= kMaxLinesOfMail) {
@@ -104,19 +97,9 @@ class MessageLines {
     UnservedKey unservedKey() const { return unserved_; }
 
     // What tells this mail from another that reuses its Message-ID: "<size> <digest>", the
-    // bytes as the server sent them and the start of their SHA-256.
-    std::string fingerprint() {
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        std::string text = std::to_string(size_) + " ";
-        if (!digest_ || EVP_DigestFinal_ex(digest_.get(), md, &length) != 1)
-            return text + "-";
-        char hex[3];
-        for (unsigned int i = 0; i < length && i < 16; ++i) {
-            std::snprintf(hex, sizeof hex, "%02x", md[i]);
-            text += hex;
-        }
-        return text;
+    // size as the server sent it and the start of the mail's digest.
+    std::string fingerprint(const std::string& digest) const {
+        return std::to_string(size_) + " " + (digest.empty() ? "-" : digest.substr(0, 32));
     }
 
   private:
@@ -165,7 +148,6 @@ class MessageLines {
     UnservedKey unserved_ = UnservedKey::kNone;
     bool inHeader_ = true;
     bool mime_ = false;
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> digest_;
     std::size_t size_ = 0;
 };
 
@@ -204,7 +186,7 @@ class Pop3Session {
     int readMessageCount();
     int getMessage(long long number);
     bool collectLines(MessageLines& message, int mail);
-    LineKeeper::Reading mayParse();
+    LineKeeper::Reading mayParse(std::string_view mail, const std::string& digest);
     void noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail);
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
@@ -489,11 +471,10 @@ int Pop3Session::getMessage(long long number) {
 
 // Whether the mail in the buffer may be parsed: not when parsing it stopped the robot twice.
 // It is then set aside by the keeper and deleted, or left on the server when it could not be.
-LineKeeper::Reading Pop3Session::mayParse() {
+LineKeeper::Reading Pop3Session::mayParse(std::string_view mail, const std::string& digest) {
     if (!keeper_)
         return LineKeeper::Reading::kParse;
-    std::string_view mail(reinterpret_cast<const char*>(message_.bytes()->data), message_.size());
-    LineKeeper::Reading verdict = keeper_->startReading(mail);
+    LineKeeper::Reading verdict = keeper_->startReading(mail, digest);
     if (verdict == LineKeeper::Reading::kParse)
         return verdict;
     std::string id = rawMessageId(mail), sender = rawSender(mail);
@@ -509,7 +490,10 @@ LineKeeper::Reading Pop3Session::mayParse() {
 // Keeps the request lines of a message read to its end, with its sender and Message-ID; an
 // automatic mail gives none. False when the message is to stay on the server.
 bool Pop3Session::collectLines(MessageLines& message, int mail) {
-    LineKeeper::Reading verdict = mayParse();
+    // One digest of the mail serves the note of the mail being parsed and its key.
+    std::string_view bytes(reinterpret_cast<const char*>(message_.bytes()->data), message_.size());
+    const std::string digest = keeper_ ? mailDigest(bytes) : std::string();
+    LineKeeper::Reading verdict = mayParse(bytes, digest);
     if (verdict != LineKeeper::Reading::kParse)
         return verdict == LineKeeper::Reading::kSetAside;
     MailReading reading = readMail(message_, message.isMime());
@@ -526,7 +510,7 @@ bool Pop3Session::collectLines(MessageLines& message, int mail) {
     // Known by its Message-ID and its content, so a different mail that reuses the Message-ID
     // is served.
     std::string mailKey =
-        reading.messageId.empty() ? std::string() : reading.messageId + " " + message.fingerprint();
+        reading.messageId.empty() ? std::string() : reading.messageId + " " + message.fingerprint(digest);
     if (keeper_ && !mailKey.empty() && keeper_->wasTaken(mailKey)) {
         // Read before a stop that came between keeping its lines and the server's deletion.
         ctx_.log.logMsg(false, "Mail <%s> was read before: its requests are already kept",

@@ -1,4 +1,5 @@
 #include "mail/pop3_reader.h"
+#include "mail/mail_digest.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -502,7 +503,7 @@ TEST_F(Pop3ReaderTest, AMailThatStoppedTwoRunsIsSetAsideDeletedAndTheNextOneRead
     for (int run = 0; run < 2; ++run) {  // two runs stop while parsing it
         Spool spool(dir.path(), log);
         ASSERT_TRUE(spool.open());
-        ASSERT_EQ(LineKeeper::Reading::kParse, spool.startReading(bytes));
+        ASSERT_EQ(LineKeeper::Reading::kParse, spool.startReading(bytes, mailDigest(bytes)));
     }
     Spool spool(dir.path(), log);
     ASSERT_TRUE(spool.open());

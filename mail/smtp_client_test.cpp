@@ -334,7 +334,7 @@ TEST(SmtpSendText, StuffsDotsDropsDoubledCarriageReturnsAndEndsTheData) {
 TEST(SmtpSendText, LongTextGoesOutWhole) {
     std::string text;
     for (int i = 0; i < 5000; ++i)
-        text += (i % 7 == 0 ? "." : "") + std::to_string(i) + " some words of the body\r\n";
+        text.append(i % 7 == 0 ? "." : "").append(std::to_string(i)).append(" some words of the body\r\n");
     std::string stuffed;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t eol = text.find("\r\n", at) + 2;

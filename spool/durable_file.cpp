@@ -124,15 +124,19 @@ bool makePrivateDir(const std::string& dir) {
     return errno == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool writeDurably(const std::string& dir, const std::string& name, const std::string& content,
-                  std::string& error) {
+namespace {
+
+// Writes a temporary file and renames it over dir + name; with sync, the file's data before the
+// rename and the directory after it.
+bool writeReplacing(const std::string& dir, const std::string& name, const std::string& content,
+                    bool sync, std::string& error) {
     std::string temporary = dir + "." + name + ".tmp";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error = reason("cannot create", temporary);
         return false;
     }
-    bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, content.data(), content.size()) && (!sync || ::fsync(fd) == 0);
     if (!ok)
         error = reason("cannot write", temporary);
     if (::close(fd) != 0 && ok) {
@@ -147,11 +151,23 @@ bool writeDurably(const std::string& dir, const std::string& name, const std::st
         ::unlink(temporary.c_str());
         return false;
     }
-    if (!syncDir(dir)) {
+    if (sync && !syncDir(dir)) {
         error = reason("cannot sync", dir);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool writeDurably(const std::string& dir, const std::string& name, const std::string& content,
+                  std::string& error) {
+    return writeReplacing(dir, name, content, true, error);
+}
+
+bool writeWhole(const std::string& dir, const std::string& name, const std::string& content,
+                std::string& error) {
+    return writeReplacing(dir, name, content, false, error);
 }
 
 bool moveDurably(const std::string& from, const std::string& to, std::string& error) {

@@ -10,6 +10,11 @@
 bool writeDurably(const std::string& dir, const std::string& name, const std::string& content,
                   std::string& error);
 
+// The same without syncs: the whole content or the old file is there after the program stops
+// (the system keeps what it was given), not necessarily after a power cut.
+bool writeWhole(const std::string& dir, const std::string& name, const std::string& content,
+                std::string& error);
+
 // Moves a file to a new path: its data is synced first, then it is renamed or, across file
 // systems, copied to a synced file and the original removed; both directories are synced.
 // Returns false with the reason in error, the file then still at its old path (or at both).

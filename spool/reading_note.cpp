@@ -1,7 +1,6 @@
 #include "spool/reading_note.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,19 +17,6 @@ constexpr const char* kReadingHeader = "tarnwick spool reading 1";
 constexpr const char* kStopsHeader = "tarnwick spool stops 1";
 constexpr int kStopsBeforeSetAside = 2;
 constexpr std::size_t kMaxNoteBytes = 1 << 16;
-
-std::string digestOf(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-    std::string hex;
-    char pair[3];
-    for (unsigned int i = 0; i < size; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
-    return hex;
-}
 
 bool isDigest(const std::string& text) {
     return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -71,13 +57,12 @@ void ReadingNote::open() {
         syncDir(dir_);
 }
 
-int ReadingNote::stopsOf(std::string_view mail) const {
-    auto found = stops_.find(digestOf(mail));
+int ReadingNote::stopsOf(const std::string& digest) const {
+    auto found = stops_.find(digest);
     return found == stops_.end() ? 0 : found->second;
 }
 
-LineKeeper::Reading ReadingNote::start(std::string_view mail) {
-    std::string digest = digestOf(mail);
+LineKeeper::Reading ReadingNote::start(std::string_view mail, const std::string& digest) {
     auto found = stops_.find(digest);
     if (found != stops_.end() && found->second >= kStopsBeforeSetAside) {
         if (!setAside(mail, digest))
@@ -86,9 +71,11 @@ LineKeeper::Reading ReadingNote::start(std::string_view mail) {
         saveStops();
         return LineKeeper::Reading::kSetAside;
     }
+    // The note must outlive a stop of the program, which the system's cache does; a power cut
+    // is no sign of a poison mail, so the note costs no sync.
     std::string error;
-    if (!writeDurably(dir_, kReadingName, std::string(kReadingHeader) + "\n" + digest + "\n",
-                      error))
+    if (!writeWhole(dir_, kReadingName, std::string(kReadingHeader) + "\n" + digest + "\n",
+                    error))
         log_.logMsg(true, "Spool Error: %s", error.c_str());
     reading_ = digest;
     return LineKeeper::Reading::kParse;
@@ -100,8 +87,7 @@ void ReadingNote::done() {
     if (stops_.erase(reading_) != 0)
         saveStops();
     reading_.clear();
-    if (::unlink((dir_ + kReadingName).c_str()) == 0)
-        syncDir(dir_);
+    ::unlink((dir_ + kReadingName).c_str());
 }
 
 bool ReadingNote::setAside(std::string_view mail, const std::string& digest) {

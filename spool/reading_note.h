@@ -10,7 +10,8 @@ class ActivityLog;
 
 // Remembers which mail is being parsed, so that a mail whose parsing stops the robot (a crash,
 // the memory running out) cannot stop it on every run. Before a mail is parsed its digest
-// (SHA-256 of its bytes) goes to the spool's file "reading", synced; once parsed, the file
+// (SHA-256 of its bytes) goes to the spool's file "reading" (renamed into place, not synced: it
+// must outlive a stop of the program, not a power cut); once parsed, the file
 // goes. A run that finds the file at its start knows that the run before stopped while parsing
 // that mail, and counts it in "stops". A mail that stopped two runs is not parsed again: its
 // bytes are copied whole into set-aside/<digest>.eml and the server may delete it.
@@ -22,13 +23,13 @@ class ReadingNote {
     // Takes up the note an earlier run left: a mail it was reading counts one stop more.
     void open();
 
-    // Notes the mail before it is parsed, or sets it aside.
-    LineKeeper::Reading start(std::string_view mail);
+    // Notes the mail, known by its mailDigest, before it is parsed, or sets it aside.
+    LineKeeper::Reading start(std::string_view mail, const std::string& digest);
     // The mail was parsed to its end: its note and its stops go.
     void done();
 
-    // How many runs stopped while parsing the mail with these bytes.
-    int stopsOf(std::string_view mail) const;
+    // How many runs stopped while parsing the mail with this digest.
+    int stopsOf(const std::string& digest) const;
 
   private:
     bool setAside(std::string_view mail, const std::string& digest);

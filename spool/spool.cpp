@@ -246,8 +246,8 @@ bool Spool::open() {
     return true;
 }
 
-LineKeeper::Reading Spool::startReading(std::string_view mail) {
-    return usable_ ? readingNote_.start(mail) : Reading::kParse;
+LineKeeper::Reading Spool::startReading(std::string_view mail, const std::string& digest) {
+    return usable_ ? readingNote_.start(mail, digest) : Reading::kParse;
 }
 
 void Spool::readingDone() {

@@ -53,7 +53,7 @@ class Spool final : public LineKeeper {
     // The mailbox deleted what it was asked to: the taken mails are forgotten.
     void mailboxCommitted() override;
     // The mail about to be parsed is noted, or set aside when parsing it stopped two runs.
-    Reading startReading(std::string_view mail) override;
+    Reading startReading(std::string_view mail, const std::string& digest) override;
     void readingDone() override;
 
     // Keeps an unsent reply: its event files are synced and move into a folder being built

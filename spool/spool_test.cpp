@@ -1,4 +1,5 @@
 #include "spool/spool.h"
+#include "mail/mail_digest.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -269,16 +270,16 @@ TEST(Spool, AMailCountsTheRunsThatStoppedParsingItUntilItIsSetAside) {
     for (const Run& run : runs) {
         Spool spool(dir.path(), log);
         ASSERT_TRUE(spool.open());
-        EXPECT_EQ(LineKeeper::Reading::kParse, spool.startReading(other));  // read before it
+        EXPECT_EQ(LineKeeper::Reading::kParse, spool.startReading(other, mailDigest(other)));  // read before it
         spool.readingDone();
-        EXPECT_EQ(run.reading, spool.startReading(mail));
+        EXPECT_EQ(run.reading, spool.startReading(mail, mailDigest(mail)));
         if (!run.stops)
             spool.readingDone();
         Spool next(dir.path(), log);
         ASSERT_TRUE(next.open());
         ReadingNote note(dir.file("spool/"), log);
         note.open();
-        EXPECT_EQ(run.stopsAfter, note.stopsOf(mail));
+        EXPECT_EQ(run.stopsAfter, note.stopsOf(mailDigest(mail)));
     }
     EXPECT_EQ(mail, readFile(dir.file("spool/set-aside/") + "a8feb3bd723123b6.eml"));
 }
