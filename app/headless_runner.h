@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/exit_codes.h"
+
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -29,9 +31,6 @@ struct HeadlessOptions {
 // run ends by itself when the robot has nothing left to do, with MailerApp::exitCode(). Returns
 // the exit code.
 int runHeadless(MailerApp& app, const HeadlessOptions& options, std::ostream& out);
-
-// The exit code of a run ended by SIGTERM or SIGINT with work left.
-inline constexpr int kExitStoppedWithWorkLeft = 4;
 
 // The same with the default options but the tick and the single run.
 int runHeadless(MailerApp& app, int tickMs, bool once, std::ostream& out);
