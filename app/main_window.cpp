@@ -10,7 +10,7 @@
 
 #include "app/about_box.h"
 #include "app/mailer_app.h"
-#include "app/x11_taskbar.h"
+#include "app/x11_window_hints.h"
 #include "settings/directory_picker.h"
 #include "settings/modal_dialog.h"
 #include "settings/smtp_info_dialog.h"
@@ -54,9 +54,9 @@ MainWindow::MainWindow(MailerApp& app)
     : app_(app), ui_(std::make_unique<Ui::MainWindow>()), logic_(app, *this) {
     ui_->setupUi(this);
     // A dialog-type window: caption, window menu, minimise and close, no maximise; it keeps the
-    // size of its layout file (larger where the controls need more) and cannot be resized. Not
-    // the utility type: window managers keep the keyboard (and Alt+Tab) from a utility window
-    // that is also off the taskbar, as this one is while the tray icon stands for it.
+    // size of its layout file (larger where the controls need more) and cannot be resized. It
+    // stays on the taskbar while it is shown: openbox keeps the keyboard from a utility window
+    // off the taskbar, and xfwm4 leaves windows off the taskbar out of Alt+Tab.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(size().expandedTo(minimumSizeHint()));
@@ -186,11 +186,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-// Before the window is mapped: the window manager reads whether it belongs on the taskbar.
+// Before the window is mapped: shown normally, it maps normally, minimised before or not.
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        setSkipTaskbar(*this, tray_ != nullptr, false);
+    if (!event->spontaneous() && !isMinimized())
+        mapNormally(*this);
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -281,14 +281,11 @@ void MainWindow::showWindow(bool shown) {
     }
 }
 
-// Without a tray icon the window's taskbar entry is the way back to it when minimised.
 void MainWindow::useTray(bool use) {
     if (use)
         createTrayIcon();
     else
         removeTrayIcon();
-    if (isVisible())
-        setSkipTaskbar(*this, use, true);
 }
 
 bool MainWindow::dialogOpen() {

@@ -19,8 +19,8 @@ class MainWindow;
 
 // The program's one top-level window: the settings edits, the activity list, the buttons,
 // the poll timer and the tray icon. It wires the widgets to MainWindowLogic, which holds every
-// rule; it shows the list through LogView. A dialog-type window of fixed size, without a
-// maximise button, and off the taskbar while the tray icon is there.
+// rule; it shows the list through LogView. A dialog-type window of fixed size (smaller where the
+// screen is), without a maximise button, on the taskbar while it is shown.
 class MainWindow final : public QDialog, private WindowView, private LogView {
     Q_OBJECT
 
