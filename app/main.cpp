@@ -7,6 +7,7 @@
 #include "accounts/set_password.h"
 #include "app/check_command.h"
 #include "app/command_line.h"
+#include "app/exit_codes.h"
 #ifdef TARNWICK_HAVE_GUI
 #include "app/desktop.h"
 #endif
@@ -33,8 +34,19 @@ int main(int argc, char** argv) {
         default:
             break;
     }
-    std::string configDir = cl.configDir.empty() ? executableDir() : cl.configDir;
+    std::string configDir = cl.configDir.empty() ? defaultConfigDir() : cl.configDir;
+    if (configDir.empty()) {
+        std::cerr << "tarnwick: no home folder to keep the settings in: give --config-dir\n";
+        return kExitSettingsError;
+    }
     addTrailingSlash(configDir);
+    // An installed program's own folder is made at first use; --check only reads.
+    std::string problem;
+    if (cl.configDir.empty() && configDir != executableDir() &&
+        cl.mode != CommandLine::Mode::Check && !makePrivateDirs(configDir, problem)) {
+        std::cerr << "tarnwick: " << problem << "\n";
+        return kExitSettingsError;
+    }
 
     SystemClock clock;
     if (cl.mode == CommandLine::Mode::Check)
@@ -48,7 +60,6 @@ int main(int argc, char** argv) {
         applyCredentials(settings, credentialsDirectory());
         return runAuthorize(settings, clock, configDir, std::cout, 30000);
     }
-    std::string problem;
     if (!checkConfigFolder(configDir, problem)) {
         std::cerr << "tarnwick: " << problem << "\n";
         return 2;
