@@ -44,6 +44,8 @@ public:
 
     // From now on these secrets are masked in every entry too (the list, the file, the view).
     void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
+    // Every secret masked so far, for whatever else shows the robot's texts.
+    const SecretMask& secrets() const { return secrets_; }
 
     // Formats one entry (cut to 511 characters), appends it to the log file when toFile is
     // set, and adds "MM/DD HH:MM:SS text" to the list, dropping the oldest of 1000.

@@ -13,6 +13,7 @@
 #include "accounts/token_command.h"
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "app/transcript_printer.h"
 #include "mail/mail_context.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
@@ -218,7 +219,8 @@ void checkTokens(Steps& steps, const MailerSettings& settings, AccountTokens& to
 
 }  // namespace
 
-int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs) {
+int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs,
+             std::ostream* dialogue) {
     Steps steps(out);
     MailerSettings settings;
     resetSettings(settings);
@@ -243,7 +245,11 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
     log.setView(&entries);
     Statistics statistics;
     AccountTokens tokens(settings, clock, configDir, timeoutMs);
-    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens};
+    TranscriptPrinter transcript(dialogue ? *dialogue : out, log.secrets());
+    if (dialogue)
+        tokens.setTranscript(&transcript);
+    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens,
+                        dialogue ? &transcript : nullptr};
     checkTokens(steps, settings, tokens);
     checkPop(steps, context);
     checkSmtp(steps, context, entries);

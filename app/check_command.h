@@ -18,5 +18,8 @@ class Clock;
 // Writes nothing: the settings file, the log file and the spool stay as they are, so it may
 // run beside the robot, except that a refresh token the server replaces is kept. No password,
 // token or secret appears in the output. timeoutMs is the wait for every
-// socket read and write. Returns 0 when every step passed, 1 when one failed.
-int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs = 30000);
+// socket read and write. With dialogue set, the mail dialogues and the OAuth2 token steps are
+// shown there as TranscriptPrinter prints them, their secrets masked. Returns 0 when every
+// step passed, 1 when one failed.
+int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs = 30000,
+             std::ostream* dialogue = nullptr);

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "mail/base64.h"
 #include "settings/mailer_settings.h"
 #include "testing/dovecot_fixture.h"
 #include "testing/fake_clock.h"
@@ -44,10 +45,12 @@ class CheckCommandTest : public ::testing::Test {
                       "\nMornakDir=" + dir.file("m/") + "\nMornakReq=" + dir.file("req/") + "\n");
     }
 
-    int check(std::string& out) {
-        std::ostringstream text;
-        int code = runCheck(clock, dir.path(), text, 10000);
+    int check(std::string& out, std::string* dialogue = nullptr) {
+        std::ostringstream text, shown;
+        int code = runCheck(clock, dir.path(), text, 10000, dialogue ? &shown : nullptr);
         out = text.str();
+        if (dialogue)
+            *dialogue = shown.str();
         return code;
     }
 
@@ -94,6 +97,38 @@ TEST_F(CheckCommandTest, WrongPasswordsFailTheirStepsWithTheServersWords) {
               out);
     EXPECT_EQ(std::string::npos, out.find("wrong"));
     EXPECT_EQ(1, dovecot.messageCount());
+}
+
+TEST_F(CheckCommandTest, VerboseShowsBothDialoguesWithoutASecret) {
+    writeSettings("pop-secret", "smtp-secret");
+    std::string out, dialogue;
+    EXPECT_EQ(0, check(out, &dialogue)) << out;
+    std::string pop = dovecot.address(), port = pop.substr(pop.rfind(':') + 1);
+    EXPECT_NE(std::string::npos,
+              dialogue.find("POP3 - connected to 127.0.0.1 port " + port + "\n"
+                            "POP3 < +OK Dovecot (Debian) ready.\n"
+                            "POP3 > USER station\n"
+                            "POP3 < +OK\n"
+                            "POP3 > PASS ****\n"
+                            "POP3 < +OK Logged in.\n"
+                            "POP3 > STAT\n"))
+        << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("POP3 > QUIT\nPOP3 < +OK Logging out"));
+    // AUTH LOGIN: the user's base64 line is shown, the password's is not.
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > AUTH LOGIN\n")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > cm9ib3Q=\n")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > ****\nSMTP < 235 ")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > QUIT\nSMTP < 221 ")) << dialogue;
+    for (const std::string secret : {"pop-secret", "smtp-secret"}) {
+        Base64Coder coder;
+        coder.encode(reinterpret_cast<const unsigned char*>(secret.data()), secret.size());
+        std::string base64(coder.encodedData(), coder.encodedLength());
+        EXPECT_EQ(std::string::npos, dialogue.find(secret)) << dialogue;
+        EXPECT_EQ(std::string::npos, dialogue.find(base64)) << dialogue;
+        EXPECT_EQ(std::string::npos, dialogue.find(encodeKeyStr(secret))) << dialogue;
+    }
+    // The dialogue goes to its own stream only.
+    EXPECT_EQ(std::string::npos, out.find("POP3 >"));
 }
 
 TEST_F(CheckCommandTest, AMissingSettingsFileFailsAndIsNotCreated) {

@@ -9,10 +9,12 @@
 namespace {
 
 MailTransport& chooseTransport(MailTransport* given, std::unique_ptr<MailTransport>& own,
-                               MailContext context) {
+                               NetworkMailTransport*& network, MailContext context) {
     if (given)
         return *given;
-    own = std::make_unique<NetworkMailTransport>(context);
+    auto real = std::make_unique<NetworkMailTransport>(context);
+    network = real.get();
+    own = std::move(real);
     return *own;
 }
 
@@ -25,11 +27,17 @@ MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transpo
       spool_(configDir_, log_),
       tokens_(settings_, clock, configDir_, timeoutMs),
       cycle_(RequestContext{settings_, log_, clock}, statistics_,
-             chooseTransport(transport, ownTransport_,
+             chooseTransport(transport, ownTransport_, network_,
                              MailContext{settings_, log_, statistics_, clock, timeoutMs, &tokens_}),
              spool_) {}
 
 MailerApp::~MailerApp() = default;
+
+void MailerApp::setTranscript(DialogueTranscript* transcript) {
+    if (network_)
+        network_->setTranscript(transcript);
+    tokens_.setTranscript(transcript);
+}
 
 void MailerApp::startUp() {
     statistics_.clear();

@@ -14,6 +14,8 @@
 #include "spool/spool.h"
 
 class Clock;
+class DialogueTranscript;
+class NetworkMailTransport;
 
 // The composition root: owns the settings, the activity log, the statistics, the mail
 // transport and the request cycle (with its resend queue) of one run, and hands references to
@@ -45,6 +47,10 @@ class MailerApp {
     // How many days the spool keeps what it set aside (--keep-days); 30 by default.
     void setKeepDays(int days) { keepDays_ = days; }
     int keepDays() const { return keepDays_; }
+
+    // Where the mail dialogues and the OAuth2 token steps are shown (--verbose); nullptr:
+    // nowhere. Takes effect with the next dialogue.
+    void setTranscript(DialogueTranscript* transcript);
 
     // "Check Now": the check runs at a later tick, once no request is being served.
     void requestCheckNow() { cycle_.requestCheckNow(); }
@@ -105,6 +111,7 @@ class MailerApp {
     ActivityLog log_;
     Statistics statistics_;
     std::unique_ptr<MailTransport> ownTransport_;
+    NetworkMailTransport* network_ = nullptr;  // ownTransport_ when it is the real one
     Spool spool_;
     AccountTokens tokens_;
     RequestCycle cycle_;

@@ -15,6 +15,7 @@
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
 #include "app/mailer_app.h"
+#include "app/transcript_printer.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "settings/text_routines.h"
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
 
     SystemClock clock;
     if (cl.mode == CommandLine::Mode::Check)
-        return runCheck(clock, configDir, std::cout);
+        return runCheck(clock, configDir, std::cout, 30000, cl.verbose ? &std::cerr : nullptr);
     if (cl.mode == CommandLine::Mode::SetPassword)
         return runSetPassword(configDir, cl.secretName, 0, std::cout);
     if (cl.mode == CommandLine::Mode::Authorize) {
@@ -88,6 +89,9 @@ int main(int argc, char** argv) {
         return 2;
 #endif
     }
+    TranscriptPrinter transcript(std::cerr, app.log().secrets());
+    if (cl.verbose)
+        app.setTranscript(&transcript);
     HeadlessOptions options;
     options.tickMs = cl.tickMs;
     options.once = cl.mode == CommandLine::Mode::Once;
