@@ -55,26 +55,6 @@ std::string reasonOf(int error) {
     return std::strerror(error);
 }
 
-// The settings that settingsComplete asks for and the file leaves empty or out of range.
-std::vector<std::string> missingSettings(const MailerSettings& s) {
-    std::vector<std::string> missing;
-    auto need = [&](bool present, const char* key) {
-        if (!present)
-            missing.push_back(key);
-    };
-    need(!s.stationName.empty(), "StationName");
-    need(!s.popServer.empty(), "PopServer");
-    need(!s.popUser.empty(), "PopUser");
-    need(!s.popPassword.empty() || popUsesOAuth2(s), "PopKeyStr");
-    need(s.popCheckTime >= 1 && s.popCheckTime <= 60, "PopCheckTime (1 to 60)");
-    need(!s.smtpServer.empty(), "SmtpServer");
-    need(!s.fromUser.empty(), "FromUser");
-    need(!s.tempDir.empty(), "TempDir");
-    need(!s.mornakDir.empty(), "MornakDir");
-    need(!s.mornakReq.empty(), "MornakReq");
-    return missing;
-}
-
 std::string joined(const std::vector<std::string>& items, const char* separator) {
     std::string text;
     for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;

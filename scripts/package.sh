@@ -87,10 +87,9 @@ done
 warnings=$(man --warnings -l "$root/usr/share/man/man1/tarnwick.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man --warnings -l tarnwick.1.gz: $warnings"
 
-if command -v promtool >/dev/null; then
-    echo "== alerting rules"
-    promtool check rules "$root/usr/share/doc/tarnwick/examples/tarnwick-alerts.yml" ||
-        fail "promtool check rules"
-fi
+echo "== alerting rules"
+command -v promtool >/dev/null || fail "promtool not found: install prometheus (scripts/setup.sh)"
+promtool check rules "$root/usr/share/doc/tarnwick/examples/tarnwick-alerts.yml" ||
+    fail "promtool check rules"
 
 echo "packages built and checked in $((SECONDS - started)) s"
