@@ -7,7 +7,11 @@ class Clock;
 
 // "tarnwick --check": tests what a run needs, one line per step on out, "ok    what" or
 // "FAIL  what: why":
-//   settings              the settings file read and complete (a MapDrive letter is noted)
+//   settings              the settings file read and complete (a MapDrive letter is noted);
+//                         "warn" lines for each key it does not know and for a file that
+//                         group or others can read (with the chmod that mends it), which do
+//                         not fail the check; then the settings in effect (credentials
+//                         applied), one "Key=value" line each, secrets as "***"
 //   recorder systems      each configured system's mornak.ini read, with its channel IDs
 //   folders               the request folders and the temporary folder usable (read, write)
 //   OAuth2 token          for an OAuth2 login: "OAuth2 token from HOST: expires in N s", or

@@ -34,15 +34,30 @@ class CheckCommandTest : public ::testing::Test {
         dovecot.deliver("From: ann@example.org\nSubject: data\n\nstationinfo=ann@example.org\n");
     }
 
-    // The settings of the station with these two passwords.
-    void writeSettings(const std::string& popPassword, const std::string& smtpPassword) {
+    // The settings of the station with these two passwords, readable by their owner alone;
+    // more lines after the 17 when given.
+    void writeSettings(const std::string& popPassword, const std::string& smtpPassword,
+                       const std::string& more = "") {
         writeFile(dir.file("tarnwick.ini"),
                   "StationName=ANMO\nPopServer=" + dovecot.address() +
                       "\nPopUser=station\nPopKeyStr=" + encodeKeyStr(popPassword) +
                       "\nPopCheckTime=2\nSmtpServer=" + smtp.address() +
                       "\nSmtpAuth=1\nSmtpUser=robot\nSmtpKeyStr=" + encodeKeyStr(smtpPassword) +
                       "\nFromUser=ANMO Robot <robot@anmo.example>\nTempDir=" + dir.file("tmp/") +
-                      "\nMornakDir=" + dir.file("m/") + "\nMornakReq=" + dir.file("req/") + "\n");
+                      "\nMornakDir=" + dir.file("m/") + "\nMornakReq=" + dir.file("req/") + "\n" +
+                      more);
+        ::chmod(dir.file("tarnwick.ini").c_str(), 0600);
+    }
+
+    // The settings in effect as --check shows them under its settings step.
+    std::string settingsLines() const {
+        return "      StationName=ANMO\n      PopEnable=0\n      PopServer=" + dovecot.address() +
+               "\n      PopUser=station\n      PopKeyStr=***\n      PopCheckTime=2\n"
+               "      SmtpServer=" + smtp.address() +
+               "\n      SmtpAuth=1\n      SmtpUser=robot\n      SmtpKeyStr=***\n"
+               "      FromUser=ANMO Robot <robot@anmo.example>\n      TempDir=" + dir.file("tmp/") +
+               "\n      MapDrive=\n      MornakDir=" + dir.file("m/") +
+               "\n      MornakReq=" + dir.file("req/") + "\n      Mornak2Dir=\n      Mornak2Req=\n";
     }
 
     int check(std::string& out, std::string* dialogue = nullptr) {
@@ -56,7 +71,7 @@ class CheckCommandTest : public ::testing::Test {
 
     // The lines every run shows before the servers'.
     std::string localLines() const {
-        return "ok    settings " + dir.file("tarnwick.ini") + "\n" +
+        return "ok    settings " + dir.file("tarnwick.ini") + "\n" + settingsLines() +
                "ok    first recorder system " + dir.file("m/mornak.ini") +
                ": system 1, 100 samples/s, channels BHZ BHN\n" + "ok    first request folder " +
                dir.file("req/") + " writable\n" + "ok    temporary folder " + dir.file("tmp/") +
@@ -129,6 +144,20 @@ TEST_F(CheckCommandTest, VerboseShowsBothDialoguesWithoutASecret) {
     }
     // The dialogue goes to its own stream only.
     EXPECT_EQ(std::string::npos, out.find("POP3 >"));
+}
+
+TEST_F(CheckCommandTest, UnknownKeysAndAFileOthersCanReadAreWarnedOf) {
+    writeSettings("pop-secret", "smtp-secret", "PopAuthMetod=oauth2\n");
+    ::chmod(dir.file("tarnwick.ini").c_str(), 0644);
+    std::string out;
+    EXPECT_EQ(0, check(out)) << out;
+    std::string path = dir.file("tarnwick.ini");
+    EXPECT_EQ(0u, out.find("ok    settings " + path + "\n" + settingsLines() +
+                           "warn  settings " + path + ": unknown key PopAuthMetod (ignored)\n"
+                           "warn  settings " + path +
+                           ": group or others can read it (mode 0644): chmod 600 " + path + "\n"
+                           "ok    first recorder system "))
+        << out;
 }
 
 TEST_F(CheckCommandTest, AMissingSettingsFileFailsAndIsNotCreated) {
