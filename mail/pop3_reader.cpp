@@ -319,7 +319,8 @@ int Pop3Session::passwordLogin() {
         setError("User Login Error");
         return refused();
     }
-    if (!popSendLine("PASS " + ctx_.settings.popPassword.str(), true, 5)) {
+    const std::string pass = "PASS ";
+    if (!popSendLine(pass + ctx_.settings.popPassword.str(), true, pass.size())) {
         setError("POP Password Too Long");
         return failLogin();
     }
