@@ -3,6 +3,7 @@
 #include "accounts/oauth2_client.h"
 #include "accounts/secrets.h"
 #include "accounts/token_command.h"
+#include "mail/dialogue_transcript.h"
 #include "platform/clock.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
@@ -31,17 +32,35 @@ AccountTokens::AccountTokens(const MailerSettings& settings, Clock& clock, std::
 
 bool AccountTokens::accessToken(MailAccount account, bool fresh, std::string& token,
                                 std::string& error) {
+    std::string how;
+    bool taken = take(account, fresh, token, error, how);
+    if (transcript_) {
+        std::string step = std::string("token for ") +
+                           (account == MailAccount::kPop ? "POP3" : "SMTP") +
+                           (taken ? " " + how : ": " + error);
+        transcript_->line("OAuth2", DialogueTranscript::Kind::kStep, step);
+    }
+    return taken;
+}
+
+// The token as accessToken gives it, and in how where it came from.
+bool AccountTokens::take(MailAccount account, bool fresh, std::string& token, std::string& error,
+                         std::string& how) {
     const std::string& command =
         account == MailAccount::kPop ? settings_.popTokenCommand : settings_.smtpTokenCommand;
-    if (!command.empty())
+    if (!command.empty()) {
+        how = "printed by the token command";
         return runTokenCommand(command, timeoutMs_, token, error);
+    }
     std::string settingsNow = settings_.oauth2TokenUrl + '\n' + settings_.oauth2ClientId + '\n' +
                               settings_.oauth2Scope + '\n' + settings_.oauth2Grant;
+    how = "kept from before";
     if (fresh || settingsNow != keptFor_ || token_.empty() || clock_.now() >= validUntil_) {
         token_.clear();
         if (!fetch(error))
             return false;
         keptFor_ = settingsNow;
+        how = "fetched from " + host_ + ": expires in " + std::to_string(lastExpiresIn_) + " s";
     }
     token = token_;
     return true;

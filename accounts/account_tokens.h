@@ -6,6 +6,7 @@
 #include "mail/access_token.h"
 
 class Clock;
+class DialogueTranscript;
 struct MailerSettings;
 
 // The access tokens of the two accounts, from what the settings name: the account's token
@@ -15,11 +16,14 @@ struct MailerSettings;
 // of oauth2-refresh-token (or the credential of that name). The client's token is kept in
 // memory, for both accounts, until a minute before it expires; a refresh token that the server
 // replaces is written to the file at once. The settings are read at every call, so a reload
-// takes effect at the next token.
+// takes effect at the next token. With a transcript, each token taken is shown there as a
+// step ("token for SMTP fetched from HOST: expires in N s"), never the token itself.
 class AccountTokens final : public AccessTokenSource {
   public:
     AccountTokens(const MailerSettings& settings, Clock& clock, std::string configDir,
                   int timeoutMs);
+
+    void setTranscript(DialogueTranscript* transcript) { transcript_ = transcript; }
 
     bool accessToken(MailAccount account, bool fresh, std::string& token,
                      std::string& error) override;
@@ -31,6 +35,8 @@ class AccountTokens final : public AccessTokenSource {
 
   private:
     bool fetch(std::string& error);
+    bool take(MailAccount account, bool fresh, std::string& token, std::string& error,
+              std::string& how);
 
     const MailerSettings& settings_;
     Clock& clock_;
@@ -41,4 +47,5 @@ class AccountTokens final : public AccessTokenSource {
     std::string keptFor_;          // the settings the token was fetched with
     std::string host_;
     long long lastExpiresIn_ = 0;
+    DialogueTranscript* transcript_ = nullptr;
 };

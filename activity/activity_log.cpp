@@ -47,6 +47,13 @@ void ActivityLog::logNotice(const char* format, ...) {
     va_end(args);
 }
 
+void ActivityLog::logWarning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log(LogPriority::kWarning, format, args);
+    va_end(args);
+}
+
 void ActivityLog::log(LogPriority priority, const char* format, va_list args) {
     // The whole text is masked before it is cut, so no part of a secret stays at the cut.
     va_list copy;

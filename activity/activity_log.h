@@ -9,9 +9,10 @@
 class Clock;
 
 // How much an entry matters to whatever sorts entries by priority (the journal). Entries of
-// the log file are failures, or notices when they report no failure (the start of a run, work
+// the log file are failures, warnings of a state the operator must mend though nothing failed
+// (mail checking left off), or notices when they report no failure (the start of a run, work
 // taken up again, a mail deliberately left unanswered); the rest are information.
-enum class LogPriority { kInfo, kNotice, kFailure };
+enum class LogPriority { kInfo, kNotice, kWarning, kFailure };
 
 // Whatever shows the activity list: the window's list box, or stdout when headless.
 class LogView {
@@ -44,6 +45,8 @@ public:
 
     // From now on these secrets are masked in every entry too (the list, the file, the view).
     void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
+    // Every secret masked so far, for whatever else shows the robot's texts.
+    const SecretMask& secrets() const { return secrets_; }
 
     // Formats one entry (cut to 511 characters), appends it to the log file when toFile is
     // set, and adds "MM/DD HH:MM:SS text" to the list, dropping the oldest of 1000.
@@ -51,6 +54,9 @@ public:
 
     // An entry for the log file and the list, as logMsg(true, ...), that reports no failure.
     void logNotice(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // The same for a state the operator must mend, though nothing failed.
+    void logWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Appends "MM/DD/YY HH:MM:SS text" to the log file, opened and closed for this entry.
     // A file that cannot be opened loses the entry silently.

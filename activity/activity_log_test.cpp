@@ -127,7 +127,8 @@ TEST(ActivityLog, TellsAViewThatAsksForItTheEntrysPriority) {
     log.logMsg(true, "POP Error: %s", "POP Connect Error");
     log.logMsg(false, "No new email messages");
     log.logNotice("Resuming %d requests and %d unsent replies", 2, 0);
-    ASSERT_EQ(3u, view.seen.size());
+    log.logWarning("Mail checking is off: %s", "not set: PopServer");
+    ASSERT_EQ(4u, view.seen.size());
     EXPECT_EQ(std::make_pair(std::string("02/19 07:05:09 POP Error: POP Connect Error"),
                              LogPriority::kFailure),
               view.seen[0]);
@@ -135,9 +136,11 @@ TEST(ActivityLog, TellsAViewThatAsksForItTheEntrysPriority) {
     EXPECT_EQ(std::make_pair(std::string("02/19 07:05:09 Resuming 2 requests and 0 unsent replies"),
                              LogPriority::kNotice),
               view.seen[2]);
-    // A notice goes to the file as a failure does.
+    EXPECT_EQ(LogPriority::kWarning, view.seen[3].second);
+    // A notice and a warning go to the file as a failure does.
     EXPECT_EQ("02/19/03 07:05:09 POP Error: POP Connect Error\n"
-              "02/19/03 07:05:09 Resuming 2 requests and 0 unsent replies\n",
+              "02/19/03 07:05:09 Resuming 2 requests and 0 unsent replies\n"
+              "02/19/03 07:05:09 Mail checking is off: not set: PopServer\n",
               readFile(dir.file("tarnwick.log")));
 }
 

@@ -1,6 +1,9 @@
 #include "app/check_command.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include "accounts/token_command.h"
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "app/transcript_printer.h"
 #include "mail/mail_context.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
@@ -33,6 +37,10 @@ class Steps {
         failed_ = true;
     }
     void note(const std::string& what) { out_ << secrets_.apply("note  " + what) << std::endl; }
+    // Something to mend that does not stop a run.
+    void warn(const std::string& what) { out_ << secrets_.apply("warn  " + what) << std::endl; }
+    // A line under the step before, as it stands.
+    void detail(const std::string& line) { out_ << secrets_.apply("      " + line) << std::endl; }
     bool failed() const { return failed_; }
     void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
 
@@ -54,32 +62,48 @@ std::string reasonOf(int error) {
     return std::strerror(error);
 }
 
-// The settings that settingsComplete asks for and the file leaves empty or out of range.
-std::vector<std::string> missingSettings(const MailerSettings& s) {
-    std::vector<std::string> missing;
-    auto need = [&](bool present, const char* key) {
-        if (!present)
-            missing.push_back(key);
-    };
-    need(!s.stationName.empty(), "StationName");
-    need(!s.popServer.empty(), "PopServer");
-    need(!s.popUser.empty(), "PopUser");
-    need(!s.popPassword.empty() || popUsesOAuth2(s), "PopKeyStr");
-    need(s.popCheckTime >= 1 && s.popCheckTime <= 60, "PopCheckTime (1 to 60)");
-    need(!s.smtpServer.empty(), "SmtpServer");
-    need(!s.fromUser.empty(), "FromUser");
-    need(!s.tempDir.empty(), "TempDir");
-    need(!s.mornakDir.empty(), "MornakDir");
-    need(!s.mornakReq.empty(), "MornakReq");
-    return missing;
-}
-
 std::string joined(const std::vector<std::string>& items, const char* separator) {
     std::string text;
     for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
     return text;
 }
 
+// A settings file that others than its owner can read shows them the passwords.
+void checkSettingsMode(Steps& steps, const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 044) == 0)
+        return;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    steps.warn("settings " + path + ": group or others can read it (mode " + mode +
+               "): chmod 600 " + path);
+}
+
+// The settings a run would work with, credentials applied, one "Key=value" line each under
+// the settings step; every secret shows as "***".
+void showSettings(Steps& steps, const MailerSettings& settings) {
+    std::string text = settingsText(settings);
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start))
+        steps.detail(text.substr(start, end - start));
+}
+
+// Whether the settings are complete, with a sender address in angle brackets.
+void checkComplete(Steps& steps, const std::string& path, const MailerSettings& settings) {
+    std::vector<std::string> missing = missingSettings(settings);
+    std::string from = settings.fromUser.str();
+    std::size_t open = from.find('<');
+    if (!missing.empty())
+        steps.fail("settings " + path, "not set: " + joined(missing, ", "));
+    else if (open == std::string::npos || from.find('>', open) == std::string::npos)
+        steps.fail("settings " + path, "FromUser has no address in angle brackets");
+    else
+        steps.ok("settings " + path);
+}
+
+// Reads the settings file and shows them as a run would take them.
 void checkSettings(Steps& steps, const std::string& path, MailerSettings& settings) {
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) {
@@ -87,23 +111,21 @@ void checkSettings(Steps& steps, const std::string& path, MailerSettings& settin
         return;
     }
     std::fclose(file);
-    std::vector<std::string> problems;
-    loadSettings(settings, path, &problems);
+    std::vector<std::string> problems, unknownKeys;
+    loadSettings(settings, path, &problems, &unknownKeys);
     for (const std::string& problem : problems) steps.fail("settings " + path, problem);
     steps.addSecrets(settingsSecrets(settings));
-    std::vector<std::string> missing = missingSettings(settings);
-    std::string from = settings.fromUser.str();
-    std::size_t open = from.find('<');
-    if (!problems.empty())
-        return;
-    if (missing.empty() && (open == std::string::npos || from.find('>', open) == std::string::npos))
-        steps.fail("settings " + path, "FromUser has no address in angle brackets");
-    else if (!missing.empty())
-        steps.fail("settings " + path, "not set: " + joined(missing, ", "));
-    else
-        steps.ok("settings " + path);
+    if (problems.empty())
+        checkComplete(steps, path, settings);
+    MailerSettings effective = settings;
+    applyCredentials(effective, credentialsDirectory());
+    steps.addSecrets(settingsSecrets(effective));
+    showSettings(steps, effective);
     if (settings.mapDrive != '\0' && settings.mapDrive != ' ')
         steps.note("MapDrive is set but has no effect on this system");
+    for (const std::string& key : unknownKeys)
+        steps.warn("settings " + path + ": unknown key " + key + " (ignored)");
+    checkSettingsMode(steps, path);
 }
 
 void checkRecorderSystem(Steps& steps, const char* which, const std::string& setting) {
@@ -218,7 +240,8 @@ void checkTokens(Steps& steps, const MailerSettings& settings, AccountTokens& to
 
 }  // namespace
 
-int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs) {
+int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs,
+             std::ostream* dialogue) {
     Steps steps(out);
     MailerSettings settings;
     resetSettings(settings);
@@ -243,7 +266,11 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
     log.setView(&entries);
     Statistics statistics;
     AccountTokens tokens(settings, clock, configDir, timeoutMs);
-    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens};
+    TranscriptPrinter transcript(dialogue ? *dialogue : out, log.secrets());
+    if (dialogue)
+        tokens.setTranscript(&transcript);
+    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens,
+                        dialogue ? &transcript : nullptr};
     checkTokens(steps, settings, tokens);
     checkPop(steps, context);
     checkSmtp(steps, context, entries);

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "mail/base64.h"
 #include "settings/mailer_settings.h"
 #include "testing/dovecot_fixture.h"
 #include "testing/fake_clock.h"
@@ -33,27 +34,44 @@ class CheckCommandTest : public ::testing::Test {
         dovecot.deliver("From: ann@example.org\nSubject: data\n\nstationinfo=ann@example.org\n");
     }
 
-    // The settings of the station with these two passwords.
-    void writeSettings(const std::string& popPassword, const std::string& smtpPassword) {
+    // The settings of the station with these two passwords, readable by their owner alone;
+    // more lines after the 17 when given.
+    void writeSettings(const std::string& popPassword, const std::string& smtpPassword,
+                       const std::string& more = "") {
         writeFile(dir.file("tarnwick.ini"),
                   "StationName=ANMO\nPopServer=" + dovecot.address() +
                       "\nPopUser=station\nPopKeyStr=" + encodeKeyStr(popPassword) +
                       "\nPopCheckTime=2\nSmtpServer=" + smtp.address() +
                       "\nSmtpAuth=1\nSmtpUser=robot\nSmtpKeyStr=" + encodeKeyStr(smtpPassword) +
                       "\nFromUser=ANMO Robot <robot@anmo.example>\nTempDir=" + dir.file("tmp/") +
-                      "\nMornakDir=" + dir.file("m/") + "\nMornakReq=" + dir.file("req/") + "\n");
+                      "\nMornakDir=" + dir.file("m/") + "\nMornakReq=" + dir.file("req/") + "\n" +
+                      more);
+        ::chmod(dir.file("tarnwick.ini").c_str(), 0600);
     }
 
-    int check(std::string& out) {
-        std::ostringstream text;
-        int code = runCheck(clock, dir.path(), text, 10000);
+    // The settings in effect as --check shows them under its settings step.
+    std::string settingsLines() const {
+        return "      StationName=ANMO\n      PopEnable=0\n      PopServer=" + dovecot.address() +
+               "\n      PopUser=station\n      PopKeyStr=***\n      PopCheckTime=2\n"
+               "      SmtpServer=" + smtp.address() +
+               "\n      SmtpAuth=1\n      SmtpUser=robot\n      SmtpKeyStr=***\n"
+               "      FromUser=ANMO Robot <robot@anmo.example>\n      TempDir=" + dir.file("tmp/") +
+               "\n      MapDrive=\n      MornakDir=" + dir.file("m/") +
+               "\n      MornakReq=" + dir.file("req/") + "\n      Mornak2Dir=\n      Mornak2Req=\n";
+    }
+
+    int check(std::string& out, std::string* dialogue = nullptr) {
+        std::ostringstream text, shown;
+        int code = runCheck(clock, dir.path(), text, 10000, dialogue ? &shown : nullptr);
         out = text.str();
+        if (dialogue)
+            *dialogue = shown.str();
         return code;
     }
 
     // The lines every run shows before the servers'.
     std::string localLines() const {
-        return "ok    settings " + dir.file("tarnwick.ini") + "\n" +
+        return "ok    settings " + dir.file("tarnwick.ini") + "\n" + settingsLines() +
                "ok    first recorder system " + dir.file("m/mornak.ini") +
                ": system 1, 100 samples/s, channels BHZ BHN\n" + "ok    first request folder " +
                dir.file("req/") + " writable\n" + "ok    temporary folder " + dir.file("tmp/") +
@@ -94,6 +112,52 @@ TEST_F(CheckCommandTest, WrongPasswordsFailTheirStepsWithTheServersWords) {
               out);
     EXPECT_EQ(std::string::npos, out.find("wrong"));
     EXPECT_EQ(1, dovecot.messageCount());
+}
+
+TEST_F(CheckCommandTest, VerboseShowsBothDialoguesWithoutASecret) {
+    writeSettings("pop-secret", "smtp-secret");
+    std::string out, dialogue;
+    EXPECT_EQ(0, check(out, &dialogue)) << out;
+    std::string pop = dovecot.address(), port = pop.substr(pop.rfind(':') + 1);
+    EXPECT_NE(std::string::npos,
+              dialogue.find("POP3 - connected to 127.0.0.1 port " + port + "\n"
+                            "POP3 < +OK Dovecot (Debian) ready.\n"
+                            "POP3 > USER station\n"
+                            "POP3 < +OK\n"
+                            "POP3 > PASS ****\n"
+                            "POP3 < +OK Logged in.\n"
+                            "POP3 > STAT\n"))
+        << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("POP3 > QUIT\nPOP3 < +OK Logging out"));
+    // AUTH LOGIN: the user's base64 line is shown, the password's is not.
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > AUTH LOGIN\n")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > cm9ib3Q=\n")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > ****\nSMTP < 235 ")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("SMTP > QUIT\nSMTP < 221 ")) << dialogue;
+    for (const std::string secret : {"pop-secret", "smtp-secret"}) {
+        Base64Coder coder;
+        coder.encode(reinterpret_cast<const unsigned char*>(secret.data()), secret.size());
+        std::string base64(coder.encodedData(), coder.encodedLength());
+        EXPECT_EQ(std::string::npos, dialogue.find(secret)) << dialogue;
+        EXPECT_EQ(std::string::npos, dialogue.find(base64)) << dialogue;
+        EXPECT_EQ(std::string::npos, dialogue.find(encodeKeyStr(secret))) << dialogue;
+    }
+    // The dialogue goes to its own stream only.
+    EXPECT_EQ(std::string::npos, out.find("POP3 >"));
+}
+
+TEST_F(CheckCommandTest, UnknownKeysAndAFileOthersCanReadAreWarnedOf) {
+    writeSettings("pop-secret", "smtp-secret", "PopAuthMetod=oauth2\n");
+    ::chmod(dir.file("tarnwick.ini").c_str(), 0644);
+    std::string out;
+    EXPECT_EQ(0, check(out)) << out;
+    std::string path = dir.file("tarnwick.ini");
+    EXPECT_EQ(0u, out.find("ok    settings " + path + "\n" + settingsLines() +
+                           "warn  settings " + path + ": unknown key PopAuthMetod (ignored)\n"
+                           "warn  settings " + path +
+                           ": group or others can read it (mode 0644): chmod 600 " + path + "\n"
+                           "ok    first recorder system "))
+        << out;
 }
 
 TEST_F(CheckCommandTest, AMissingSettingsFileFailsAndIsNotCreated) {

@@ -59,6 +59,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             c.mode = CommandLine::Mode::SetPassword;
             if (!takeValue(c.secretName) || !isSecretName(c.secretName))
                 return fail("option --set-password needs pop, smtp or oauth2-client-secret");
+        } else if (a == "--verbose" || a == "-v") {
+            c.verbose = true;
         } else if (a == "--level-prefix") {
             c.levelPrefix = true;
         } else if (name == "--metrics-file") {
@@ -92,6 +94,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         return fail("option --metrics-file needs --headless or --once");
     if (!headless && c.levelPrefix)
         return fail("option --level-prefix needs --headless or --once");
+    if (!headless && c.mode != CommandLine::Mode::Check && c.verbose)
+        return fail("option --verbose needs --headless, --once or --check");
     return c;
 }
 
@@ -99,7 +103,7 @@ const char* usageText() {
     return "Usage: tarnwick [--headless | --once | --check] [--config-dir DIR] [--tick-ms N]\n"
            "       tarnwick --authorize [--config-dir DIR]\n"
            "       tarnwick --set-password pop|smtp|oauth2-client-secret [--config-dir DIR]\n"
-           "                [--metrics-file PATH] [--level-prefix]\n"
+           "                [--metrics-file PATH] [--level-prefix] [--verbose]\n"
            "                [--max-lines-per-mail N] [--max-recipients N] [--keep-days N]\n"
            "\n"
            "  (no mode)         open the desktop window\n"
@@ -121,8 +125,9 @@ const char* usageText() {
            "  --set-password WHICH  read one line from stdin (not echoed) and write it to\n"
            "                    tarnwick.ini as the pop or smtp password or the OAuth2 client\n"
            "                    secret\n"
-           "  --config-dir DIR  where tarnwick.ini and tarnwick.log live (default: the\n"
-           "                    directory of the executable)\n"
+           "  --config-dir DIR  where tarnwick.ini and tarnwick.log live (default: for a\n"
+           "                    program installed under /usr, $XDG_CONFIG_HOME/tarnwick or\n"
+           "                    ~/.config/tarnwick; else the directory of the executable)\n"
            "  --tick-ms N       length of one tick in milliseconds (default 1000)\n"
            "  --max-lines-per-mail N  request lines served from one mail; the rest are\n"
            "                    refused (default 20)\n"
@@ -133,9 +138,13 @@ const char* usageText() {
            "  --metrics-file PATH  keep the counters and the health of the run in PATH, in the\n"
            "                    Prometheus text format (--headless, --once)\n"
            "  --level-prefix    begin each list line with its syslog level: <3> for a failure,\n"
-           "                    <5> for a notice (both also go to tarnwick.log), <6> for the\n"
-           "                    rest; on by itself when stdout is the journal (--headless,\n"
-           "                    --once)\n"
+           "                    <4> for a warning, <5> for a notice (all three also go to\n"
+           "                    tarnwick.log), <6> for the rest; on by itself when stdout is\n"
+           "                    the journal (--headless, --once)\n"
+           "  --verbose, -v     show each mail dialogue on stderr: the commands sent and the\n"
+           "                    replies read, with the connections, TLS and the OAuth2\n"
+           "                    token steps; passwords, tokens and the base64 of a login\n"
+           "                    shown as **** (--headless, --once, --check)\n"
            "  --version         print the version and exit\n"
            "  --help            print this text and exit\n";
 }

@@ -25,6 +25,7 @@ struct CommandLine {
     int maxRecipients = 5;     // recipients one request line may name
     std::string secretName;    // --set-password: pop, smtp or oauth2-client-secret
     int keepDays = 30;         // days the spool keeps what it set aside
+    bool verbose = false;      // the mail dialogues on stderr (headless, single run, check)
     std::string error;  // one line, for Mode::Error
 };
 

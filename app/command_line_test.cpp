@@ -64,3 +64,25 @@ TEST(CommandLine, ReadsTheAccountCommands) {
     EXPECT_EQ("option --set-password needs pop, smtp or oauth2-client-secret",
               parseCommandLine({"--set-password", "imap"}).error);
 }
+
+TEST(CommandLine, VerboseGoesWithTheModesThatTalkToTheServers) {
+    struct Row {
+        std::vector<std::string> args;
+        bool verbose;
+        const char* error;
+    };
+    const Row rows[] = {
+        {{"--once", "--verbose"}, true, ""},
+        {{"-v", "--headless"}, true, ""},
+        {{"--check", "-v"}, true, ""},
+        {{"--once"}, false, ""},
+        {{"--verbose"}, false, "option --verbose needs --headless, --once or --check"},
+        {{"--authorize", "--verbose"}, false,
+         "option --verbose needs --headless, --once or --check"},
+    };
+    for (const Row& row : rows) {
+        CommandLine c = parseCommandLine(row.args);
+        EXPECT_EQ(row.error, c.error) << row.args[0];
+        EXPECT_EQ(row.verbose, c.verbose) << row.args[0];
+    }
+}

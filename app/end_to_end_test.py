@@ -145,11 +145,12 @@ class Station:
         self.dovecot.deliver(f"From: {sender}\nTo: station@anmo.example\nSubject: request\n"
                              + header + "\n" + "\n".join(lines) + "\n")
 
-    def run(self, timeout=120):
-        """Runs tarnwick --once; returns (exit code, stdout)."""
+    def run(self, timeout=120, options=()):
+        """Runs tarnwick --once; returns (exit code, stdout). Its stderr stays in self.stderr."""
         done = subprocess.run([TARNWICK, "--once", "--config-dir", self.config,
-                               "--tick-ms", TICK_MS], capture_output=True, text=True,
+                               "--tick-ms", TICK_MS, *options], capture_output=True, text=True,
                               errors="replace", timeout=timeout, env=self.environment)
+        self.stderr = done.stderr
         return done.returncode, done.stdout
 
     def check(self):
@@ -244,8 +245,15 @@ class EndToEnd(unittest.TestCase):
     def test_a_request_is_served_with_oauth2_on_both_sides(self):
         s = self.station(oauth2=True)
         s.mail(REQUEST.format(channels="bhz", reply="alice@uni.example"))
-        code, out = s.run()
+        code, out = s.run(options=["--verbose"])
         self.assertEqual(0, code, out)
+        # The dialogues and the token step on stderr, the token itself nowhere.
+        self.assertIn("OAuth2 - token for POP3 fetched from 127.0.0.1: expires in 3600 s\n"
+                      "POP3 - connected to 127.0.0.1", s.stderr)
+        self.assertIn("OAuth2 - token for SMTP kept from before\nSMTP - connected", s.stderr)
+        self.assertIn("POP3 > AUTH OAUTHBEARER ****\nPOP3 < +OK", s.stderr)
+        self.assertIn("SMTP > AUTH OAUTHBEARER ****\nSMTP < 235", s.stderr)
+        self.assertRegex(s.stderr, r"SMTP - \d+ bytes of message text sent\nSMTP < 250 ")
         self.assertEqual(0, s.dovecot.waiting())
         [reply] = s.replies()
         self.assertTrue(s.smtp.messages[0]["authenticated"])
@@ -262,7 +270,7 @@ class EndToEnd(unittest.TestCase):
         self.assertIn(f"ok    SMTP 127.0.0.1:{s.smtp_port}: login as station with OAUTHBEARER "
                       "accepted, nothing sent\n", out)
         for secret in ("at-1", "at-2", "rt-1", "rt-2", "rt-3"):
-            self.assertNotIn(secret, out + "\n".join(s.log()))
+            self.assertNotIn(secret, out + s.stderr + "\n".join(s.log()))
 
     def test_a_token_the_servers_refuse_is_fetched_again_once_and_reported(self):
         s = self.station(oauth2=True)
@@ -278,7 +286,9 @@ class EndToEnd(unittest.TestCase):
                       f"token: {words}", out)
         with open(counter) as f:
             self.assertEqual(2 + 2 + 2, len(f.readlines()))  # one for each token step, two for each login
-        self.assertNotIn("bad-token", out)
+        # The command is a setting and shown; no token it printed is.
+        self.assertIn(f"      PopTokenCommand={command}\n", out)
+        self.assertNotRegex(out, r"bad-token-\d")
 
     def test_a_queued_reply_is_resent_through_the_server_a_reload_names(self):
         s = self.station(start_smtp=False)

@@ -18,6 +18,8 @@ const char* syslogLevel(LogPriority priority) {
     switch (priority) {
         case LogPriority::kFailure:
             return "<3>";  // err
+        case LogPriority::kWarning:
+            return "<4>";  // warning
         case LogPriority::kNotice:
             return "<5>";  // notice
         case LogPriority::kInfo:
@@ -60,11 +62,15 @@ class MetricsKeeper {
             file_ = std::make_unique<MetricsFile>(path);
     }
 
-    void update() {
+    void update(bool up = true) {
         if (!file_)
             return;
         MetricsSnapshot snapshot;
+        snapshot.up = up;
         snapshot.statistics = app_.statistics();
+        snapshot.mailCheckEnabled = app_.settings().popEnable != 0;
+        snapshot.repliesGivenUp = app_.repliesGivenUp();
+        snapshot.heldReplies = app_.heldReplies();
         snapshot.queuedReplies = app_.cycle().resendQueue().size();
         snapshot.startTime = app_.startTime();
         snapshot.lastGoodCheck = app_.lastGoodCheck();
@@ -122,7 +128,9 @@ private:
 // The one-line status shown by "systemctl status".
 std::string serviceStatus(MailerApp& app) {
     if (app.settings().popEnable == 0)
-        return "Settings incomplete: mail checking is off";
+        return app.mailCheckOffReason().empty()
+                   ? "Mail checking is off"
+                   : "Mail checking is off: " + app.mailCheckOffReason();
     int minutes = app.settings().popCheckTime;
     return "Checking mail every " + std::to_string(minutes) +
            (minutes == 1 ? " minute" : " minutes");
@@ -194,6 +202,8 @@ int runHeadless(MailerApp& app, const HeadlessOptions& options, std::ostream& ou
         deadline = nextTickDeadline(deadline, monotonicMs(), options.tickMs);
     }
     notifier.stopping();
+    // The file stays, saying the robot is down, so an alert can tell a stop from a silence.
+    metrics.update(false);
     app.log().setView(nullptr);
     return exitCode;
 }

@@ -26,7 +26,9 @@ struct HeadlessOptions {
 // a mail check; SIGHUP reads the settings and the recorder configurations again between two
 // ticks, once no request waits for the recorder's answer. The service manager is told when the
 // robot is ready, reloading and stopping (sd_notify). With a metrics file, the file is written
-// at start and after every tick or reload that changed what it shows. With once set the mailbox
+// at start and after every tick or reload that changed what it shows, and at the end with
+// tarnwick_up 0: it stays. The status shown by "systemctl status" says how often mail is
+// checked, or "Mail checking is off: REASON". With once set the mailbox
 // is checked at the first tick and never again (idle ticks only pace the resend queue), and the
 // run ends by itself when the robot has nothing left to do, with MailerApp::exitCode(). Returns
 // the exit code.

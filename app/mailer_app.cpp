@@ -9,10 +9,12 @@
 namespace {
 
 MailTransport& chooseTransport(MailTransport* given, std::unique_ptr<MailTransport>& own,
-                               MailContext context) {
+                               NetworkMailTransport*& network, MailContext context) {
     if (given)
         return *given;
-    own = std::make_unique<NetworkMailTransport>(context);
+    auto real = std::make_unique<NetworkMailTransport>(context);
+    network = real.get();
+    own = std::move(real);
     return *own;
 }
 
@@ -25,11 +27,17 @@ MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transpo
       spool_(configDir_, log_),
       tokens_(settings_, clock, configDir_, timeoutMs),
       cycle_(RequestContext{settings_, log_, clock}, statistics_,
-             chooseTransport(transport, ownTransport_,
+             chooseTransport(transport, ownTransport_, network_,
                              MailContext{settings_, log_, statistics_, clock, timeoutMs, &tokens_}),
              spool_) {}
 
 MailerApp::~MailerApp() = default;
+
+void MailerApp::setTranscript(DialogueTranscript* transcript) {
+    if (network_)
+        network_->setTranscript(transcript);
+    tokens_.setTranscript(transcript);
+}
 
 void MailerApp::startUp() {
     statistics_.clear();
@@ -37,7 +45,7 @@ void MailerApp::startUp() {
     lastGoodCheck_ = 0;
     resetSettings(settings_);
     std::vector<std::string> problems;
-    loadSettings(settings_, settingsPath(), &problems);
+    bool fileRead = loadSettings(settings_, settingsPath(), &problems);
     applyCredentials(settings_, credentialsDirectory());
     log_.addSecrets(settingsSecrets(settings_));
     log_.logNotice("Program Startup...");
@@ -48,7 +56,7 @@ void MailerApp::startUp() {
     loadRecorderSystems();
     // A complete configuration always starts with polling on, whatever the file held; an
     // incomplete one always starts with it off.
-    settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
+    settleMailChecking(fileRead, problems);
     cycle_.reset();
     spool_.open();
     cycle_.resume();
@@ -73,14 +81,30 @@ void MailerApp::onTick() {
 void MailerApp::reload() {
     resetSettings(settings_);
     std::vector<std::string> problems;
-    loadSettings(settings_, settingsPath(), &problems);
+    bool fileRead = loadSettings(settings_, settingsPath(), &problems);
     applyCredentials(settings_, credentialsDirectory());
     log_.addSecrets(settingsSecrets(settings_));
     log_.logMsg(false,
                 "Settings reloaded: tarnwick.ini and the recorder configurations read again");
     logSettingsProblems(problems);
     loadRecorderSystems();
-    settings_.popEnable = settingsComplete(settings_) ? 1 : 0;
+    settleMailChecking(fileRead, problems);
+}
+
+void MailerApp::settleMailChecking(bool fileRead, const std::vector<std::string>& problems) {
+    std::vector<std::string> missing = missingSettings(settings_);
+    settings_.popEnable = missing.empty() ? 1 : 0;
+    mailCheckOffReason_.clear();
+    if (missing.empty())
+        return;
+    if (!fileRead && !problems.empty()) {
+        mailCheckOffReason_ = problems.front();
+    } else {
+        mailCheckOffReason_ = "not set: ";
+        for (std::size_t i = 0; i < missing.size(); ++i)
+            mailCheckOffReason_ += (i > 0 ? ", " : "") + missing[i];
+    }
+    log_.logWarning("Mail checking is off: %s", mailCheckOffReason_.c_str());
 }
 
 void MailerApp::logSettingsProblems(const std::vector<std::string>& problems) {

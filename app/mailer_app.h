@@ -14,6 +14,8 @@
 #include "spool/spool.h"
 
 class Clock;
+class DialogueTranscript;
+class NetworkMailTransport;
 
 // The composition root: owns the settings, the activity log, the statistics, the mail
 // transport and the request cycle (with its resend queue) of one run, and hands references to
@@ -33,7 +35,8 @@ class MailerApp {
     // The start of a run: counters zeroed, settings reset and loaded (the file is created when
     // missing), "Program Startup..." logged, "MapDrive is set but has no effect on this system"
     // (file) when a drive letter is set, the recorder configurations read, polling forced
-    // on when the settings are complete and off when not, the spool opened, what an earlier
+    // on when the settings are complete and off when not (a warning entry "Mail checking is
+    // off: REASON" then, see mailCheckOffReason()), the spool opened, what an earlier
     // run left there taken up (its lines first, its unsent replies queued) and entries older
     // than keepDays() removed from its bad/, undelivered/ and set-aside/. Checks no mail.
     void startUp();
@@ -45,6 +48,10 @@ class MailerApp {
     // How many days the spool keeps what it set aside (--keep-days); 30 by default.
     void setKeepDays(int days) { keepDays_ = days; }
     int keepDays() const { return keepDays_; }
+
+    // Where the mail dialogues and the OAuth2 token steps are shown (--verbose); nullptr:
+    // nowhere. Takes effect with the next dialogue.
+    void setTranscript(DialogueTranscript* transcript);
 
     // "Check Now": the check runs at a later tick, once no request is being served.
     void requestCheckNow() { cycle_.requestCheckNow(); }
@@ -67,8 +74,19 @@ class MailerApp {
     // the entry "Settings reloaded: tarnwick.ini and the recorder configurations read again";
     // polling is forced on or off by the completeness of the new settings. Lines waiting and
     // queued replies stay; every later send and resend goes through the new SMTP settings.
-    // A value the file holds and the record cannot take is logged "Settings Error: %s".
+    // A value the file holds and the record cannot take is logged "Settings Error: %s"; a file
+    // that cannot be read leaves the record at its defaults, so mail checking is off.
     void reload();
+
+    // Why the last start-up or reload left mail checking off: "PATH cannot be read: REASON",
+    // or "not set: KEY, KEY" naming what the settings lack; "" when it is on.
+    const std::string& mailCheckOffReason() const { return mailCheckOffReason_; }
+
+    // Replies given up in this run: refused for good, out of tries, or refused by a full
+    // queue.
+    int repliesGivenUp() const { return cycle_.droppedReplies(); }
+    // Replies now held back by a station-side SMTP fault; none while no such fault holds them.
+    int heldReplies() const { return 0; }
 
     // When the run started (startUp), and the last tick whose mail check read the mailbox (0:
     // none yet), in calendar seconds.
@@ -98,6 +116,9 @@ class MailerApp {
 
   private:
     void logSettingsProblems(const std::vector<std::string>& problems);
+    // Switches mail checking on or off by the completeness of the settings just read, with a
+    // warning saying why when it is off.
+    void settleMailChecking(bool fileRead, const std::vector<std::string>& problems);
 
     Clock& clock_;
     std::string configDir_;
@@ -105,6 +126,7 @@ class MailerApp {
     ActivityLog log_;
     Statistics statistics_;
     std::unique_ptr<MailTransport> ownTransport_;
+    NetworkMailTransport* network_ = nullptr;  // ownTransport_ when it is the real one
     Spool spool_;
     AccountTokens tokens_;
     RequestCycle cycle_;
@@ -112,4 +134,5 @@ class MailerApp {
     std::int64_t lastGoodCheck_ = 0;
     int keepDays_ = 30;
     std::int64_t lastSpoolSweep_ = 0;
+    std::string mailCheckOffReason_;
 };

@@ -76,9 +76,12 @@ TEST(MailerAppStartUp, GoesOnInADirectoryItCannotWrite) {
     EXPECT_EQ(2, app.settings().popCheckTime);
     EXPECT_EQ(0, app.settings().popEnable);
     // Without a spool no mail would be deleted: the operator is told at once.
-    ASSERT_EQ(2u, app.log().entries().size());
-    EXPECT_EQ("02/19 07:05:09 Spool Error: cannot use /proc/no-such-dir/spool/",
+    ASSERT_EQ(3u, app.log().entries().size());
+    EXPECT_EQ("02/19 07:05:09 Mail checking is off: not set: StationName, PopServer, PopUser, "
+              "PopKeyStr, SmtpServer, FromUser, TempDir, MornakDir, MornakReq",
               app.log().entries()[1]);
+    EXPECT_EQ("02/19 07:05:09 Spool Error: cannot use /proc/no-such-dir/spool/",
+              app.log().entries()[2]);
 }
 
 namespace {

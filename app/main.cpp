@@ -7,6 +7,7 @@
 #include "accounts/set_password.h"
 #include "app/check_command.h"
 #include "app/command_line.h"
+#include "app/exit_codes.h"
 #ifdef TARNWICK_HAVE_GUI
 #include "app/desktop.h"
 #endif
@@ -14,6 +15,7 @@
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
 #include "app/mailer_app.h"
+#include "app/transcript_printer.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "settings/text_routines.h"
@@ -33,12 +35,23 @@ int main(int argc, char** argv) {
         default:
             break;
     }
-    std::string configDir = cl.configDir.empty() ? executableDir() : cl.configDir;
+    std::string configDir = cl.configDir.empty() ? defaultConfigDir() : cl.configDir;
+    if (configDir.empty()) {
+        std::cerr << "tarnwick: no home folder to keep the settings in: give --config-dir\n";
+        return kExitSettingsError;
+    }
     addTrailingSlash(configDir);
+    // An installed program's own folder is made at first use; --check only reads.
+    std::string problem;
+    if (cl.configDir.empty() && configDir != executableDir() &&
+        cl.mode != CommandLine::Mode::Check && !makePrivateDirs(configDir, problem)) {
+        std::cerr << "tarnwick: " << problem << "\n";
+        return kExitSettingsError;
+    }
 
     SystemClock clock;
     if (cl.mode == CommandLine::Mode::Check)
-        return runCheck(clock, configDir, std::cout);
+        return runCheck(clock, configDir, std::cout, 30000, cl.verbose ? &std::cerr : nullptr);
     if (cl.mode == CommandLine::Mode::SetPassword)
         return runSetPassword(configDir, cl.secretName, 0, std::cout);
     if (cl.mode == CommandLine::Mode::Authorize) {
@@ -48,7 +61,6 @@ int main(int argc, char** argv) {
         applyCredentials(settings, credentialsDirectory());
         return runAuthorize(settings, clock, configDir, std::cout, 30000);
     }
-    std::string problem;
     if (!checkConfigFolder(configDir, problem)) {
         std::cerr << "tarnwick: " << problem << "\n";
         return 2;
@@ -77,6 +89,9 @@ int main(int argc, char** argv) {
         return 2;
 #endif
     }
+    TranscriptPrinter transcript(std::cerr, app.log().secrets());
+    if (cl.verbose)
+        app.setTranscript(&transcript);
     HeadlessOptions options;
     options.tickMs = cl.tickMs;
     options.once = cl.mode == CommandLine::Mode::Once;

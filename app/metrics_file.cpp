@@ -74,6 +74,21 @@ std::string renderMetrics(const MetricsSnapshot& s) {
     addMetric(text, "tarnwick_last_failure_entry_timestamp_seconds", "gauge",
               "Last failure entry of the activity log, seconds since the epoch; 0 none yet.",
               s.lastFailureEntry);
+    addMetric(text, "tarnwick_up", "gauge",
+              "1 while the robot runs; 0 once it has stopped (the file stays).", s.up ? 1 : 0);
+    addMetric(text, "tarnwick_mail_check_enabled", "gauge",
+              "1 while mail checking is on; 0 when the settings leave it off.",
+              s.mailCheckEnabled ? 1 : 0);
+    addMetric(text, "tarnwick_send_failures_total", "counter",
+              "Replies the SMTP server did not take at a try since start-up.",
+              c.sendFailures);
+    addMetric(text, "tarnwick_replies_given_up_total", "counter",
+              "Replies given up since start-up: refused for good, out of tries, or no room in "
+              "the queue.",
+              s.repliesGivenUp);
+    addMetric(text, "tarnwick_held_replies", "gauge",
+              "Replies held back by a station-side SMTP fault (login, TLS, greeting, sender).",
+              s.heldReplies);
     return text;
 }
 

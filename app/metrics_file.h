@@ -10,6 +10,10 @@
 // calendar seconds since the epoch, 0 when the event has not happened in this run.
 struct MetricsSnapshot {
     Statistics statistics;
+    bool up = true;  // false once the robot has stopped
+    bool mailCheckEnabled = false;
+    std::int64_t repliesGivenUp = 0;
+    std::int64_t heldReplies = 0;  // held back by a station-side SMTP fault
     std::size_t queuedReplies = 0;
     std::int64_t startTime = 0;
     std::int64_t lastGoodCheck = 0;     // the last mail check that read the mailbox

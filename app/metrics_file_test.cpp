@@ -19,6 +19,10 @@ MetricsSnapshot sample() {
     s.queuedReplies = 1;
     s.startTime = 1000000000;
     s.lastGoodCheck = 1000000120;
+    s.mailCheckEnabled = true;
+    s.statistics.sendFailures = 3;
+    s.repliesGivenUp = 1;
+    s.heldReplies = 2;
     return s;
 }
 
@@ -59,7 +63,26 @@ TEST(RenderMetrics, GivesEveryValueWithItsHelpAndType) {
         "# HELP tarnwick_last_failure_entry_timestamp_seconds Last failure entry of the activity "
         "log, seconds since the epoch; 0 none yet.\n"
         "# TYPE tarnwick_last_failure_entry_timestamp_seconds gauge\n"
-        "tarnwick_last_failure_entry_timestamp_seconds 0\n",
+        "tarnwick_last_failure_entry_timestamp_seconds 0\n"
+        "# HELP tarnwick_up 1 while the robot runs; 0 once it has stopped (the file stays).\n"
+        "# TYPE tarnwick_up gauge\n"
+        "tarnwick_up 1\n"
+        "# HELP tarnwick_mail_check_enabled 1 while mail checking is on; 0 when the settings "
+        "leave it off.\n"
+        "# TYPE tarnwick_mail_check_enabled gauge\n"
+        "tarnwick_mail_check_enabled 1\n"
+        "# HELP tarnwick_send_failures_total Replies the SMTP server did not take at a try since "
+        "start-up.\n"
+        "# TYPE tarnwick_send_failures_total counter\n"
+        "tarnwick_send_failures_total 3\n"
+        "# HELP tarnwick_replies_given_up_total Replies given up since start-up: refused for "
+        "good, out of tries, or no room in the queue.\n"
+        "# TYPE tarnwick_replies_given_up_total counter\n"
+        "tarnwick_replies_given_up_total 1\n"
+        "# HELP tarnwick_held_replies Replies held back by a station-side SMTP fault (login, TLS, "
+        "greeting, sender).\n"
+        "# TYPE tarnwick_held_replies gauge\n"
+        "tarnwick_held_replies 2\n",
         renderMetrics(sample()));
 }
 

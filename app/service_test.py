@@ -169,8 +169,8 @@ class Service(unittest.TestCase):
         # tarnwick.log; the start of the run is no error.
         lines = robot.lines()
         for line in lines:
-            self.assertRegex(line, r"^<[356]>\d\d/\d\d \d\d:\d\d:\d\d ")
-        logged = [line[18:] for line in lines if line[:3] in ("<3>", "<5>")]
+            self.assertRegex(line, r"^<[3456]>\d\d/\d\d \d\d:\d\d:\d\d ")
+        logged = [line[18:] for line in lines if line[:3] in ("<3>", "<4>", "<5>")]
         self.assertEqual(self.station.log(), logged)
         errors = [line[18:] for line in lines if line.startswith("<3>")]
         self.assertIn("First MORNAK INI parse error", errors)
@@ -179,6 +179,41 @@ class Service(unittest.TestCase):
         self.assertNotIn("Checking for new email messages...", logged)
         self.assertTrue(any(line.endswith(" Checking for new email messages...")
                             and line.startswith("<6>") for line in lines))
+
+    def test_a_robot_that_cannot_send_or_check_says_so_and_its_metrics_outlive_it(self):
+        station = Station(start_smtp=False)
+        self.addCleanup(station.close)
+        robot = Robot(station)
+        self.addCleanup(robot.stop)
+        self.assertEqual(["READY=1\nSTATUS=Checking mail every 30 minutes"],
+                         robot.wait_for_notice("READY=1"))
+        station.mail(REQUEST.format(channels="bhz", reply="alice@uni.example"))
+        robot.proc.send_signal(signal.SIGUSR1)
+        values = wait_until(
+            lambda: (lambda v: v if v.get("tarnwick_send_failures_total") == 1 else None)(
+                check_metrics_format(robot.metrics())), "a failed send in the metrics")
+        self.assertEqual(1, values["tarnwick_up"])
+        self.assertEqual(1, values["tarnwick_mail_check_enabled"])
+        self.assertEqual(1, values["tarnwick_queued_replies"])
+        self.assertEqual(0, values["tarnwick_replies_given_up_total"])
+
+        # A reload that leaves mail checking off: a warning, the status and the metric say why.
+        station.write_settings(station.settings.replace("PopCheckTime=30", "PopCheckTime=0"))
+        robot.proc.send_signal(signal.SIGHUP)
+        self.assertEqual("READY=1\nSTATUS=Mail checking is off: not set: PopCheckTime (1 to 60)",
+                         robot.wait_for_notice("READY=1")[-1])
+        wait_until(lambda: check_metrics_format(robot.metrics())
+                   ["tarnwick_mail_check_enabled"] == 0, "mail checking off in the metrics")
+        warnings = [line[18:] for line in robot.lines() if line.startswith("<4>")]
+        self.assertEqual(["Mail checking is off: not set: PopCheckTime (1 to 60)"], warnings)
+
+        # Stopped with the reply still queued: the file stays and says the robot is down.
+        robot.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(4, robot.proc.wait(WAIT))
+        values = check_metrics_format(robot.metrics())
+        self.assertEqual(0, values["tarnwick_up"])
+        self.assertEqual(1, values["tarnwick_send_failures_total"])
+        self.assertEqual(1, values["tarnwick_queued_replies"])
 
     def test_no_level_prefix_when_stdout_is_not_the_journal(self):
         out_path = os.path.join(self.station.root, "out")

@@ -1,5 +1,6 @@
 #include "mail/connection.h"
 
+#include "mail/dialogue_transcript.h"
 #include "mail/tls_session.h"
 
 #include <arpa/inet.h>
@@ -134,6 +135,12 @@ class connection {
     // Closes the socket; false when the platform reported a failure.
     bool closeSocket();
 
+    // Shows one line of the dialogue when a transcript is set: text without its line end, a
+    // sent line as shown (its first shownChars bytes and "****" when that is less than all).
+    void transcribe(DialogueTranscript::Kind kind, std::string_view text,
+                    std::size_t shownChars = std::string_view::npos);
+    void transcribeStep(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
   private:
     // One receive or send on the socket, through TLS once it is on: like recv() and send(),
     // with errno EAGAIN and the events to wait for in waitEvents when nothing could move.
@@ -154,6 +161,7 @@ class connection {
     std::uint32_t sendCount_ = 0;
     std::uint32_t receiveCount_ = 0;
     bool noDelay_ = false;  // small segments go out at once (set by the first flush)
+    std::size_t bufferedSinceFlush_ = 0;  // bytes put_buffered took since the last flush
     std::unique_ptr<TlsSession> tls_;
 };
 
@@ -166,6 +174,32 @@ void connection::setError(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     *context_.errorText = text;
+}
+
+void connection::transcribe(DialogueTranscript::Kind kind, std::string_view text,
+                            std::size_t shownChars) {
+    if (!context_.transcript)
+        return;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    if (shownChars >= text.size()) {
+        context_.transcript->line(context_.dialogue, kind, text);
+        return;
+    }
+    std::string shown(text.substr(0, shownChars));
+    shown += kMaskedSecret;
+    context_.transcript->line(context_.dialogue, kind, shown);
+}
+
+void connection::transcribeStep(const char* format, ...) {
+    if (!context_.transcript)
+        return;
+    char text[kMaxErrorChars + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    context_.transcript->line(context_.dialogue, DialogueTranscript::Kind::kStep, text);
 }
 
 bool connection::closeSocket() {
@@ -225,8 +259,11 @@ int connection::start_tls(const std::string& host) {
     std::string error;
     bool timedOut = false;
     tls_ = TlsSession::start(socket_, host, deadline(), error, timedOut);
-    if (tls_)
+    if (tls_) {
+        transcribeStep("TLS started with %s", host.c_str());
         return kGensockOk;
+    }
+    transcribeStep("%s", error.c_str());
     setError("%s", error.c_str());
     return timedOut ? kGensockTimeout : kGensockTlsFailed;
 }
@@ -368,6 +405,7 @@ int connection::put_data(const char* data, std::size_t length) {
 // buffer is empty, whole blocks go out straight from data. A failed block is dropped with the
 // send buffer emptied, and the rest of data is not taken.
 int connection::put_buffered(const char* data, std::size_t length) {
+    bufferedSinceFlush_ += length;
     while (length > 0) {
         if (sendCount_ + length < kBufferSize) {
             std::memcpy(sendBuffer_ + sendCount_, data, length);
@@ -403,7 +441,12 @@ int connection::flush() {
         int one = 1;
         noDelay_ = setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
     }
-    return put_data(sendBuffer_, count) == kGensockOk ? 0 : 1;
+    int result = put_data(sendBuffer_, count) == kGensockOk ? 0 : 1;
+    if (bufferedSinceFlush_ > 0)
+        transcribeStep("%zu bytes of message text %s", bufferedSinceFlush_,
+                       result == 0 ? "sent" : "not all sent");
+    bufferedSinceFlush_ = 0;
+    return result;
 }
 
 int gensock_open(const char* host, const char* service, const ConnectionContext& context,
@@ -417,9 +460,11 @@ int gensock_open(const char* host, const char* service, const ConnectionContext&
     if (!conn)
         return kGensockCreateFailed;
     if (int r = conn->open(host, service)) {
+        conn->transcribeStep("connecting to %s port %s failed (%d)", host, service, r);
         delete conn;
         return r;
     }
+    conn->transcribeStep("connected to %s port %s", host, service);
     *out = conn;
     return kGensockOk;
 }
@@ -434,7 +479,12 @@ int gensock_read_char(connection* conn, char* c) {
 
 int gensock_read_line(connection* conn, std::string_view* line, std::string* spill,
                       std::size_t maxKeep, bool wholeLineInTime) {
-    return conn ? conn->read_line(*line, *spill, maxKeep, wholeLineInTime) : kGensockNoConnection;
+    if (!conn)
+        return kGensockNoConnection;
+    int result = conn->read_line(*line, *spill, maxKeep, wholeLineInTime);
+    if (result == kGensockOk && wholeLineInTime)
+        conn->transcribe(DialogueTranscript::Kind::kReceived, *line);
+    return result;
 }
 
 int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
@@ -450,7 +500,15 @@ int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
 }
 
 int gensock_put_data(connection* conn, const char* data, std::size_t length) {
-    return conn ? conn->put_data(data, length) : kGensockNoConnection;
+    return gensock_put_secret(conn, data, length, length);
+}
+
+int gensock_put_secret(connection* conn, const char* data, std::size_t length,
+                       std::size_t shownChars) {
+    if (!conn)
+        return kGensockNoConnection;
+    conn->transcribe(DialogueTranscript::Kind::kSent, std::string_view(data, length), shownChars);
+    return conn->put_data(data, length);
 }
 
 int gensock_put_buffered(connection* conn, const char* data, std::size_t length) {
@@ -465,6 +523,7 @@ int gensock_release(connection* conn) {
     if (!conn)
         return kGensockNoConnection;
     bool closed = conn->closeSocket();
+    conn->transcribeStep("connection closed");
     delete conn;
     return closed ? kGensockOk : kGensockCloseFailed;
 }

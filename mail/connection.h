@@ -27,6 +27,7 @@ enum : int {
 };
 
 class connection;
+class DialogueTranscript;
 
 // What a dialogue hands to the connections it opens.
 struct ConnectionContext {
@@ -36,6 +37,12 @@ struct ConnectionContext {
     std::int64_t* bytesSent = nullptr;
     // The wait for every read and write, in milliseconds.
     int timeoutMs = 30000;
+    // Where the dialogue is shown, under the dialogue's name; null: nowhere. Shown are the
+    // connection's opening, TLS and closing, every gensock_put_data and gensock_put_secret, the
+    // size of what went out buffered at each flush, and every line read whole within the time
+    // limit (a reply line: a message's lines are not shown).
+    DialogueTranscript* transcript = nullptr;
+    const char* dialogue = "";
 };
 
 // Opens a TCP connection to host (dotted IPv4 address or name) and service (decimal port or
@@ -73,6 +80,11 @@ int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
 // within the time limit, 4016 when it is not connected, 4002 with "put_data() unexpected
 // error from send(): %d" for any other send error; 4010 for a missing connection.
 int gensock_put_data(connection* conn, const char* data, std::size_t length);
+
+// The same for a command that holds a secret: the transcript shows its first shownChars
+// bytes followed by "****" ("PASS ****"), never the rest.
+int gensock_put_secret(connection* conn, const char* data, std::size_t length,
+                       std::size_t shownChars);
 
 // Appends to the send buffer, sending whole 512-byte blocks as they fill. 0 on success,
 // 1 on failure or for a missing connection.

@@ -1,5 +1,6 @@
 #include "mail/network_transport.h"
 
+#include "activity/statistics.h"
 #include "mail/mime_composer.h"
 #include "mail/pop3_reader.h"
 
@@ -9,5 +10,8 @@ int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::st
 }
 
 int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {
-    return ::sendMailJob(context_, job, error, &refusedForGood_);
+    int sent = ::sendMailJob(context_, job, error, &refusedForGood_);
+    if (!sent)
+        ++context_.statistics.sendFailures;
+    return sent;
 }

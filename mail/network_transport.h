@@ -9,6 +9,9 @@ class NetworkMailTransport final : public MailTransport {
 public:
     explicit NetworkMailTransport(MailContext context) : context_(context) {}
 
+    // Where the dialogues are shown from now on; nullptr: nowhere.
+    void setTranscript(DialogueTranscript* transcript) { context_.transcript = transcript; }
+
     int readMailbox(std::vector<CollectedLine>& lines, std::string& error,
                     LineKeeper* keeper) override;
     int sendMailJob(const MailJob& job, std::string& error) override;

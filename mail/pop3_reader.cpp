@@ -190,7 +190,8 @@ class Pop3Session {
     void noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail);
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
-    int popSendLine(const std::string& command, bool isCommand = true);
+    int popSendLine(const std::string& command, bool isCommand = true,
+                    std::size_t shownChars = std::string::npos);
     bool popQuit(bool everyMessageRead = false);
 
     bool replyIsOk() const { return reply_.compare(0, 3, "+OK") == 0; }
@@ -284,7 +285,8 @@ int Pop3Session::connectAndGreet() {
             "pop3+starttls://host)");
         return 0;
     }
-    ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs};
+    ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs,
+                              ctx_.transcript, "POP3"};
     if (gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_) != kGensockOk) {
         setError("POP Connect Error");
         return 0;
@@ -317,7 +319,8 @@ int Pop3Session::passwordLogin() {
         setError("User Login Error");
         return refused();
     }
-    if (!popSendLine("PASS " + ctx_.settings.popPassword.str())) {
+    const std::string pass = "PASS ";
+    if (!popSendLine(pass + ctx_.settings.popPassword.str(), true, pass.size())) {
         setError("POP Password Too Long");
         return failLogin();
     }
@@ -344,7 +347,7 @@ int Pop3Session::oauthLogin() {
         return failLogin();
     }
     std::string response = oauthInitialResponse(mechanism, ctx_.settings.popUser.str(), token_);
-    if (!popSendLine("AUTH " + mechanism + " " + response)) {
+    if (!popSendLine("AUTH " + mechanism + " " + response, true, mechanism.size() + 6)) {
         popSendLine("AUTH " + mechanism);
         if (!getPop3Line())
             return failLogin();
@@ -352,7 +355,7 @@ int Pop3Session::oauthLogin() {
             setError("POP server " + host_ + " refused AUTH " + mechanism);
             return refused();
         }
-        popSendLine(response, false);
+        popSendLine(response, false, 0);
     }
     if (!getPop3Line())
         return failLogin();
@@ -585,12 +588,12 @@ int Pop3Session::getPop3Line() {
 // Sends the command with CR LF. A failed send leaves "gensock_put_data %d" in error and
 // still counts as sent: the reply read that follows reports the failure. Returns 0, sending
 // nothing, only for a command too long for the command line (a SASL response is no command
-// and may be longer).
-int Pop3Session::popSendLine(const std::string& command, bool isCommand) {
+// and may be longer). A transcript shows only the first shownChars characters of it.
+int Pop3Session::popSendLine(const std::string& command, bool isCommand, std::size_t shownChars) {
     if (isCommand && command.size() > kMaxCommandChars)
         return 0;
     std::string line = command + "\r\n";
-    int r = gensock_put_data(conn_, line.data(), line.size());
+    int r = gensock_put_secret(conn_, line.data(), line.size(), shownChars);
     if (r != kGensockOk)
         setError("gensock_put_data " + std::to_string(r));
     return 1;

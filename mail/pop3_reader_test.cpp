@@ -10,6 +10,7 @@
 #include "activity/statistics.h"
 #include "mail/access_token.h"
 #include "mail/base64.h"
+#include "mail/dialogue_transcript.h"
 #include "mail/mail_context.h"
 #include "settings/mailer_settings.h"
 #include "spool/spool.h"
@@ -568,6 +569,16 @@ class OneToken final : public AccessTokenSource {
     std::string token_;
 };
 
+// The commands a dialogue shows as sent.
+class SentLines final : public DialogueTranscript {
+  public:
+    void line(const char*, Kind kind, std::string_view text) override {
+        if (kind == Kind::kSent)
+            lines.emplace_back(text);
+    }
+    std::vector<std::string> lines;
+};
+
 std::string b64(const std::string& bytes) {
     Base64Coder coder;
     coder.encode(bytes.data(), bytes.size());
@@ -590,12 +601,38 @@ TEST_F(Pop3ReaderTest, ALongOAuth2ResponseFollowsTheServersGoAhead) {
     settings.popServer = server.address();
     MailContext& ctx = context();
     ctx.tokens = &tokens;
+    SentLines sent;
+    ctx.transcript = &sent;
     int messages = -1;
     std::string mechanism;
     EXPECT_EQ(1, checkMailbox(ctx, messages, error, nullptr, &mechanism)) << error;
     server.join();
     EXPECT_EQ("XOAUTH2", mechanism);
     EXPECT_THAT(server.failures(), IsEmpty());
+    // The response alone is a secret: it is shown masked.
+    EXPECT_THAT(sent.lines, ElementsAre("CAPA", "AUTH XOAUTH2", "****", "STAT", "QUIT"));
+}
+
+TEST_F(Pop3ReaderTest, AShortOAuth2ResponseIsShownMaskedAfterItsCommand) {
+    OneToken tokens("tok");
+    settings.popAuthMethod = "oauth2";
+    ScriptedServer server;
+    server.sendLine("+OK POP3 ready").expectLine("CAPA");
+    server.sendLine("+OK").sendLine("SASL OAUTHBEARER").sendLine(".");
+    server.expectLine("AUTH OAUTHBEARER " + b64("n,a=station,\x01" "auth=Bearer tok\x01\x01"));
+    server.sendLine("+OK Logged in.").expectLine("STAT").sendLine("+OK 0 0");
+    server.expectLine("QUIT").sendLine("+OK");
+    server.start();
+    settings.popServer = server.address();
+    MailContext& ctx = context();
+    ctx.tokens = &tokens;
+    SentLines sent;
+    ctx.transcript = &sent;
+    int messages = -1;
+    EXPECT_EQ(1, checkMailbox(ctx, messages, error, nullptr, nullptr)) << error;
+    server.join();
+    EXPECT_THAT(server.failures(), IsEmpty());
+    EXPECT_THAT(sent.lines, ElementsAre("CAPA", "AUTH OAUTHBEARER ****", "STAT", "QUIT"));
 }
 
 }  // namespace

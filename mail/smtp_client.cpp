@@ -32,6 +32,11 @@ void sendCommand(SmtpDialogue& dialogue, const std::string& command) {
     gensock_put_data(dialogue.conn, command.data(), command.size());
 }
 
+// The same for a command whose text after its first shownChars bytes is a secret.
+void sendSecret(SmtpDialogue& dialogue, const std::string& command, std::size_t shownChars) {
+    gensock_put_secret(dialogue.conn, command.data(), command.size(), shownChars);
+}
+
 void releaseConnection(SmtpDialogue& dialogue) {
     if (dialogue.conn) {
         gensock_release(dialogue.conn);
@@ -135,6 +140,8 @@ SmtpDialogue::SmtpDialogue(MailContext& mailContext, std::string& errorText)
     connectionContext.errorText = &errorText;
     connectionContext.bytesSent = &mailContext.statistics.bytesSent;
     connectionContext.timeoutMs = mailContext.timeoutMs;
+    connectionContext.transcript = mailContext.transcript;
+    connectionContext.dialogue = "SMTP";
 }
 
 std::string buildRecipientList(const std::string& to) {
@@ -323,8 +330,9 @@ int smtpAuthOAuth2(SmtpDialogue& dialogue) {
         return 0;
     }
     const std::string& user = dialogue.context.settings.smtpUser.str();
-    sendCommand(dialogue, "AUTH " + mechanism + " " +
-                              oauthInitialResponse(mechanism, user, dialogue.token) + "\r\n");
+    const std::string command = "AUTH " + mechanism + " ";
+    sendSecret(dialogue, command + oauthInitialResponse(mechanism, user, dialogue.token) + "\r\n",
+               command.size());
     int code = smtpReadReply(dialogue);
     if (code == 235) {
         dialogue.mechanism = mechanism;
@@ -355,9 +363,10 @@ int smtpAuthPlain(SmtpDialogue& dialogue) {
     credentials.append(settings.smtpUser.str()).append(1, '\0').append(settings.smtpPassword.str());
     Base64Coder coder;
     coder.encode(reinterpret_cast<const unsigned char*>(credentials.data()), credentials.size());
-    std::string command = "AUTH PLAIN ";
+    const std::string verb = "AUTH PLAIN ";
+    std::string command = verb;
     command.append(coder.encodedData(), coder.encodedLength()).append("\r\n");
-    sendCommand(dialogue, command);
+    sendSecret(dialogue, command, verb.size());
     if (smtpReadReply(dialogue) != 235) {
         smtpFail(dialogue, "Bad authentication response from mail server");
         return 0;
@@ -380,7 +389,7 @@ int smtpAuthLogin(SmtpDialogue& dialogue) {
         ok = smtpReadReply(dialogue) == 334 && promptIs(dialogue, "Password:");
     }
     if (ok) {
-        sendCommand(dialogue, encodedLine(settings.smtpPassword.str()));
+        sendSecret(dialogue, encodedLine(settings.smtpPassword.str()), 0);
         ok = smtpReadReply(dialogue) == 235;
     }
     if (!ok) {

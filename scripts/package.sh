@@ -56,9 +56,16 @@ systemd-sysusers --root="$root"
 cp -an /lib/systemd/system/. "$root/lib/systemd/system/"
 mkdir -p "$root/bin" && cp /bin/kill "$root/bin/kill"
 out=$(MANPATH="$root/usr/share/man" systemd-analyze verify --root="$root" \
-    /lib/systemd/system/tarnwick.service 2>&1) ||
+    /lib/systemd/system/tarnwick.service /lib/systemd/system/tarnwick-check.service 2>&1) ||
     fail "systemd-analyze verify: $out"
 [ -z "$out" ] || fail "systemd-analyze verify: $out"
+# tarnwick-check.service tests the folders as the service sees them: same user, same sandbox.
+sandbox() {
+    grep -E '^(User|Group|UMask|StateDirectory|StateDirectoryMode|NoNewPrivileges|Protect[A-Za-z]*|Private[A-Za-z]*|Restrict[A-Za-z]*|LockPersonality|MemoryDenyWriteExecute|RemoveIPC|CapabilityBoundingSet|SystemCall[A-Za-z]*|ReadWritePaths|ReadOnlyPaths|InaccessiblePaths)=' "$1"
+}
+diff <(sandbox "$root/lib/systemd/system/tarnwick.service") \
+    <(sandbox "$root/lib/systemd/system/tarnwick-check.service") ||
+    fail "tarnwick-check.service's sandbox differs from tarnwick.service's"
 
 echo "== system user and folder"
 grep -q '^tarnwick:x:[0-9]*:[0-9]*:Tarnwick mail robot:/var/lib/tarnwick:' "$root/etc/passwd" ||
@@ -87,10 +94,9 @@ done
 warnings=$(man --warnings -l "$root/usr/share/man/man1/tarnwick.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man --warnings -l tarnwick.1.gz: $warnings"
 
-if command -v promtool >/dev/null; then
-    echo "== alerting rules"
-    promtool check rules "$root/usr/share/doc/tarnwick/examples/tarnwick-alerts.yml" ||
-        fail "promtool check rules"
-fi
+echo "== alerting rules"
+command -v promtool >/dev/null || fail "promtool not found: install prometheus (scripts/setup.sh)"
+promtool check rules "$root/usr/share/doc/tarnwick/examples/tarnwick-alerts.yml" ||
+    fail "promtool check rules"
 
 echo "packages built and checked in $((SECONDS - started)) s"

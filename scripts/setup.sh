@@ -12,10 +12,9 @@ packages=(
     xvfb xauth imagemagick
     libxcb1-dev openbox trayer xdotool x11-utils
     libsystemd-dev systemd procps man-db dpkg-dev file lintian python3-prometheus-client
+    prometheus
     clang libclang-rt-14-dev
 )
-# promtool, to check the metrics file; the Python parser does it where this does not install.
-optional=(prometheus)
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -24,27 +23,17 @@ missing=()
 for p in "${packages[@]}"; do
     installed "$p" || missing+=("$p")
 done
-missing_optional=()
-for p in "${optional[@]}"; do
-    installed "$p" || missing_optional+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-if [ ${#missing_optional[@]} -gt 0 ]; then
-    echo "Installing if possible: ${missing_optional[*]}"
-    $sudo apt-get install -y -qq --no-install-recommends "${missing_optional[@]}" ||
-        echo "Not installed: ${missing_optional[*]}"
-    # Only promtool is wanted: the server that came with it does not stay running.
-    if installed prometheus && [ -d /run/systemd/system ]; then
-        $sudo systemctl disable --now prometheus.service >/dev/null 2>&1 || true
-    fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Of prometheus only promtool is wanted (the metrics file and the sample alerts' test cases):
+# the server that came with it does not stay running.
+if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+    $sudo systemctl disable --now prometheus.service >/dev/null 2>&1 || true
 fi

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -27,8 +28,9 @@ void take(FixedText<N>& field, const char* key, const std::string& value,
     field = text;
 }
 
-// Stores one value under its key; unknown keys are ignored.
-void storeValue(MailerSettings& s, const std::string& key, const std::string& value,
+// Stores one value under its key (any letter case). False for a key the record does not know,
+// which is ignored.
+bool storeValue(MailerSettings& s, const std::string& key, const std::string& value,
                 std::vector<std::string>& problems) {
     auto is = [&key](const char* name) { return equalsIgnoreCase(key, name); };
     if (is("StationName"))
@@ -67,20 +69,23 @@ void storeValue(MailerSettings& s, const std::string& key, const std::string& va
         take(s.mornak2Req, "Mornak2Req", value, problems);
     else {
         std::string problem;
-        if (storeOptionalKey(s, key, value, problem) && !problem.empty())
+        if (!storeOptionalKey(s, key, value, problem))
+            return false;
+        if (!problem.empty())
             problems.push_back(problem);
     }
+    return true;
 }
 
-// Splits a whole line at its first '=': the key upper-cased, the value as it stands. The line
-// ends at its first zero byte, line feed or carriage return. False without an '='.
+// Splits a whole line at its first '=': the key and the value as they stand. The line ends at
+// its first zero byte, line feed or carriage return. False without an '='.
 bool splitSettingsLine(std::string line, std::string& key, std::string& value) {
     line = line.substr(0, line.find('\0'));
     stripLineEnd(line);
     std::size_t eq = line.find('=');
     if (eq == std::string::npos)
         return false;
-    key = toUpperAscii(line.substr(0, eq));
+    key = line.substr(0, eq);
     value = line.substr(eq + 1);
     return true;
 }
@@ -147,13 +152,25 @@ void resetSettings(MailerSettings& settings) {
     settings.popCheckTime = 2;
 }
 
-void loadSettings(MailerSettings& settings, const std::string& path,
-                  std::vector<std::string>* problems) {
+bool loadSettings(MailerSettings& settings, const std::string& path,
+                  std::vector<std::string>* problems, std::vector<std::string>* unknownKeys) {
     // A link at the name is never followed, nor a FIFO or a device waited on.
     int fd = openRegularFile(path);
     if (fd < 0) {
-        saveSettings(settings, path);
-        return;
+        int error = errno;
+        struct stat st {};
+        bool there = ::lstat(path.c_str(), &st) == 0;
+        if (!there && errno == ENOENT) {
+            saveSettings(settings, path);
+            return true;
+        }
+        // Settings that could not be read are never replaced by defaults.
+        bool irregular = there && !S_ISREG(st.st_mode);
+        if (problems)
+            problems->insert(problems->begin(),
+                             path + " cannot be read: " +
+                                 (irregular ? "not a regular file" : std::strerror(error)));
+        return false;
     }
     std::string content;
     char block[8192];
@@ -163,13 +180,19 @@ void loadSettings(MailerSettings& settings, const std::string& path,
     std::vector<std::string> found;
     std::string line, key, value;
     while (std::getline(file, line))
-        if (splitSettingsLine(line, key, value))
-            storeValue(settings, key, value, found);
+        if (splitSettingsLine(line, key, value) && !storeValue(settings, key, value, found) &&
+            unknownKeys)
+            unknownKeys->push_back(key);
     if (problems)
         problems->insert(problems->end(), found.begin(), found.end());
+    return true;
 }
 
 bool saveSettings(const MailerSettings& s, const std::string& path) {
+    return writeWholeFile(path, settingsText(s));
+}
+
+std::string settingsText(const MailerSettings& s) {
     std::string text;
     auto line = [&text](const char* key, const std::string& value) {
         text.append(key).append("=").append(value).append("\n");
@@ -193,7 +216,7 @@ bool saveSettings(const MailerSettings& s, const std::string& path) {
     line("Mornak2Dir", s.mornak2Dir.str());
     line("Mornak2Req", s.mornak2Req.str());
     text += optionalKeyLines(s);
-    return writeWholeFile(path, text);
+    return text;
 }
 
 std::string encodeKeyStr(const std::string& text) {
@@ -229,9 +252,24 @@ bool smtpUsesOAuth2(const MailerSettings& s) {
 }
 
 bool settingsComplete(const MailerSettings& s) {
-    unsigned interval = static_cast<unsigned>(s.popCheckTime);
-    return !s.popServer.empty() && !s.popUser.empty() &&
-           (!s.popPassword.empty() || popUsesOAuth2(s)) && interval >= 1 && interval <= 60 &&
-           !s.stationName.empty() && !s.smtpServer.empty() && !s.tempDir.empty() &&
-           !s.fromUser.empty() && !s.mornakDir.empty() && !s.mornakReq.empty();
+    return missingSettings(s).empty();
+}
+
+std::vector<std::string> missingSettings(const MailerSettings& s) {
+    std::vector<std::string> missing;
+    auto need = [&](bool present, const char* key) {
+        if (!present)
+            missing.push_back(key);
+    };
+    need(!s.stationName.empty(), "StationName");
+    need(!s.popServer.empty(), "PopServer");
+    need(!s.popUser.empty(), "PopUser");
+    need(!s.popPassword.empty() || popUsesOAuth2(s), "PopKeyStr");
+    need(s.popCheckTime >= 1 && s.popCheckTime <= 60, "PopCheckTime (1 to 60)");
+    need(!s.smtpServer.empty(), "SmtpServer");
+    need(!s.fromUser.empty(), "FromUser");
+    need(!s.tempDir.empty(), "TempDir");
+    need(!s.mornakDir.empty(), "MornakDir");
+    need(!s.mornakReq.empty(), "MornakReq");
+    return missing;
 }

@@ -64,10 +64,18 @@ void resetSettings(MailerSettings& settings);
 // Reads the settings file at path into the record, each line whole whatever its length. A
 // value that its field cannot take (longer than the field holds, or not one of a key's
 // words) leaves the field as it was and adds a text naming the key to problems (if given).
-// When the file cannot be opened for reading, writes one from the record's current values
-// instead (saveSettings).
-void loadSettings(MailerSettings& settings, const std::string& path,
-                  std::vector<std::string>* problems = nullptr);
+// When there is no file, writes one from the record's current values instead (saveSettings)
+// and returns true. A file that is there but cannot be read (no permission, a link, not a
+// regular file) is left as it is, with the record: returns false, "PATH cannot be read:
+// REASON" the first of problems. A key the record does not know is ignored; unknownKeys (if
+// given) gets each such key as the file spells it.
+bool loadSettings(MailerSettings& settings, const std::string& path,
+                  std::vector<std::string>* problems = nullptr,
+                  std::vector<std::string>* unknownKeys = nullptr);
+
+// The text of the settings file for the record, as saveSettings writes it: the 17 lines, then
+// each optional key that is set.
+std::string settingsText(const MailerSettings& settings);
 
 // Writes the 17 lines of the settings file, then each optional key that is set. The file is
 // written to a temporary name, synced and renamed into place, readable by its owner only,
@@ -90,6 +98,10 @@ bool smtpUsesOAuth2(const MailerSettings& settings);
 // an OAuth2 login), a check interval of 1 to 60 minutes, the station name, the SMTP server,
 // the temporary directory, the sender and the first system's two directories are all set.
 bool settingsComplete(const MailerSettings& settings);
+
+// The settings that settingsComplete asks for and the record leaves empty or out of range, by
+// their keys ("PopCheckTime (1 to 60)" for the interval); none when it is complete.
+std::vector<std::string> missingSettings(const MailerSettings& settings);
 
 // The name of the settings file inside the configuration directory.
 inline constexpr const char* kSettingsFileName = "tarnwick.ini";

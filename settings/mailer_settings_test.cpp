@@ -1,5 +1,6 @@
 #include "settings/mailer_settings.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,9 @@
 #include "testing/temp_dir.h"
 
 namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 constexpr char kDefaultBytes[] =
     "StationName=\nPopEnable=0\nPopServer=\nPopUser=\nPopKeyStr=\nPopCheckTime=2\n"
@@ -262,8 +266,25 @@ TEST(SettingsFile, ALinkAtTheSettingsNameIsNeitherReadNorWrittenThrough) {
     MailerSettings s;
     resetSettings(s);
     s.stationName = "ANMO";
-    loadSettings(s, dir.file("tarnwick.ini"));
+    std::vector<std::string> problems;
+    EXPECT_FALSE(loadSettings(s, dir.file("tarnwick.ini"), &problems));
     EXPECT_EQ("ANMO", s.stationName.str());
+    EXPECT_THAT(problems,
+                ElementsAre(dir.file("tarnwick.ini") + " cannot be read: not a regular file"));
     EXPECT_FALSE(saveSettings(s, dir.file("tarnwick.ini")));
     EXPECT_EQ("StationName=ELSEWHERE\n", readFile(dir.file("other.ini")));
+}
+
+TEST(SettingsFile, KeysTheRecordDoesNotKnowAreIgnoredAndNamedAsWritten) {
+    TempDir dir;
+    writeFile(dir.file("tarnwick.ini"),
+              "stationname=ANMO\nPopServr=mail\nsmtpauthmethod=oauth2\nColour=red\nno key\n");
+    MailerSettings s;
+    resetSettings(s);
+    std::vector<std::string> problems, unknown;
+    EXPECT_TRUE(loadSettings(s, dir.file("tarnwick.ini"), &problems, &unknown));
+    EXPECT_EQ("ANMO", s.stationName.str());
+    EXPECT_EQ("oauth2", s.smtpAuthMethod);
+    EXPECT_THAT(problems, IsEmpty());
+    EXPECT_THAT(unknown, ElementsAre("PopServr", "Colour"));
 }
