@@ -5,8 +5,12 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QRegularExpressionValidator>
+#include <QScreen>
+
+#include <algorithm>
 
 #include "app/about_box.h"
 #include "app/mailer_app.h"
@@ -59,7 +63,8 @@ MainWindow::MainWindow(MailerApp& app)
     // off the taskbar, and xfwm4 leaves windows off the taskbar out of Alt+Tab.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size().expandedTo(minimumSizeHint()));
+    layoutSize_ = size().expandedTo(minimumSizeHint());
+    setFixedSize(layoutSize_);
     setWindowIcon(programIcon());
     ui_->id1021->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[ -~]?")), this));
@@ -83,7 +88,28 @@ void MainWindow::start(int tickMs) {
         return;
     lookForTray();
     trayLook_.start(kTrayLookMs);
+    fitToScreen();
     show();
+}
+
+// The layout's size where the screen has room for it. Where it has not (a large scale on a
+// small screen), the window takes the room there is, less its frame, and the activity list,
+// which scrolls, gives up the difference; the whole frame is moved onto the screen.
+void MainWindow::fitToScreen() {
+    const QRect room = screen()->availableGeometry();
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty())  // not framed yet: room for a usual title bar and border
+        frame = QSize(2 * kAssumedBorder, kAssumedTitleBar + 2 * kAssumedBorder);
+    QSize fits = layoutSize_.boundedTo(room.size() - frame).expandedTo(layout()->minimumSize());
+    if (fits != size())
+        setFixedSize(fits);
+    const QSize outer = fits + frame;
+    QPoint at(
+        std::clamp(pos().x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width())),
+        std::clamp(pos().y(), room.top(),
+                   std::max(room.top(), room.bottom() + 1 - outer.height())));
+    if (at != pos())
+        move(at);
 }
 
 void MainWindow::lookForTray() {
@@ -197,11 +223,15 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     windowMenu_.exec(event->globalPos());
 }
 
-// Without a tray icon "hide" minimises; a window the user restores is shown again.
+// Without a tray icon "hide" minimises; a window the user restores is shown again. Qt may miss the
+// window manager's end of the minimised state (its state stays minimised while the window is back
+// on screen and active), so the window's activation counts as well: a minimised window is never the
+// active one.
 void MainWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !tray_ && !isMinimized() && !logic_.shown() &&
-        !logic_.ended())
+    bool restored = (event->type() == QEvent::WindowStateChange && !isMinimized()) ||
+                    (event->type() == QEvent::ActivationChange && isActiveWindow());
+    if (restored && !tray_ && !logic_.shown() && !logic_.ended())
         logic_.onRestoredByUser();
 }
 
@@ -267,6 +297,7 @@ bool MainWindow::askExit() {
 
 void MainWindow::showWindow(bool shown) {
     if (shown) {
+        fitToScreen();
         showNormal();
         raise();
         activateWindow();
