@@ -37,9 +37,13 @@ Replies::Replies(const MailerSettings& settings, const EventFileRequest& request
 
 int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFormat) {
     std::string error;
-    if (transport_.sendMailJob(job, error))
+    if (transport_.sendMailJob(job, error)) {
+        queue_.endHold();
         return 1;
+    }
     log_.logMsg(toFile, failureFormat, error.c_str());
+    if (transport_.lastSendHeld())
+        queue_.hold(error);
     if (transport_.lastSendRefusedForGood()) {
         // No later try can mend a refusal for good: the reply is not queued.
         log_.logMsg(true, "Reply to %s refused by the mail server: not queued", job.to.c_str());
