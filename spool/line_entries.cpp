@@ -290,7 +290,10 @@ LineEntries::Loaded LineEntries::load() {
             continue;
         }
         bool old = text.starts_with(kOldLineHeader);
-        const std::set<int>& marks = marksRead_[name];
+        std::set<int> marks;  // only the entry's own places count
+        for (int place : marksRead_[name])
+            if (place <= static_cast<int>(lines.size()))
+                marks.insert(place);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             int place = static_cast<int>(i) + 1;
             lines[i].spoolId = old ? name : name + "/" + std::to_string(place);
