@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <tuple>
@@ -223,6 +224,61 @@ TEST(Spool, TheLinesOfACheckAreOneEntryThatGoesWithItsLastLine) {
     ASSERT_TRUE(spool.open());
     EXPECT_EQ(1u, spool.loadLines().size());
     EXPECT_TRUE(log.entries().empty());
+}
+
+// Many lines are several entries, made durable by one sync of their folder at the end. A power
+// cut before it may keep one entry and not the next: only a mail all of whose lines came back
+// counts as taken, and the others are read again. Lines that cannot be written are none kept.
+TEST(Spool, ManyLinesAreSeveralEntriesAndAMailCutOffBetweenThemIsReadAgain) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    std::vector<CollectedLine> lines;
+    auto addMail = [&lines](const std::string& key, int mail, int count) {
+        for (int i = 0; i < count; ++i) {
+            CollectedLine line("stationinfo=" + std::string(200, 'a') + "@b.example");
+            line.mailKey = key;
+            line.mail = mail;
+            line.linesOfMail = count;
+            lines.push_back(line);
+        }
+    };
+    addMail("whole@x 1 aa", 1, 500);
+    addMail("across@x 2 bb", 2, 1200);
+    addMail("last@x 3 cc", 3, 1);
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        ASSERT_TRUE(spool.keepLines(lines));
+    }
+    std::vector<std::string> kept = filesIn(dir.file("spool/lines"));
+    ASSERT_EQ(2u, kept.size());
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + kept[1]).c_str()));
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        std::size_t back = spool.loadLines().size();
+        EXPECT_GT(back, 500u);
+        EXPECT_LT(back, 1700u);
+        EXPECT_TRUE(spool.wasTaken("whole@x 1 aa"));
+        EXPECT_FALSE(spool.wasTaken("across@x 2 bb"));
+        EXPECT_FALSE(spool.wasTaken("last@x 3 cc"));
+    }
+    // The folder for the lines goes while the robot runs (a file stands in its place): nothing
+    // is kept, and the mail is not taken.
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + kept[0]).c_str()));
+    ASSERT_EQ(0, rmdir(dir.file("spool/lines").c_str()));
+    writeFile(dir.file("spool/lines"), "");
+    std::vector<CollectedLine> more = {"stationinfo=a@b.example"};
+    more[0].mailKey = "more@x 1 dd";
+    EXPECT_FALSE(spool.keepLines(more));
+    EXPECT_EQ("", more[0].spoolId);
+    EXPECT_FALSE(spool.wasTaken("more@x 1 dd"));
+    EXPECT_EQ(1, spool.failures());
+    EXPECT_THAT(log.entries().back(), HasSubstr("Spool Error: cannot create "));
 }
 
 // A mail is taken once all its lines are kept, in this run or, found whole in the spool, the
