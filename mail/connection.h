@@ -47,7 +47,8 @@ struct ConnectionContext {
 
 // Opens a TCP connection to host (dotted IPv4 address or name) and service (decimal port or
 // service name). On success returns 0 and stores the connection in *out; otherwise returns
-// the code and stores nullptr.
+// the code, stores nullptr and leaves the reason in the error text: "HOST: name not known",
+// "HOST: port SERVICE not known" or "HOST: " and the system's words ("connection refused").
 int gensock_open(const char* host, const char* service, const ConnectionContext& context,
                  connection** out);
 

@@ -287,8 +287,9 @@ int Pop3Session::connectAndGreet() {
     }
     ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs,
                               ctx_.transcript, "POP3"};
+    error_.clear();
     if (gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_) != kGensockOk) {
-        setError("POP Connect Error");
+        setError(error_.empty() ? "POP Connect Error" : "POP Connect Error: " + error_);
         return 0;
     }
     if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk)
@@ -466,6 +467,7 @@ int Pop3Session::getMessage(long long number) {
     }
     if (!replyIsOk()) {
         setError("Bad Delete Message +OK in Get Message");
+        serverSaid_ = reply_;
         ctx_.log.logMsg(true, "Bad Delete Message +OK in Get Message");
         return 0;
     }

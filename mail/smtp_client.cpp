@@ -194,10 +194,16 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
     dialogue.tls = server.tls;
     dialogue.host = server.host;
     connection* conn = nullptr;
+    dialogue.error.clear();
     if (gensock_open(server.host.c_str(), server.service.c_str(), dialogue.connectionContext,
                      &conn) != 0 ||
         !conn) {
-        setMailError(dialogue.error, "Can't connect to %s", setting.c_str());
+        const std::string reason = dialogue.error;
+        if (reason.empty())
+            setMailError(dialogue.error, "Can't connect to %s", setting.c_str());
+        else
+            setMailError(dialogue.error, "Can't connect to %s: %s", setting.c_str(),
+                         reason.c_str());
         return 0;
     }
     dialogue.conn = conn;
@@ -243,7 +249,7 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
             answered && reply[0] == '5' ? SendFailure::kRefusedForGood : SendFailure::kTryAgain;
     else if (answered)
         dialogue.failure = SendFailure::kStationSide;
-    if (dialogue.tls != TlsMode::kPlain && !reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
+    if (!reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
         std::string said = withoutSecret(
             withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password),
             dialogue.token);

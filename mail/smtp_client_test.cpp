@@ -13,6 +13,7 @@
 using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 using ::testing::Not;
 using ::testing::StrEq;
 
@@ -61,11 +62,24 @@ int send(TestMailContext& env, ScriptedServer& server, MailJob job, std::string&
     return result;
 }
 
-// The log entries a failure through smtpFail leaves, list and file.
-void expectSmtpError(TestMailContext& env, const std::string& message) {
-    ASSERT_EQ(1u, env.log.entries().size());
-    EXPECT_EQ("02/19 07:05:09 SMTP Error: " + message, env.log.entries()[0]);
-    EXPECT_EQ("02/19/03 07:05:09 SMTP Error: " + message + "\n", env.logFile());
+// The log entries a failure through smtpFail leaves, list and file: the error and, when the
+// server answered, its own reply line (said; any reply line when said is empty).
+void expectSmtpError(TestMailContext& env, const std::string& message,
+                     const std::string& said = "") {
+    const auto& entries = env.log.entries();
+    ASSERT_GE(entries.size(), 1u);
+    ASSERT_LE(entries.size(), 2u);
+    EXPECT_EQ("02/19 07:05:09 SMTP Error: " + message, entries[0]);
+    std::string file = "02/19/03 07:05:09 SMTP Error: " + message + "\n";
+    if (entries.size() == 2) {
+        if (said.empty())
+            EXPECT_THAT(entries[1],
+                        MatchesRegex("02/19 07:05:09 SMTP server said: [2-5][0-9][0-9].*"));
+        else
+            EXPECT_EQ("02/19 07:05:09 SMTP server said: " + said, entries[1]);
+        file += entries[1].substr(0, 5) + "/03" + entries[1].substr(5) + "\n";
+    }
+    EXPECT_EQ(file, env.logFile());
 }
 
 }  // namespace
@@ -164,7 +178,7 @@ TEST(SmtpDialogue, EhloRefusedEndsTheDialogueWithoutHelo) {
     EXPECT_EQ(0, send(env, server, job, error));
     EXPECT_EQ("SMTP server error", error);
     EXPECT_THAT(server.failures(), IsEmpty());
-    expectSmtpError(env, "SMTP server error");
+    expectSmtpError(env, "SMTP server error", "500 no");
 }
 
 TEST(SmtpAuthLogin, SkipsLeftOverEhloLinesAndAcceptsPromptsInAnyCase) {
@@ -277,14 +291,14 @@ TEST(SmtpEnvelope, SenderWithoutAngleBracketsFailsBeforeConnecting) {
     EXPECT_THAT(env.log.entries(), IsEmpty());
 }
 
-TEST(SmtpConnect, RefusedConnectionNamesTheServerCutTo255) {
+TEST(SmtpConnect, RefusedConnectionNamesTheServerAndTheReasonCutTo255) {
     TestMailContext env;
     RefusingPort refusing;
     std::string server = "127.0.0.1:" + std::to_string(refusing.port());
     std::string error;
     env.settings.smtpServer = server;
     EXPECT_EQ(0, SendMimeMsg(env.context, testJob(), kText, error));
-    EXPECT_EQ("Can't connect to " + server, error);
+    EXPECT_EQ("Can't connect to " + server + ": 127.0.0.1: connection refused", error);
     EXPECT_THAT(env.log.entries(), IsEmpty());
 
     std::string longName(240, 'h');
