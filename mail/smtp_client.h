@@ -51,7 +51,8 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
 // every other character kept. At most 511 characters.
 std::string buildRecipientList(const std::string& to);
 
-// Opens the connection to the settings' smtpServer and reads the local host name into localHost.
+// Opens the connection to the settings' smtpServer and puts the greeting name (greetingName)
+// into localHost.
 // An "smtps://" server is spoken to through TLS from the first byte. Returns 1; or 0 with
 // "Can't connect to %s: <reason>" (nothing opened; the reason as the system gave it, e.g.
 // "HOST: connection refused" or "HOST: name not known"), "Can't get local host name" or the TLS failure (the

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mail/base64.h"
+#include "mail/greeting_name.h"
 #include "mail/test_mail_context.h"
 #include "testing/scripted_server.h"
 
@@ -21,10 +22,10 @@ namespace {
 
 const char kText[] = "Subject: t\r\n\r\nline one\r\n";
 
+// The name the robot greets with under the test settings, which set no HeloName.
 std::string localHost() {
-    char name[257] = {};
-    gethostname(name, 256);
-    return name;
+    TestMailContext env;
+    return greetingName(env.settings);
 }
 
 std::string b64(const std::string& text) {

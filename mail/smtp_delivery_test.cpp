@@ -11,8 +11,10 @@
 #include "mail/test_mail_context.h"
 #include "testing/smtp_server_fixture.h"
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::SizeIs;
 
 namespace {
 
@@ -126,4 +128,43 @@ TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {
         "02/19/03 07:05:09 SMTP server said: 530 5.7.0 Authentication required\n"
         "02/19/03 07:05:09 SendMimeMsg Error=SMTP Error, server does not like From: field.\n",
         env.logFile());
+}
+
+TEST(SmtpDelivery, AServerThatWantsAFullyQualifiedGreetingNameTakesTheRobots) {
+    SmtpServerFixture server({.user = "robot", .password = "s3cret", .fqdnHelo = true});
+    ASSERT_TRUE(server.start()) << server.output();
+    const struct {
+        int smtpAuth;  // 0: HELO, 1: EHLO and AUTH
+        const char* heloName;
+        const char* said;  // the refusal the server gives; null: the reply is sent
+    } rows[] = {
+        {0, "", nullptr},
+        {1, "", nullptr},
+        {0, "mx.anmo.example", nullptr},
+        {0, "vm", "504 5.5.2 <vm>: Helo command rejected: need fully-qualified hostname"},
+        {1, "vm", "504 5.5.2 <vm>: Helo command rejected: need fully-qualified hostname"},
+    };
+    std::size_t sent = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.heloName) + (row.smtpAuth ? " EHLO" : " HELO"));
+        TestMailContext env;
+        env.settings.smtpServer = server.address();
+        env.settings.smtpAuth = row.smtpAuth;
+        env.settings.smtpUser = "robot";
+        env.settings.smtpPassword = "s3cret";
+        env.settings.fromUser = "ANMO Robot <robot@anmo.example.org>";
+        env.settings.heloName = row.heloName;
+        MailJob job = testJob();
+        std::string error;
+        EXPECT_EQ(row.said ? 0 : 1, sendMailJob(env.context, job, error))
+            << error << " " << testing::PrintToString(env.log.entries());
+        if (row.said) {
+            EXPECT_EQ("SMTP server error", error);
+            EXPECT_THAT(env.log.entries(),
+                        Contains("02/19 07:05:09 SMTP server said: " + std::string(row.said)));
+        } else {
+            ++sent;
+            EXPECT_THAT(server.messages(sent), SizeIs(sent));
+        }
+    }
 }

@@ -99,6 +99,8 @@ bool SmtpServerFixture::startOn(int port) {
     }
     if (options_.plainAuthOnly)
         argv.push_back("--auth-plain-only");
+    if (options_.fqdnHelo)
+        argv.push_back("--fqdn-helo");
     child_ = std::make_unique<ChildProcess>(argv, dir_.file("server.out"));
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < end) {

@@ -35,6 +35,7 @@ class SmtpServerFixture {
         std::string certFile{};  // the server's certificate and key (PEM), for a TLS mode
         std::string keyFile{};
         bool plainAuthOnly = false;  // AUTH PLAIN offered, AUTH LOGIN not
+        bool fqdnHelo = false;       // a HELO or EHLO name without a dot gets 504
     };
 
     explicit SmtpServerFixture(Options options);

@@ -137,6 +137,27 @@ def controller_options(tls=None, cert=None, key=None, auth_plain_only=False):
     return options
 
 
+class FqdnHeloHandler(SavingHandler):
+    """Refuses a greeting name without a dot, as Postfix's reject_non_fqdn_helo_hostname."""
+
+    @staticmethod
+    def refusal(hostname):
+        return "504 5.5.2 <%s>: Helo command rejected: need fully-qualified hostname" % hostname
+
+    async def handle_HELO(self, server, session, envelope, hostname):
+        if "." not in hostname:
+            return self.refusal(hostname)
+        session.host_name = hostname
+        return "250 %s" % server.hostname
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        if "." not in hostname:
+            session.host_name = None
+            return [self.refusal(hostname)]
+        session.host_name = hostname
+        return responses
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -148,6 +169,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--auth-plain-only", action="store_true")
+    parser.add_argument("--fqdn-helo", action="store_true")
     args = parser.parse_args()
 
     SMTP.AuthLoginUsernameChallenge = "Username:"
@@ -155,7 +177,8 @@ def main():
     options = dict(authenticator=Authenticator(args.user, args.password),
                    auth_require_tls=False, auth_required=args.auth_required)
     options.update(controller_options(args.tls, args.cert, args.key, args.auth_plain_only))
-    controller = Controller(SavingHandler(args.dir), hostname="127.0.0.1", port=args.port,
+    handler = (FqdnHeloHandler if args.fqdn_helo else SavingHandler)(args.dir)
+    controller = Controller(handler, hostname="127.0.0.1", port=args.port,
                             **options)
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
