@@ -200,9 +200,13 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         // The server's own words, when the dialogue logged them.
         std::string said;
         for (std::size_t i = before; i < entries.lines.size(); ++i) {
-            std::size_t at = entries.lines[i].find("SMTP server said: ");
+            const std::string& line = entries.lines[i];
+            std::size_t at = line.find("SMTP server said: ");
             if (at != std::string::npos)
-                said += "; the server said: " + entries.lines[i].substr(at + 18);
+                said += "; the server said: " + line.substr(at + 18);
+            at = line.find("SMTP hint: ");
+            if (at != std::string::npos)
+                said += "; " + line.substr(at + 11);
         }
         steps.fail(what, error + said, mailFailureExitCode(error));
         return;

@@ -109,7 +109,8 @@ TEST_F(CheckCommandTest, WrongPasswordsFailTheirStepsWithTheServersWords) {
                   ": User Login Password Error; the server said: -ERR [AUTH] Authentication "
                   "failed.\n" +
                   "FAIL  SMTP " + smtp.address() +
-                  ": Bad authentication response from mail server\n",
+                  ": Bad authentication response from mail server; the server said: 535 5.7.8 "
+                  "Authentication credentials invalid\n",
               out);
     EXPECT_EQ(std::string::npos, out.find("wrong"));
     EXPECT_EQ(1, dovecot.messageCount());

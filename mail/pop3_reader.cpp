@@ -291,8 +291,12 @@ int Pop3Session::connectAndGreet() {
         setError("POP Connect Error");
         return 0;
     }
-    if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk)
+    if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk) {
+        std::string hint = plainTextFirstHint(error_, kPopServerForms, server);
+        if (!hint.empty())
+            setError(error_ + "; " + hint);
         return failLogin();
+    }
     if (!getPop3Line()) {
         setError("Login Error");
         return failLogin();

@@ -109,6 +109,8 @@ TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {
     EXPECT_THAT(env.log.entries(),
                 ElementsAre("02/19 07:05:09 SMTP Error: Bad authentication response from mail "
                             "server",
+                            "02/19 07:05:09 SMTP server said: 535 5.7.8 Authentication "
+                            "credentials invalid",
                             "02/19 07:05:09 SendMimeMsg Error=Bad authentication response "
                             "from mail server"));
 
@@ -118,8 +120,10 @@ TEST(SmtpDelivery, WrongPasswordAndMissingAuthAreRefused) {
     EXPECT_THAT(server.messages(0, 0), IsEmpty());
     EXPECT_EQ(
         "02/19/03 07:05:09 SMTP Error: Bad authentication response from mail server\n"
+        "02/19/03 07:05:09 SMTP server said: 535 5.7.8 Authentication credentials invalid\n"
         "02/19/03 07:05:09 SendMimeMsg Error=Bad authentication response from mail server\n"
         "02/19/03 07:05:09 SMTP Error: SMTP Error, server does not like From: field.\n"
+        "02/19/03 07:05:09 SMTP server said: 530 5.7.0 Authentication required\n"
         "02/19/03 07:05:09 SendMimeMsg Error=SMTP Error, server does not like From: field.\n",
         env.logFile());
 }
