@@ -1,11 +1,16 @@
 #include "mail/network_transport.h"
 
 #include "activity/statistics.h"
+#include "mail/imap_address.h"
+#include "mail/imap_reader.h"
 #include "mail/mime_composer.h"
+#include "settings/mailer_settings.h"
 #include "mail/pop3_reader.h"
 
 int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::string& error,
                                       LineKeeper* keeper) {
+    if (isImapSetting(context_.settings.popServer.str()))
+        return readImapMailbox(context_, lines, error, &popServerSaid_, keeper, &mailsRead_);
     return ::readMailbox(context_, lines, error, &popServerSaid_, keeper, &mailsRead_);
 }
 
