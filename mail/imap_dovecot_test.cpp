@@ -7,6 +7,7 @@
 
 #include "mail/dialogue_transcript.h"
 #include "mail/imap_address.h"
+#include "mail/imap_idle.h"
 #include "mail/imap_reader.h"
 #include "mail/test_mail_context.h"
 #include "spool/spool.h"
@@ -238,4 +239,101 @@ TEST_F(ImapDovecotTest, AStopBetweenKeepingAndMovingNeitherServesTwiceNorLoses) 
         EXPECT_EQ(2, server.messageCount("Tarnwick/Done"));
         EXPECT_THAT(spool.takenKeys(), IsEmpty());
     }
+}
+
+class ImapIdleTest : public ImapDovecotTest {
+  protected:
+    void SetUp() override {
+        ImapDovecotTest::SetUp();
+        if (IsSkipped())
+            return;
+        start();
+        env.settings.popEnable = 1;
+    }
+    // Ticks (the clock standing still) until the watch announces new mail, or 20 s have passed.
+    bool announced() {
+        for (int n = 0; n < 400; ++n) {
+            watch.onTick();
+            if (watch.takeNewMail())
+                return true;
+            usleep(50000);
+        }
+        return false;
+    }
+    // Ticks until the watch noticed that its connection dropped, or 20 s have passed.
+    bool noticedDrop() {
+        for (int n = 0; n < 400 && watch.idling(); ++n) {
+            watch.onTick();
+            usleep(50000);
+        }
+        return !watch.idling();
+    }
+    int entriesWith(const std::string& text) const {
+        int count = 0;
+        for (const std::string& entry : env.log.entries())
+            count += entry.find(text) != std::string::npos ? 1 : 0;
+        return count;
+    }
+
+    ImapIdleWatch watch{env.context};
+};
+
+// New mail during IDLE is announced at once, also after IDLE was renewed; "Waiting for new
+// mail" shows once.
+TEST_F(ImapIdleTest, MailArrivingDuringIdleIsAnnounced) {
+    watch.onTick();
+    ASSERT_TRUE(watch.idling()) << env.logFile();
+    EXPECT_FALSE(watch.takeNewMail());
+    dovecot.deliver("From: ann@example.org\r\n\r\nstationinfo=ann@example.org\r\n");
+    EXPECT_TRUE(announced());
+
+    env.clock.seconds += ImapIdleWatch::kRenewSeconds;
+    watch.onTick();  // DONE, IDLE
+    ASSERT_TRUE(watch.idling());
+    dovecot.deliver("From: bob@example.org\r\n\r\nstationinfo=bob@example.org\r\n");
+    EXPECT_TRUE(announced());
+    EXPECT_EQ(1, entriesWith("Waiting for new mail (IMAP IDLE)"));
+}
+
+// A dropped IDLE connection is opened again after a growing delay, with no entry while it comes
+// back soon; one that stays down a minute gets one entry, and one when it is back.
+TEST_F(ImapIdleTest, ADroppedConnectionIsOpenedAgainQuietlyUnlessItStaysDown) {
+    watch.onTick();
+    ASSERT_TRUE(watch.idling());
+    ASSERT_TRUE(dovecot.kick());
+    ASSERT_TRUE(noticedDrop());
+    watch.onTick();  // the first try waits a second
+    EXPECT_FALSE(watch.idling());
+    env.clock.seconds += 1;
+    watch.onTick();
+    EXPECT_TRUE(watch.idling());
+    EXPECT_TRUE(watch.takeNewMail());  // mail may have come meanwhile: checked at once
+    EXPECT_EQ(0, entriesWith("IMAP IDLE connection"));
+
+    dovecot.stop();
+    ASSERT_TRUE(noticedDrop());
+    for (int tries = 0; tries < 10; ++tries) {
+        env.clock.seconds += ImapIdleWatch::kLongestDelaySeconds;
+        watch.onTick();
+    }
+    EXPECT_EQ(1, entriesWith("IMAP IDLE connection down: "));
+    std::string why;
+    ASSERT_TRUE(dovecot.start(&why, true)) << why;
+    env.clock.seconds += ImapIdleWatch::kLongestDelaySeconds;
+    watch.onTick();
+    EXPECT_TRUE(watch.idling());
+    EXPECT_EQ(1, entriesWith("IMAP IDLE connection open again"));
+}
+
+// A server without IDLE is polled, and says so once.
+TEST_F(ImapDovecotTest, WithoutIdleTheMailboxIsPolled) {
+    dovecot.enableTls(certificates.serverCert, certificates.serverKey);
+    dovecot.enableImap(true, false);
+    restart();
+    env.settings.popEnable = 1;
+    ImapIdleWatch watch{env.context};
+    watch.onTick();
+    watch.onTick();
+    EXPECT_FALSE(watch.idling());
+    EXPECT_THAT(env.logFile(), HasSubstr("offers no IDLE: mail is checked every 2 minutes"));
 }

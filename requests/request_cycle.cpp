@@ -6,6 +6,7 @@
 #include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
+#include "mail/new_mail_watch.h"
 #include "platform/clock.h"
 #include "requests/recipient_address.h"
 #include "requests/recorder_exchange.h"
@@ -151,12 +152,17 @@ void RequestCycle::idleStep(std::int64_t now) {
     if (lastCheckTime_ == 0 || settings.popEnable == 0) {
         // The first periodic check comes one full interval after start or after enabling.
         lastCheckTime_ = now;
-    } else if (periodicChecks_ && (now - lastCheckTime_) / 60 >= settings.popCheckTime) {
+    } else if (periodicChecks_ && (newMailAnnounced() ||
+                                   (now - lastCheckTime_) / 60 >= settings.popCheckTime)) {
         checkMail(false);
         lastCheckTime_ = now;
     } else if (resendCountdown_ == 0) {
         pollResendQueue();
     }
+}
+
+bool RequestCycle::newMailAnnounced() {
+    return newMailWatch_ && newMailWatch_->takeNewMail();
 }
 
 void RequestCycle::pollResendQueue() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/new_mail_watch.h"
 #include "settings/text_routines.h"
 #include "testing/station_fixture.h"
 
@@ -149,6 +150,24 @@ TEST_F(RequestCycleTest, ACheckIntervalOfZeroChecksAtEveryIdleTick) {
     app->settings().popCheckTime = 0;
     tick(4);
     EXPECT_EQ(3, transport.reads);
+}
+
+TEST_F(RequestCycleTest, NewMailAnnouncedByTheWatchIsCheckedAtTheNextIdleTick) {
+    struct Announcer final : NewMailWatch {
+        bool takeNewMail() override { return std::exchange(announced, false); }
+        bool announced = false;
+    } watch;
+    start();
+    app->cycle().setNewMailWatch(&watch);
+    tick(10);
+    EXPECT_EQ(0, transport.reads);
+    watch.announced = true;
+    tick();
+    EXPECT_EQ(1, transport.reads);
+    tick(60);  // the interval now runs from that check
+    EXPECT_EQ(1, transport.reads);
+    tick(60);
+    EXPECT_EQ(2, transport.reads);
 }
 
 TEST_F(RequestCycleTest, NoPeriodicCheckWhileTheClockIsBehindTheLastCheck) {

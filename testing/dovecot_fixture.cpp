@@ -72,9 +72,10 @@ DovecotServer::~DovecotServer() {
     stop();
 }
 
-void DovecotServer::enableImap(bool move) {
+void DovecotServer::enableImap(bool move, bool idle) {
     imap_ = true;
     imapMove_ = move;
+    imapIdle_ = idle;
 }
 
 void DovecotServer::enableTls(const std::string& certFile, const std::string& keyFile) {
@@ -138,15 +139,18 @@ void DovecotServer::writeConfig() {
         // Dovecot 2.3 offers these after login; the list without MOVE stands for a server
         // that does not have it.
         std::string capabilities =
-            "IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT THREAD=REFERENCES "
+            "IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE SORT THREAD=REFERENCES "
             "MULTIAPPEND UNSELECT CHILDREN NAMESPACE UIDPLUS LIST-EXTENDED I18NLEVEL=1 "
             "CONDSTORE QRESYNC ESEARCH ESORT SEARCHRES WITHIN CONTEXT=SEARCH LIST-STATUS "
             "BINARY SPECIAL-USE LITERAL+";
         if (imapMove_)
             capabilities += " MOVE";
+        if (imapIdle_)
+            capabilities += " IDLE";
         writeFile(d + "imap.conf",
                   "protocols = pop3 imap\n"
                   "namespace inbox {\n  inbox = yes\n  separator = /\n}\n"
+                  "mailbox_idle_check_interval = 1 secs\n"
                   "imap_capability = " + capabilities + "\n"
                   "service imap-login {\n  chroot =\n"
                   "  inet_listener imap {\n    address = 127.0.0.1\n    port = " +
@@ -157,8 +161,17 @@ void DovecotServer::writeConfig() {
     writeFile(d + "users", user_ + ":{PLAIN}" + password_ + "\n");
 }
 
-bool DovecotServer::start(std::string* why) {
+bool DovecotServer::kick() {
+    std::string output;
+    return runCommand({"/usr/bin/doveadm", "-c", dir_.file("dovecot.conf"), "kick", user_}, 10000,
+                      &output) == 0;
+}
+
+bool DovecotServer::start(std::string* why, bool samePorts) {
     std::vector<int> ports = freeLoopbackPorts(tls() ? 8 : 2);
+    if (samePorts && port_ != 0)
+        ports = {port_,      imapPort_,    ownPort_,   tlsPort_,
+                 ownTlsPort_, ownImapPort_, imapsPort_, ownImapsPort_};
     port_ = ownPort_ = ports[0];
     tlsPort_ = ownTlsPort_ = 0;
     imapPort_ = ownImapPort_ = imap_ ? ports[1] : 0;

@@ -31,12 +31,15 @@ class DovecotServer {
 
     // Serves IMAP as well: on imapPort() (STARTTLS there with TLS) and, with TLS, IMAPS on
     // imapsPort(). Folder names are separated by "/". Without move the server does not offer
-    // UID MOVE. Called before start().
-    void enableImap(bool move = true);
+    // UID MOVE, without idle no IDLE. Called before start().
+    void enableImap(bool move = true, bool idle = true);
 
     // Writes the configuration and starts the server; true once it greets on its port.
     // On failure the reason is in *why (with the end of Dovecot's log).
-    bool start(std::string* why);
+    // With samePorts, a server started before listens where it did.
+    bool start(std::string* why, bool samePorts = false);
+    // Ends every session of the user on the server's side (doveadm kick).
+    bool kick();
     // SIGTERM, then waits for the server and its children to end.
     void stop();
 
@@ -79,6 +82,7 @@ class DovecotServer {
     int delivered_ = 0;
     bool imap_ = false;
     bool imapMove_ = true;
+    bool imapIdle_ = true;
     int imapPort_ = 0;
     int imapsPort_ = 0;
     int ownImapPort_ = 0;
