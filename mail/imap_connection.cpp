@@ -186,8 +186,15 @@ int ImapConnection::login(const std::string& token) {
     int ok = popUsesOAuth2(ctx_.settings) ? oauthLogin(token) : passwordLogin();
     if (!ok)
         return 0;
-    // The capabilities may grow with the login (MOVE, IDLE, UIDPLUS).
-    return readCapabilities();
+    // The capabilities may grow with the login (MOVE, IDLE, UIDPLUS): the answer to the
+    // login names them, or CAPABILITY tells.
+    std::size_t at = toUpperAscii(reply_).find("[CAPABILITY ");
+    if (at == std::string::npos)
+        return readCapabilities();
+    std::size_t end = reply_.find(']', at);
+    takeCapabilities(std::string_view(reply_).substr(
+        at + 12, end == std::string::npos ? std::string::npos : end - at - 12));
+    return 1;
 }
 
 int ImapConnection::refusedLogin(const std::string& text) {
