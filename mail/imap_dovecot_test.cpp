@@ -150,6 +150,8 @@ TEST_F(ImapDovecotTest, EveryMailIsServedThenMovedOrDeleted) {
         ASSERT_EQ(1u, got.size());
         EXPECT_EQ("ann@example.org", got[0].sender);
         EXPECT_EQ("imap INBOX ", got[0].mailKey.substr(0, 11));
+        // INTERNALDATE: when the file was delivered, within the test's run.
+        EXPECT_NEAR(static_cast<double>(time(nullptr)), static_cast<double>(got[0].arrival), 120);
         EXPECT_EQ(0, server.messageCount());
         if (*c.movedTo) {
             EXPECT_EQ(2, server.messageCount(c.movedTo));

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 
 #include "activity/activity_log.h"
@@ -47,6 +49,39 @@ std::vector<std::uint32_t> searchedUids(const std::vector<std::string>& untagged
     std::sort(uids.begin(), uids.end());
     uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
     return uids;
+}
+
+// The INTERNALDATE of a FETCH answer ("... INTERNALDATE \"19-Feb-2003 07:05:09 +0100\" ..."),
+// calendar seconds; 0 when there is none or it cannot be read.
+std::int64_t internalDate(const std::vector<std::string>& untagged) {
+    static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+    for (const std::string& line : untagged) {
+        std::size_t at = toUpperAscii(line).find("INTERNALDATE \"");
+        if (at == std::string::npos)
+            continue;
+        int day = 0, year = 0, hour = 0, minute = 0, second = 0, zone = 0;
+        char month[4] = {};
+        if (std::sscanf(line.c_str() + at + 14, "%d-%3c-%d %d:%d:%d %d", &day, month, &year, &hour,
+                        &minute, &second, &zone) != 7)
+            return 0;
+        std::string name = toLowerAscii(std::string(month, 3));
+        for (int m = 0; m < 12; ++m) {
+            if (name != kMonths[m])
+                continue;
+            std::tm t{};
+            t.tm_year = year - 1900;
+            t.tm_mon = m;
+            t.tm_mday = day;
+            t.tm_hour = hour;
+            t.tm_min = minute;
+            t.tm_sec = second;
+            int offset = (std::abs(zone) / 100 * 60 + std::abs(zone) % 100) * 60;
+            return static_cast<std::int64_t>(timegm(&t)) - (zone < 0 ? -offset : offset);
+        }
+        return 0;
+    }
+    return 0;
 }
 
 std::string uidSet(const std::vector<std::uint32_t>& uids, std::size_t from, std::size_t count) {
@@ -178,7 +213,7 @@ bool ImapSession::fetchMail(std::uint32_t uid, int mail, LineKeeper* keeper, boo
     MessageLines message(buffer_);
     bool bodyRead = false;
     ImapConnection::Status status = imap_->command(
-        "UID FETCH " + std::to_string(uid) + " (BODY.PEEK[])",
+        "UID FETCH " + std::to_string(uid) + " (INTERNALDATE BODY.PEEK[])",
         [&](std::size_t size) { return readBody(size, message, bodyRead); });
     if (status == ImapConnection::kLost)
         return fail(error_.empty() ? "IMAP Get Char Error" : error_);
@@ -188,8 +223,11 @@ bool ImapSession::fetchMail(std::uint32_t uid, int mail, LineKeeper* keeper, boo
         return true;  // left in the folder
     }
     ++mailsRead_;
+    std::size_t before = lines_.size();
     done = MailLineCollector(ctx_, keeper, lines_)
                .collect(buffer_, message, mail, imapKeyPrefix(address_.folder, uidValidity_, uid));
+    std::int64_t arrival = internalDate(imap_->untagged());
+    for (std::size_t i = before; i < lines_.size(); ++i) lines_[i].arrival = arrival;
     return true;
 }
 

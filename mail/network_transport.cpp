@@ -4,6 +4,7 @@
 #include "mail/imap_address.h"
 #include "mail/imap_reader.h"
 #include "mail/mime_composer.h"
+#include "platform/clock.h"
 #include "settings/mailer_settings.h"
 #include "mail/pop3_reader.h"
 
@@ -18,5 +19,7 @@ int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {
     int sent = ::sendMailJob(context_, job, error, &refusedForGood_);
     if (!sent)
         ++context_.statistics.sendFailures;
+    else if (job.arrival > 0)
+        context_.statistics.replyDelays.add(context_.clock.now() - job.arrival);
     return sent;
 }

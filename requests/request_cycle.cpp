@@ -230,6 +230,7 @@ bool RequestCycle::nextLineIsOfSameMail() const {
 
 RequestCycle::Verdict RequestCycle::dispatchLine() {
     CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
+    replies_.setArrival(line.arrival);
     if (line.mail != refused_.mail || line.sender != refused_.sender ||
         line.messageId != refused_.messageId) {
         answerRefusedLines();

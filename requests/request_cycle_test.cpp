@@ -161,10 +161,16 @@ TEST_F(RequestCycleTest, NewMailAnnouncedByTheWatchIsCheckedAtTheNextIdleTick) {
     app->cycle().setNewMailWatch(&watch);
     tick(10);
     EXPECT_EQ(0, transport.reads);
+    CollectedLine info("stationinfo=a@b.example");
+    info.arrival = 1'000'000'003;  // its mail's INTERNALDATE
+    transport.mailbox = {info};
     watch.announced = true;
     tick();
     EXPECT_EQ(1, transport.reads);
-    tick(60);  // the interval now runs from that check
+    tick();  // served: the reply carries the mail's arrival, for the reply delay metric
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_EQ(1'000'000'003, transport.sent[0].arrival);
+    tick(59);  // the interval now runs from that check
     EXPECT_EQ(1, transport.reads);
     tick(60);
     EXPECT_EQ(2, transport.reads);
