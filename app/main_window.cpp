@@ -5,12 +5,16 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QRegularExpressionValidator>
+#include <QScreen>
+
+#include <algorithm>
 
 #include "app/about_box.h"
 #include "app/mailer_app.h"
-#include "app/x11_taskbar.h"
+#include "app/x11_window_hints.h"
 #include "settings/directory_picker.h"
 #include "settings/modal_dialog.h"
 #include "settings/smtp_info_dialog.h"
@@ -54,12 +58,13 @@ MainWindow::MainWindow(MailerApp& app)
     : app_(app), ui_(std::make_unique<Ui::MainWindow>()), logic_(app, *this) {
     ui_->setupUi(this);
     // A dialog-type window: caption, window menu, minimise and close, no maximise; it keeps the
-    // size of its layout file (larger where the controls need more) and cannot be resized. Not
-    // the utility type: window managers keep the keyboard (and Alt+Tab) from a utility window
-    // that is also off the taskbar, as this one is while the tray icon stands for it.
+    // size of its layout file (larger where the controls need more) and cannot be resized. It
+    // stays on the taskbar while it is shown: openbox keeps the keyboard from a utility window
+    // off the taskbar, and xfwm4 leaves windows off the taskbar out of Alt+Tab.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size().expandedTo(minimumSizeHint()));
+    layoutSize_ = size().expandedTo(minimumSizeHint());
+    setFixedSize(layoutSize_);
     setWindowIcon(programIcon());
     ui_->id1021->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[ -~]?")), this));
@@ -83,7 +88,28 @@ void MainWindow::start(int tickMs) {
         return;
     lookForTray();
     trayLook_.start(kTrayLookMs);
+    fitToScreen();
     show();
+}
+
+// The layout's size where the screen has room for it. Where it has not (a large scale on a
+// small screen), the window takes the room there is, less its frame, and the activity list,
+// which scrolls, gives up the difference; the whole frame is moved onto the screen.
+void MainWindow::fitToScreen() {
+    const QRect room = screen()->availableGeometry();
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty())  // not framed yet: room for a usual title bar and border
+        frame = QSize(2 * kAssumedBorder, kAssumedTitleBar + 2 * kAssumedBorder);
+    QSize fits = layoutSize_.boundedTo(room.size() - frame).expandedTo(layout()->minimumSize());
+    if (fits != size())
+        setFixedSize(fits);
+    const QSize outer = fits + frame;
+    QPoint at(
+        std::clamp(pos().x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width())),
+        std::clamp(pos().y(), room.top(),
+                   std::max(room.top(), room.bottom() + 1 - outer.height())));
+    if (at != pos())
+        move(at);
 }
 
 void MainWindow::lookForTray() {
@@ -186,22 +212,26 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-// Before the window is mapped: the window manager reads whether it belongs on the taskbar.
+// Before the window is mapped: shown normally, it maps normally, minimised before or not.
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        setSkipTaskbar(*this, tray_ != nullptr, false);
+    if (!event->spontaneous() && !isMinimized())
+        mapNormally(*this);
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     windowMenu_.exec(event->globalPos());
 }
 
-// Without a tray icon "hide" minimises; a window the user restores is shown again.
+// Without a tray icon "hide" minimises; a window the user restores is shown again. Qt may miss the
+// window manager's end of the minimised state (its state stays minimised while the window is back
+// on screen and active), so the window's activation counts as well: a minimised window is never the
+// active one.
 void MainWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !tray_ && !isMinimized() && !logic_.shown() &&
-        !logic_.ended())
+    bool restored = (event->type() == QEvent::WindowStateChange && !isMinimized()) ||
+                    (event->type() == QEvent::ActivationChange && isActiveWindow());
+    if (restored && !tray_ && !logic_.shown() && !logic_.ended())
         logic_.onRestoredByUser();
 }
 
@@ -267,6 +297,7 @@ bool MainWindow::askExit() {
 
 void MainWindow::showWindow(bool shown) {
     if (shown) {
+        fitToScreen();
         showNormal();
         raise();
         activateWindow();
@@ -281,14 +312,11 @@ void MainWindow::showWindow(bool shown) {
     }
 }
 
-// Without a tray icon the window's taskbar entry is the way back to it when minimised.
 void MainWindow::useTray(bool use) {
     if (use)
         createTrayIcon();
     else
         removeTrayIcon();
-    if (isVisible())
-        setSkipTaskbar(*this, use, true);
 }
 
 bool MainWindow::dialogOpen() {

@@ -19,8 +19,8 @@ class MainWindow;
 
 // The program's one top-level window: the settings edits, the activity list, the buttons,
 // the poll timer and the tray icon. It wires the widgets to MainWindowLogic, which holds every
-// rule; it shows the list through LogView. A dialog-type window of fixed size, without a
-// maximise button, and off the taskbar while the tray icon is there.
+// rule; it shows the list through LogView. A dialog-type window of fixed size (smaller where the
+// screen is), without a maximise button, on the taskbar while it is shown.
 class MainWindow final : public QDialog, private WindowView, private LogView {
     Q_OBJECT
 
@@ -83,6 +83,7 @@ class MainWindow final : public QDialog, private WindowView, private LogView {
     void wireButtons();
     void buildMenus();
     void lookForTray();
+    void fitToScreen();
     void createTrayIcon();
     void removeTrayIcon();
     void tick();
@@ -94,6 +95,10 @@ class MainWindow final : public QDialog, private WindowView, private LogView {
     MainWindowLogic logic_;
     QTimer pollTimer_;
     QTimer trayLook_;
+    QSize layoutSize_;  // the size the layout asks for, the window's own where the screen has room
+    // A frame assumed before the window manager has framed the window.
+    static constexpr int kAssumedBorder = 4;
+    static constexpr int kAssumedTitleBar = 30;
     QSystemTrayIcon* tray_ = nullptr;
     // The control that was disabled while it had the focus; the window holds the focus for it.
     QPointer<QWidget> focusHeldFor_;

@@ -54,8 +54,7 @@ class WindowView : public DirectoryChooser {
     // Shows the window in its normal size and brings it to the foreground, with the dialog
     // open over it, if any; or hides it (to the tray icon; without one, it minimises).
     virtual void showWindow(bool shown) = 0;
-    // Adds the tray icon and takes the window off the taskbar, or removes the icon and puts the
-    // window back on the taskbar, where a minimised window is found without a tray.
+    // Adds the tray icon or removes it.
     virtual void useTray(bool use) = 0;
     // True while one of the window's dialogs or message boxes is open.
     virtual bool dialogOpen() = 0;

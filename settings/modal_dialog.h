@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
 
@@ -13,10 +14,14 @@ inline int runWindowModal(QDialog& dialog) {
     return dialog.exec();
 }
 
-// Shows a message box modally over parent's window; returns the button chosen.
+// Shows a message box modally over parent's window, or over the dialog open there (the tray's
+// exit question while the About box is open): a box under another modal window would be
+// blocked by it and get no keys. Returns the button chosen.
 inline QMessageBox::StandardButton askWindowModal(
     QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
     QMessageBox::StandardButtons buttons = QMessageBox::Ok) {
+    if (QWidget* open = QApplication::activeModalWidget())
+        parent = open;
     QMessageBox box(icon, title, text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(runWindowModal(box));
 }
