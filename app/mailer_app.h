@@ -100,6 +100,10 @@ class MailerApp {
     // The "Check Now" button to enable and disable; nullptr when there is none.
     void setCheckNowControl(CheckNowControl* control) { cycle_.setCheckNowControl(control); }
 
+    // True when the next tick may come at once instead of a tick's length later: new mail that
+    // the IMAP IDLE connection announced was read and its first request waits to be served.
+    bool nextTickNow() const { return cycle_.nextTickNow(); }
+
     // For a single run: true once no line waits, no response is awaited, no check is asked
     // for and no reply is queued.
     bool finished() const { return !cycle_.busy(); }

@@ -17,8 +17,10 @@ namespace {
 // An answer line keeps at most this many bytes (a UID SEARCH answer of many thousand mails
 // fits); the rest, up to its line feed, is read and dropped.
 constexpr std::size_t kMaxAnswerLine = 1 << 20;
-// The untagged lines one command gathers; a server that sends more is not listened to.
+// The untagged lines one command keeps; a server that sends more has the rest read and dropped,
+// and one that sends ten times as many is no longer listened to.
 constexpr std::size_t kMaxUntagged = 100000;
+constexpr std::size_t kMaxAnswerLines = 10 * kMaxUntagged;
 // The caller's error text holds at most this many characters.
 constexpr std::size_t kMaxErrorChars = 255;
 
@@ -326,8 +328,8 @@ ImapConnection::Status ImapConnection::finish(const LiteralReader& literals) {
 ImapConnection::Status ImapConnection::readUpToTagged(const LiteralReader& literals,
                                                       bool stopAtContinuation) {
     untagged_.clear();
-    for (;;) {
-        if (!readReplyLine()) {
+    for (std::size_t lines = 0;; ++lines) {
+        if (lines == kMaxAnswerLines || !readReplyLine()) {
             setError("IMAP Get Char Error");
             return kLost;
         }

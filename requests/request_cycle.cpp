@@ -132,6 +132,7 @@ void RequestCycle::checkMail(bool verbose) {
 
 void RequestCycle::onTick() {
     std::int64_t now = context_.clock.now();
+    nextTickNow_ = false;
     if (resendCountdown_ != 0)
         --resendCountdown_;
     if (responseCountdown_ != 0) {
@@ -152,8 +153,12 @@ void RequestCycle::idleStep(std::int64_t now) {
     if (lastCheckTime_ == 0 || settings.popEnable == 0) {
         // The first periodic check comes one full interval after start or after enabling.
         lastCheckTime_ = now;
-    } else if (periodicChecks_ && (newMailAnnounced() ||
-                                   (now - lastCheckTime_) / 60 >= settings.popCheckTime)) {
+    } else if (periodicChecks_ && newMailAnnounced()) {
+        // The requester waits: the line is served at a tick that follows at once.
+        checkMail(false);
+        lastCheckTime_ = now;
+        nextTickNow_ = linesPending_ != 0;
+    } else if (periodicChecks_ && (now - lastCheckTime_) / 60 >= settings.popCheckTime) {
         checkMail(false);
         lastCheckTime_ = now;
     } else if (resendCountdown_ == 0) {

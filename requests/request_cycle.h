@@ -74,6 +74,10 @@ class RequestCycle {
         maxRecipients_ = maxRecipients;
     }
 
+    // True after a tick whose check was started by new mail announced by the watch and found
+    // request lines: the next tick, which serves the first of them, may come at once.
+    bool nextTickNow() const { return nextTickNow_; }
+
     // True while a line waits, a response is awaited, a check is asked for or a reply is queued.
     bool busy() const;
     // Lines whose replies could not be kept: they stay in the spool, to be served again.
@@ -133,6 +137,7 @@ class RequestCycle {
     ResendQueue queue_;
     CheckNowControl* checkNowControl_ = nullptr;
     NewMailWatch* newMailWatch_ = nullptr;
+    bool nextTickNow_ = false;
 
     // The refused lines of the mail being dispatched, answered together once its last line
     // has been taken.
