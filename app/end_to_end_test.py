@@ -346,6 +346,15 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(0, s.dovecot.waiting())
         self.assertEqual(1, shown().count("Waiting for new mail (IMAP IDLE)"))
 
+    def test_an_imap_mailbox_with_an_oauth2_login(self):
+        s = self.station(imap=True, oauth2=True)
+        s.mail("stationinfo=a@x.example")
+        code, out = s.run()
+        self.assertEqual(0, code, out + s.stderr)
+        self.assertEqual(["Station Information"], [r["Subject"] for r in s.replies()])
+        self.assertEqual(0, s.dovecot.waiting())
+        self.assertNotIn("Waiting for new mail", out)  # a single run does not wait in IDLE
+
     def test_error_reports_and_station_information(self):
         s = self.station()
         s.mail(REQUEST.format(channels="lhz", reply="a@x.example"),
