@@ -1,6 +1,6 @@
 #include "accounts/oauth2_client.h"
 
-#include <curl/curl.h>
+#include "accounts/curl_library.h"
 
 #include <cstdlib>
 #include <memory>
@@ -19,12 +19,12 @@ size_t collect(char* data, size_t size, size_t count, void* userData) {
     return n;
 }
 
-std::string formText(CURL* curl, const FormFields& form) {
+std::string formText(const CurlLibrary& lib, CURL* curl, const FormFields& form) {
     std::string text;
     for (const auto& [name, value] : form) {
-        char* escaped = curl_easy_escape(curl, value.data(), static_cast<int>(value.size()));
+        char* escaped = lib.easyEscape(curl, value.data(), static_cast<int>(value.size()));
         text += (text.empty() ? "" : "&") + name + "=" + (escaped ? escaped : "");
-        curl_free(escaped);
+        lib.free(escaped);
     }
     return text;
 }
@@ -76,39 +76,42 @@ bool parseOAuth2Reply(const std::string& body, OAuth2Reply& reply) {
 bool postOAuth2Form(const std::string& url, const FormFields& form, int timeoutMs,
                     OAuth2Reply& reply, std::string& failure) {
     reply = OAuth2Reply{};
-    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
+    const CurlLibrary* lib = curlLibrary(failure);
+    if (!lib)
+        return false;
+    std::unique_ptr<CURL, void (*)(CURL*)> curl(lib->easyInit(), lib->easyCleanup);
     if (!curl) {
         failure = "cannot start an HTTPS request";
         return false;
     }
     CURL* c = curl.get();
-    std::string body, fields = formText(c, form);
+    std::string body, fields = formText(*lib, c, form);
     char curlError[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, fields.c_str());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    lib->easySetopt(c, CURLOPT_URL, url.c_str());
+    lib->easySetopt(c, CURLOPT_PROTOCOLS_STR, "https");
+    lib->easySetopt(c, CURLOPT_POSTFIELDS, fields.c_str());
+    lib->easySetopt(c, CURLOPT_WRITEFUNCTION, collect);
+    lib->easySetopt(c, CURLOPT_WRITEDATA, &body);
+    lib->easySetopt(c, CURLOPT_ERRORBUFFER, curlError);
+    lib->easySetopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
+    lib->easySetopt(c, CURLOPT_NOSIGNAL, 1L);
+    lib->easySetopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib->easySetopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     // The trust of the mail servers' TLS: the environment's store when it names one.
     if (const char* file = std::getenv("SSL_CERT_FILE"))
-        curl_easy_setopt(c, CURLOPT_CAINFO, file);
+        lib->easySetopt(c, CURLOPT_CAINFO, file);
     if (const char* dir = std::getenv("SSL_CERT_DIR"))
-        curl_easy_setopt(c, CURLOPT_CAPATH, dir);
-    curl_slist* headers = curl_slist_append(nullptr, "Accept: application/json");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-    CURLcode result = curl_easy_perform(c);
-    curl_slist_free_all(headers);
+        lib->easySetopt(c, CURLOPT_CAPATH, dir);
+    curl_slist* headers = lib->slistAppend(nullptr, "Accept: application/json");
+    lib->easySetopt(c, CURLOPT_HTTPHEADER, headers);
+    CURLcode result = lib->easyPerform(c);
+    lib->slistFreeAll(headers);
     if (result != CURLE_OK) {
-        failure = curlError[0] ? curlError : curl_easy_strerror(result);
+        failure = curlError[0] ? curlError : lib->easyStrerror(result);
         return false;
     }
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    lib->easyGetinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (!parseOAuth2Reply(body, reply)) {
         failure = "HTTP " + std::to_string(status) + " without an OAuth2 answer";
         return false;

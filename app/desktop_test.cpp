@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/desktop_loader.h"
 #include "settings/text_routines.h"
 #include "testing/process.h"
 #include "testing/temp_dir.h"
@@ -45,3 +46,14 @@ TEST(DesktopMode, DisplayThatCannotBeOpenedExplainsAndExits) {
     unsetenv("DISPLAY");
 }
 #endif
+
+// The module is taken from beside the program when it is there (a build folder), else from the
+// folder the package installs it to.
+TEST(DesktopMode, TheModuleIsLookedForBesideTheProgramThenWhereThePackagePutsIt) {
+    TempDir dir;
+    const std::string installed = "/usr/lib/x86_64-linux-gnu/tarnwick";
+    EXPECT_EQ(installed + "/tarnwick-desktop.so", desktopModulePath(dir.path(), installed));
+    writeFile(dir.file("tarnwick-desktop.so"), "");
+    EXPECT_EQ(dir.file("tarnwick-desktop.so"), desktopModulePath(dir.path(), installed));
+    EXPECT_EQ("", desktopModulePath("", ""));
+}

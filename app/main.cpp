@@ -8,9 +8,7 @@
 #include "app/check_command.h"
 #include "app/command_line.h"
 #include "app/exit_codes.h"
-#ifdef TARNWICK_HAVE_GUI
-#include "app/desktop.h"
-#endif
+#include "app/desktop_loader.h"
 #include "app/folder_ownership.h"
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
@@ -80,15 +78,8 @@ int main(int argc, char** argv) {
     MailerApp app(clock, configDir);
     app.cycle().setLimits(cl.maxLinesPerMail, cl.maxRecipients);
     app.setKeepDays(cl.keepDays);
-    if (cl.mode == CommandLine::Mode::Desktop) {
-#ifdef TARNWICK_HAVE_GUI
-        return runDesktop(app, cl.tickMs, argc, argv);
-#else
-        std::cerr << "tarnwick: this build has no desktop window; run it with --headless or "
-                     "--once\n";
-        return 2;
-#endif
-    }
+    if (cl.mode == CommandLine::Mode::Desktop)
+        return runDesktopWindow(app, cl.tickMs, argc, argv);
     TranscriptPrinter transcript(std::cerr, app.log().secrets());
     if (cl.verbose)
         app.setTranscript(&transcript);

@@ -4,4 +4,4 @@
 set -e
 dir="${XDG_CONFIG_HOME:-$HOME/.config}/tarnwick"
 mkdir -p -m 0700 "$dir"
-exec /usr/libexec/tarnwick/tarnwick --config-dir "$dir" "$@"
+exec /usr/bin/tarnwick --config-dir "$dir" "$@"

@@ -146,6 +146,8 @@ void RequestCycle::onTick() {
     } else {
         idleStep(now);
     }
+    // The lines done in this tick are marked on the disk once.
+    spool_.syncDoneMarks();
 }
 
 void RequestCycle::idleStep(std::int64_t now) {

@@ -14,14 +14,15 @@ CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_SANITIZE=OFF \
     -DTARNWICK_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-    "-DCMAKE_CXX_FLAGS=$CXXFLAGS" "-DCMAKE_EXE_LINKER_FLAGS=$LDFLAGS" >/dev/null
+    "-DCMAKE_CXX_FLAGS=$CXXFLAGS" "-DCMAKE_EXE_LINKER_FLAGS=$LDFLAGS" \
+    "-DCMAKE_MODULE_LINKER_FLAGS=$LDFLAGS" >/dev/null
 fail() {
     echo "package check failed: $*" >&2
     exit 1
 }
 
 echo "== building the packages in $build"
-cmake --build "$build" -j2 --target tarnwick tarnwick_headless package_files \
+cmake --build "$build" -j2 --target tarnwick tarnwick_desktop package_files \
     >"$build/build.log" 2>&1 || { cat "$build/build.log"; fail "the build"; }
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB) >"$build/cpack.log" 2>&1 ||
@@ -84,7 +85,12 @@ echo "== programs"
 check=$("$root/usr/bin/tarnwick" --check --config-dir "$root/var/lib/tarnwick/" || true)
 grep -q "^FAIL  settings $root/var/lib/tarnwick/tarnwick.ini: not set: StationName" <<<"$check" ||
     fail "tarnwick --check on the new settings: $check"
-"$root/usr/libexec/tarnwick/tarnwick" --version
+# The desktop package's module, and what it loads: Qt, never the robot's core a second time.
+module=$root/usr/lib/$(gcc -print-multiarch)/tarnwick/tarnwick-desktop.so
+[ -f "$module" ] || fail "no desktop module at $module"
+ldd "$module" | grep -q 'libQt6Widgets' || fail "the desktop module does not load Qt"
+! nm -D --defined-only "$module" | grep -q ' T _ZN9MailerApp' ||
+    fail "the desktop module holds a copy of the core"
 
 echo "== man page"
 for page in tarnwick tarnwick-desktop; do

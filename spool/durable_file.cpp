@@ -126,17 +126,19 @@ bool makePrivateDir(const std::string& dir) {
 
 namespace {
 
-// Writes a temporary file and renames it over dir + name; with sync, the file's data before the
-// rename and the directory after it.
+enum class Sync { kNone, kFile, kFileAndDir };
+
+// Writes a temporary file and renames it over dir + name; syncs the file's data before the
+// rename and the directory after it, as asked.
 bool writeReplacing(const std::string& dir, const std::string& name, const std::string& content,
-                    bool sync, std::string& error) {
+                    Sync sync, std::string& error) {
     std::string temporary = dir + "." + name + ".tmp";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error = reason("cannot create", temporary);
         return false;
     }
-    bool ok = writeAll(fd, content.data(), content.size()) && (!sync || ::fsync(fd) == 0);
+    bool ok = writeAll(fd, content.data(), content.size()) && (sync == Sync::kNone || ::fsync(fd) == 0);
     if (!ok)
         error = reason("cannot write", temporary);
     if (::close(fd) != 0 && ok) {
@@ -151,7 +153,7 @@ bool writeReplacing(const std::string& dir, const std::string& name, const std::
         ::unlink(temporary.c_str());
         return false;
     }
-    if (sync && !syncDir(dir)) {
+    if (sync == Sync::kFileAndDir && !syncDir(dir)) {
         error = reason("cannot sync", dir);
         return false;
     }
@@ -162,12 +164,17 @@ bool writeReplacing(const std::string& dir, const std::string& name, const std::
 
 bool writeDurably(const std::string& dir, const std::string& name, const std::string& content,
                   std::string& error) {
-    return writeReplacing(dir, name, content, true, error);
+    return writeReplacing(dir, name, content, Sync::kFileAndDir, error);
+}
+
+bool writeSynced(const std::string& dir, const std::string& name, const std::string& content,
+                 std::string& error) {
+    return writeReplacing(dir, name, content, Sync::kFile, error);
 }
 
 bool writeWhole(const std::string& dir, const std::string& name, const std::string& content,
                 std::string& error) {
-    return writeReplacing(dir, name, content, false, error);
+    return writeReplacing(dir, name, content, Sync::kNone, error);
 }
 
 bool moveDurably(const std::string& from, const std::string& to, std::string& error) {

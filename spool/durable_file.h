@@ -10,6 +10,11 @@
 bool writeDurably(const std::string& dir, const std::string& name, const std::string& content,
                   std::string& error);
 
+// As writeDurably, but the directory is left unsynced: a caller writing several files syncs it
+// once after the last (syncDir). Until then a power cut may leave any of them out.
+bool writeSynced(const std::string& dir, const std::string& name, const std::string& content,
+                 std::string& error);
+
 // The same without syncs: the whole content or the old file is there after the program stops
 // (the system keeps what it was given), not necessarily after a power cut.
 bool writeWhole(const std::string& dir, const std::string& name, const std::string& content,

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "activity/activity_log.h"
@@ -53,6 +55,9 @@ void ReadingNote::open() {
         ++stops_[digest];
         saveStops();
     }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
     if (::unlink((dir_ + kReadingName).c_str()) == 0)
         syncDir(dir_);
 }
@@ -72,11 +77,11 @@ LineKeeper::Reading ReadingNote::start(std::string_view mail, const std::string&
         return LineKeeper::Reading::kSetAside;
     }
     // The note must outlive a stop of the program, which the system's cache does; a power cut
-    // is no sign of a poison mail, so the note costs no sync.
-    std::string error;
-    if (!writeWhole(dir_, kReadingName, std::string(kReadingHeader) + "\n" + digest + "\n",
-                    error))
-        log_.logMsg(true, "Spool Error: %s", error.c_str());
+    // is no sign of a poison mail, so the note costs no sync. It is one record written in place
+    // in a file kept open, so a mail costs two writes and no change of the folder.
+    if (!writeRecord(digest))
+        log_.logMsg(true, "Spool Error: cannot write %s%s: %s", dir_.c_str(), kReadingName,
+                    std::strerror(errno));
     reading_ = digest;
     return LineKeeper::Reading::kParse;
 }
@@ -87,7 +92,25 @@ void ReadingNote::done() {
     if (stops_.erase(reading_) != 0)
         saveStops();
     reading_.clear();
-    ::unlink((dir_ + kReadingName).c_str());
+    writeRecord(std::string(64, '-'));  // no digest: no mail is being parsed
+}
+
+// The header and the digest (64 characters), always the same length, over the record before.
+bool ReadingNote::writeRecord(const std::string& digest) {
+    if (fd_ < 0)
+        fd_ = ::open((dir_ + kReadingName).c_str(),
+                     O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    std::string record = std::string(kReadingHeader) + "\n" + digest + "\n";
+    return fd_ >= 0 &&
+           ::pwrite(fd_, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
+}
+
+ReadingNote::~ReadingNote() {
+    if (fd_ < 0)
+        return;
+    ::close(fd_);
+    if (reading_.empty())
+        ::unlink((dir_ + kReadingName).c_str());
 }
 
 bool ReadingNote::setAside(std::string_view mail, const std::string& digest) {

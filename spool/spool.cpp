@@ -17,117 +17,14 @@
 #include "activity/activity_log.h"
 #include "settings/mailer_settings.h"
 #include "spool/durable_file.h"
+#include "spool/entry_text.h"
 
 namespace {
 
-constexpr const char* kLineHeader = "tarnwick spool line 1";
 constexpr const char* kJobHeader = "tarnwick spool job 1";
 constexpr const char* kTakenHeader = "tarnwick spool taken 1";
 constexpr const char* kTakenName = "taken";
 constexpr const char* kBodyMark = "body:";
-constexpr std::size_t kMaxEntryBytes = 1 << 20;
-
-bool readEntry(const std::string& path, std::string& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<std::size_t>(st.st_size) <= kMaxEntryBytes;
-    text.clear();
-    char buffer[8192];
-    while (ok) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-        ok = text.size() <= kMaxEntryBytes;
-    }
-    ::close(fd);
-    return ok;
-}
-
-// A value on one line of an entry: line ends become blanks.
-std::string oneLine(std::string value) {
-    std::replace(value.begin(), value.end(), '\n', ' ');
-    std::replace(value.begin(), value.end(), '\r', ' ');
-    return value;
-}
-
-// Splits "key=value" lines up to the end or up to the body mark; returns false for a line that
-// is neither. rest receives what follows the body mark.
-bool splitFields(const std::string& text, const char* header,
-                 std::vector<std::pair<std::string, std::string>>& fields, std::string* rest) {
-    std::size_t at = 0;
-    bool first = true;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            return false;
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        if (first) {
-            if (line != header)
-                return false;
-            first = false;
-            continue;
-        }
-        if (rest && line == kBodyMark) {
-            *rest = text.substr(at);
-            return true;
-        }
-        std::size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            return false;
-        fields.emplace_back(line.substr(0, equals), line.substr(equals + 1));
-    }
-    return !first && !rest;
-}
-
-bool parseCount(const std::string& text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    value = std::atoi(text.c_str());
-    return value >= low && value <= high;
-}
-
-std::string lineText(const CollectedLine& line) {
-    return std::string(kLineHeader) + "\ntext=" + oneLine(line.text) +
-           "\nsender=" + oneLine(line.sender) + "\nmessage-id=" + oneLine(line.messageId) +
-           "\nmail-key=" + oneLine(line.mailKey) + "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
-           "\n";
-}
-
-bool parseLine(const std::string& text, CollectedLine& line) {
-    std::vector<std::pair<std::string, std::string>> fields;
-    if (!splitFields(text, kLineHeader, fields, nullptr))
-        return false;
-    bool hasText = false;
-    for (auto& [key, value] : fields) {
-        if (key == "text") {
-            line.text = value;
-            hasText = !value.empty();
-        } else if (key == "sender") {
-            line.sender = value;
-        } else if (key == "message-id") {
-            line.messageId = value;
-        } else if (key == "mail-key") {
-            line.mailKey = value;
-        } else if (key == "mail") {
-            if (!parseCount(value, 0, 100000000, line.mail))
-                return false;
-        } else if (key == "of") {
-            if (!parseCount(value, 0, 100000000, line.linesOfMail))
-                return false;
-        } else {
-            return false;
-        }
-    }
-    return hasText;
-}
 
 std::string baseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -196,7 +93,7 @@ bool parseJob(const std::string& text, const std::string& folder, MailJob& job,
               bool* heldAccount) {
     std::vector<std::pair<std::string, std::string>> fields;
     std::string body;
-    if (!splitFields(text, kJobHeader, fields, &body))
+    if (!splitFields(text, kJobHeader, kBodyMark, fields, &body))
         return false;
     job = MailJob{};
     for (auto& [key, value] : fields) {
@@ -228,7 +125,10 @@ bool parseJob(const std::string& text, const std::string& folder, MailJob& job,
 }
 
 Spool::Spool(std::string configDir, ActivityLog& log)
-    : dir_(std::move(configDir) + "spool/"), log_(log), readingNote_(dir_, log) {}
+    : dir_(std::move(configDir) + "spool/"),
+      log_(log),
+      readingNote_(dir_, log),
+      lineEntries_(dir_) {}
 
 bool Spool::open() {
     failures_ = 0;
@@ -242,6 +142,7 @@ bool Spool::open() {
     for (const char* folder : {"lines/", "queue/", "undelivered/"})
         for (const std::string& name : entries(folder))
             lastId_ = std::max<std::uint64_t>(lastId_, std::strtoull(name.c_str(), nullptr, 10));
+    lastId_ = std::max(lastId_, lineEntries_.readDoneLog());
     readingNote_.open();
     return true;
 }
@@ -347,20 +248,9 @@ bool Spool::keepLines(std::vector<CollectedLine>& lines) {
     if (!usable_)
         return false;
     std::string error;
-    for (CollectedLine& line : lines) {
-        if (!line.spoolId.empty())
-            continue;
-        std::string id = nextId();
-        if (!writeDurably(dir_ + "lines/", id, lineText(line), error)) {
-            fail(error);
-            for (CollectedLine& kept : lines) {
-                if (!kept.spoolId.empty())
-                    removeLine(kept.spoolId);
-                kept.spoolId.clear();
-            }
-            return false;
-        }
-        line.spoolId = id;
+    if (!lineEntries_.keep(lines, [this] { return nextId(); }, error)) {
+        fail(error);
+        return false;
     }
     // Only once the lines are on the disk: a mail named here is not read for lines again.
     for (const CollectedLine& line : lines)
@@ -375,36 +265,44 @@ bool Spool::removeLine(const std::string& id) {
     if (!taken_.empty() && !takenSaved_)
         saveTaken();
     std::string error;
-    if (removeDurably(dir_ + "lines/" + id, error))
+    if (lineEntries_.markDone(id, error))
         return true;
     fail(error);
     return false;
+}
+
+void Spool::syncDoneMarks() {
+    std::string error;
+    if (usable_ && !lineEntries_.syncMarks(error))
+        fail(error);
 }
 
 std::vector<CollectedLine> Spool::loadLines() {
     std::vector<CollectedLine> lines;
     if (!usable_)
         return lines;
-    for (const std::string& name : entries("lines/")) {
-        std::string path = dir_ + "lines/" + name;
-        std::string text;
-        CollectedLine line;
-        if (name[0] == '.') {
-            std::string error;  // a temporary file whose line was never kept
-            if (!removeDurably(path, error))
-                fail(error);
-            continue;
-        }
-        if (!isEntryName(name) || !readEntry(path, text) || !parseLine(text, line)) {
-            moveToBad(path, "line-" + name);
-            continue;
-        }
-        line.spoolId = name;
-        lines.push_back(std::move(line));
-    }
+    LineEntries::Loaded loaded = lineEntries_.load();
+    for (const std::string& error : loaded.errors) fail(error);
+    for (const std::string& name : loaded.unreadable)
+        moveToBad(dir_ + "lines/" + name, "line-" + name);
     loadTaken();
-    markWholeMailsTaken(lines);
+    // A line done still counts: its mail was kept whole.
+    markWholeMailsTaken(loaded.all);
+    compactLineEntries();
+    for (std::size_t i = 0; i < loaded.all.size(); ++i)
+        if (!loaded.done[i])
+            lines.push_back(std::move(loaded.all[i]));
     return lines;
+}
+
+// Entries whose lines are all done go, and the done-log keeps the marks of the others only; a
+// mail they took is written down first, as for any line that leaves.
+void Spool::compactLineEntries() {
+    if (lineEntries_.anyEntryFinished() && !taken_.empty() && !takenSaved_)
+        saveTaken();
+    std::string error;
+    if (!lineEntries_.compact(error))
+        fail(error);
 }
 
 // The run that kept these lines may have stopped before the server deleted their mails. A mail

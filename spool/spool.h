@@ -9,13 +9,14 @@
 #include "mail/collected_line.h"
 #include "mail/line_keeper.h"
 #include "mail/mail_job.h"
+#include "spool/line_entries.h"
 #include "spool/reading_note.h"
 
 class ActivityLog;
 
 // The robot's durable memory, a folder beside the settings (<config-dir>/spool/, mode 0700):
-//   lines/NNN        a request line taken from the mailbox and not yet done, with the sender
-//                    and Message-ID of its mail
+//   lines/NNN        the request lines of a mail check, with the sender and Message-ID of
+//                    their mails; lines-done names those of them that are done (LineEntries)
 //   queue/NNN/       an unsent reply: the file "job" (its addresses, subject, body and try
 //                    count; never an account) and the event files it owns
 //   undelivered/NNN/ the event files of a reply that was given up
@@ -26,7 +27,8 @@ class ActivityLog;
 //   set-aside/       mails whose parsing stopped the robot twice, kept whole (ReadingNote)
 // Every entry is written to a temporary name, synced, renamed and its folder synced, so a crash
 // leaves either the whole entry or none; every removal and rename is followed by a sync of its
-// folder. Entries are named by a growing number, so they come back in the order they were made.
+// folder. The lines of a check cost one file sync and one folder sync; a line done costs a mark
+// in lines-done, synced once a tick (syncDoneMarks). Entries are named by a growing number, so they come back in the order they were made.
 // Every write or removal that fails is an entry "Spool Error: ..." and counted in failures().
 class Spool final : public LineKeeper {
   public:
@@ -37,13 +39,17 @@ class Spool final : public LineKeeper {
     bool open();
     const std::string& dir() const { return dir_; }
 
-    // Writes each line (setting its spoolId) and makes them durable. False, with an entry,
-    // when one could not be written; the lines written are then removed again.
+    // Writes the lines (setting their spoolIds) and makes them durable. False, with an entry,
+    // when they could not be written; none of them is then kept.
     bool keepLines(std::vector<CollectedLine>& lines) override;
-    // The line is done: its entry goes. False, with an entry, when it could not be removed.
+    // The line is done: it is marked so, and its entry goes with its last line. False, with an
+    // entry, when that could not be written.
     bool removeLine(const std::string& id);
-    // The lines left by an earlier run, oldest first. Unreadable entries go to bad/; a
-    // temporary file of a line that was never kept is removed. A mail
+    // Makes the marks of the lines done since the last call durable (once a tick).
+    void syncDoneMarks();
+    // The lines left by an earlier run that are not done, oldest first. Unreadable entries go
+    // to bad/; a temporary file of lines that were never kept is removed; entries all of whose
+    // lines are done go. A mail
     // whose lines are all among them counts as taken: its lines are kept, whether or not the
     // server deleted it.
     std::vector<CollectedLine> loadLines();
@@ -89,6 +95,7 @@ class Spool final : public LineKeeper {
     void fail(const std::string& error);
     void moveToBad(const std::string& path, const std::string& name);
     std::vector<std::string> entries(const std::string& folder);
+    void compactLineEntries();
     void markWholeMailsTaken(const std::vector<CollectedLine>& lines);
     void loadTaken();
     void saveTaken();
@@ -99,6 +106,7 @@ class Spool final : public LineKeeper {
     std::uint64_t lastId_ = 0;
     std::set<std::string> taken_;
     ReadingNote readingNote_;
+    LineEntries lineEntries_;
     bool takenSaved_ = false;  // the file "taken" holds taken_
     int failures_ = 0;
 };

@@ -7,8 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 #include "activity/activity_log.h"
 #include "settings/text_routines.h"
@@ -144,7 +148,137 @@ TEST(Spool, TornOrForeignEntriesAreSetAsideNeverLost) {
     // New entries are numbered past every old one.
     std::vector<CollectedLine> lines = {"stationinfo=a@b.example"};
     ASSERT_TRUE(spool.keepLines(lines));
-    EXPECT_EQ("000000000071", lines[0].spoolId);
+    EXPECT_EQ("000000000071/1", lines[0].spoolId);
+}
+
+// A line entry as an earlier version wrote it: one line a file.
+std::string oldEntry(const CollectedLine& line) {
+    return "tarnwick spool line 1\ntext=" + line.text + "\nsender=" + line.sender +
+           "\nmessage-id=" + line.messageId + "\nmail-key=" + line.mailKey +
+           "\nmail=" + std::to_string(line.mail) + "\nof=" + std::to_string(line.linesOfMail) +
+           "\n";
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// The lines of a check are one entry, written with one file sync; a line done is marked, and the
+// entry goes with its last line, the done-log with the last entry. A done-log that names entries
+// no longer there (a power cut brought it back) never marks a later one.
+TEST(Spool, TheLinesOfACheckAreOneEntryThatGoesWithItsLastLine) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    std::vector<CollectedLine> lines = {"stationinfo=a@b.example", "stationinfo=c@d.example",
+                                        "stationinfo=e@f.example"};
+    lines[1].mailKey = "m@d.example 9 ab";
+    lines[1].mail = 2;
+    lines[1].linesOfMail = 1;
+    lines[2].sender = "e@f.example";
+    lines[2].messageId = "r@f.example";
+    lines[2].mail = 3;
+    lines[2].linesOfMail = 1;
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        ASSERT_TRUE(spool.keepLines(lines));
+        EXPECT_EQ(1u, filesIn(dir.file("spool/lines")).size());
+        ASSERT_TRUE(spool.removeLine(lines[1].spoolId));
+        spool.syncDoneMarks();
+    }
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        std::vector<CollectedLine> left = spool.loadLines();
+        ASSERT_EQ(2u, left.size());
+        EXPECT_EQ("stationinfo=a@b.example", left[0].text);
+        const CollectedLine& e = left[1];
+        EXPECT_EQ(std::tuple(lines[2].text, lines[2].sender, lines[2].messageId, 3, 1,
+                             lines[2].spoolId),
+                  std::tuple(e.text, e.sender, e.messageId, e.mail, e.linesOfMail, e.spoolId));
+        // The entry is whole: the mail of the line done is still taken.
+        EXPECT_TRUE(spool.wasTaken("m@d.example 9 ab"));
+        for (const CollectedLine& line : left) ASSERT_TRUE(spool.removeLine(line.spoolId));
+        EXPECT_EQ(std::vector<std::string>{}, filesIn(dir.file("spool/lines")));
+        EXPECT_FALSE(fileExists(dir.file("spool/lines-done")));
+    }
+    writeFile(dir.file("spool/lines-done"),
+              "tarnwick spool lines-done 1\n000000000090/1\n000000000091/1\n0000000");
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        EXPECT_TRUE(spool.loadLines().empty());
+        std::vector<CollectedLine> more = {"stationinfo=g@h.example"};
+        ASSERT_TRUE(spool.keepLines(more));
+        EXPECT_EQ("000000000092/1", more[0].spoolId);
+    }
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    EXPECT_EQ(1u, spool.loadLines().size());
+    EXPECT_TRUE(log.entries().empty());
+}
+
+// Many lines are several entries, made durable by one sync of their folder at the end. A power
+// cut before it may keep one entry and not the next: only a mail all of whose lines came back
+// counts as taken, and the others are read again. Lines that cannot be written are none kept.
+TEST(Spool, ManyLinesAreSeveralEntriesAndAMailCutOffBetweenThemIsReadAgain) {
+    TempDir dir;
+    FakeClock clock;
+    ActivityLog log(clock, "");
+    std::vector<CollectedLine> lines;
+    auto addMail = [&lines](const std::string& key, int mail, int count) {
+        for (int i = 0; i < count; ++i) {
+            CollectedLine line("stationinfo=" + std::string(200, 'a') + "@b.example");
+            line.mailKey = key;
+            line.mail = mail;
+            line.linesOfMail = count;
+            lines.push_back(line);
+        }
+    };
+    addMail("whole@x 1 aa", 1, 500);
+    addMail("across@x 2 bb", 2, 1200);
+    addMail("last@x 3 cc", 3, 1);
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        ASSERT_TRUE(spool.keepLines(lines));
+    }
+    std::vector<std::string> kept = filesIn(dir.file("spool/lines"));
+    ASSERT_EQ(2u, kept.size());
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + kept[1]).c_str()));
+    {
+        Spool spool(dir.path(), log);
+        ASSERT_TRUE(spool.open());
+        std::size_t back = spool.loadLines().size();
+        EXPECT_GT(back, 500u);
+        EXPECT_LT(back, 1700u);
+        EXPECT_TRUE(spool.wasTaken("whole@x 1 aa"));
+        EXPECT_FALSE(spool.wasTaken("across@x 2 bb"));
+        EXPECT_FALSE(spool.wasTaken("last@x 3 cc"));
+    }
+    // The folder for the lines goes while the robot runs (a file stands in its place): nothing
+    // is kept, and the mail is not taken.
+    Spool spool(dir.path(), log);
+    ASSERT_TRUE(spool.open());
+    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + kept[0]).c_str()));
+    ASSERT_EQ(0, rmdir(dir.file("spool/lines").c_str()));
+    writeFile(dir.file("spool/lines"), "");
+    std::vector<CollectedLine> more = {"stationinfo=a@b.example"};
+    more[0].mailKey = "more@x 1 dd";
+    EXPECT_FALSE(spool.keepLines(more));
+    EXPECT_EQ("", more[0].spoolId);
+    EXPECT_FALSE(spool.wasTaken("more@x 1 dd"));
+    EXPECT_EQ(1, spool.failures());
+    EXPECT_THAT(log.entries().back(), HasSubstr("Spool Error: cannot create "));
 }
 
 // A mail is taken once all its lines are kept, in this run or, found whole in the spool, the
@@ -186,8 +320,11 @@ TEST(Spool, AMailIsTakenWhenAllItsLinesAreKept) {
         return taken;
     };
     EXPECT_EQ("one@b.example two@d.example ", takenAfterRestart(4));
-    // The stop came after the first line of mail 1 was kept: mail 1 is read again.
-    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + lines[1].spoolId).c_str()));
+    // An earlier version kept a line a file, and stopped after the first line of mail 1 was
+    // kept: mail 1 is read again.
+    ASSERT_EQ(0, unlink(dir.file("spool/lines/" + lines[0].spoolId.substr(0, 12)).c_str()));
+    for (int i : {0, 2, 3})
+        writeFile(dir.file("spool/lines/00000000000" + std::to_string(i + 1)), oldEntry(lines[i]));
     EXPECT_EQ("two@d.example ", takenAfterRestart(3));
     // Its lines are served before the server was seen to delete it: the mail stays taken across
     // another stop, until the mailbox commits.
