@@ -79,8 +79,7 @@ void playServer(fuzz::PeerSocket& socket, const std::vector<std::string>& record
         std::size_t space = text.find(' ');
         if (!text.empty() && text[0] == 't' && space != std::string::npos)
             tag = text.substr(0, space);
-        if (text.find(kPassword) != std::string::npos &&
-            text.rfind(tag + " LOGIN ", 0) != 0)
+        if (text.find(kPassword) != std::string::npos && text.rfind(tag + " LOGIN ", 0) != 0)
             record.fail("the password sent in " + fuzz::visible(text));
         if (changesMailbox(text) && !keeper.called)
             record.fail("the mailbox changed before the lines were kept: " + text);
@@ -112,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The greeting is the first line of the first record; the rest of it answers the first line.
     std::string first = records[0];
     std::size_t lf = first.find('\n');
-    std::vector<std::string> script{first.substr(0, lf == std::string::npos ? first.size() : lf + 1)};
+    std::vector<std::string> script{
+        first.substr(0, lf == std::string::npos ? first.size() : lf + 1)};
     if (lf != std::string::npos)
         script.push_back(first.substr(lf + 1));
     script.insert(script.end(), records.begin() + 1, records.end());
@@ -147,13 +147,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result == 1 || !error.empty(), "a failure without an error text");
     std::size_t textBytes = 0;
     for (const CollectedLine& line : lines) {
-        FUZZ_CHECK(line.mailKey.rfind("imap INBOX ", 0) == 0, "mail key " + fuzz::visible(line.mailKey));
+        FUZZ_CHECK(line.mailKey.rfind("imap INBOX ", 0) == 0,
+                   "mail key " + fuzz::visible(line.mailKey));
         if (line.isUnservedMail())
             continue;
         textBytes += line.text.size();
-        FUZZ_CHECK(line.text.rfind("eventfilerequest=", 0) == 0 ||
-                       line.text.rfind("stationinfo=", 0) == 0,
-                   "collected line without a lower-case key: " + fuzz::visible(line.text));
+        FUZZ_CHECK(
+            line.text.rfind("eventfilerequest=", 0) == 0 || line.text.rfind("stationinfo=", 0) == 0,
+            "collected line without a lower-case key: " + fuzz::visible(line.text));
         FUZZ_CHECK(!fuzz::hasUpperAscii(line.text),
                    "collected line with a capital letter: " + fuzz::visible(line.text));
         FUZZ_CHECK(isHeaderWord(line.sender), "sender " + fuzz::visible(line.sender));
@@ -164,8 +165,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                std::to_string(keeper.commits) + " commits after result " + std::to_string(result));
 
     const std::string password = kPassword;
-    FUZZ_CHECK(error.find(password) == std::string::npos, "the password in the error text: " + error);
-    FUZZ_CHECK(serverSaid.find(password) == std::string::npos, "the password in what the server said");
+    FUZZ_CHECK(error.find(password) == std::string::npos,
+               "the password in the error text: " + error);
+    FUZZ_CHECK(serverSaid.find(password) == std::string::npos,
+               "the password in what the server said");
     for (const std::string& entry : log.entries())
         FUZZ_CHECK(entry.find(password) == std::string::npos, "the password in the log: " + entry);
     FUZZ_CHECK(fuzz::readBytes(dir.file("tarnwick.log")).find(password) == std::string::npos,

@@ -41,7 +41,8 @@ bool literalAtEnd(const std::string& line, std::size_t& size) {
     if (!digits.empty() && digits.back() == '+')
         digits.pop_back();
     if (digits.empty() || digits.size() > 12 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        !std::all_of(digits.begin(), digits.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         return false;
     size = std::stoull(digits);
     return true;
@@ -135,7 +136,8 @@ int ImapConnection::greet() {
     std::size_t at = reply_.find("[CAPABILITY ");
     if (at != std::string::npos) {
         std::size_t end = reply_.find(']', at);
-        takeCapabilities(std::string_view(reply_).substr(at + 12, end == std::string::npos ? std::string::npos : end - at - 12));
+        takeCapabilities(std::string_view(reply_).substr(
+            at + 12, end == std::string::npos ? std::string::npos : end - at - 12));
     }
     return 1;
 }
@@ -215,7 +217,8 @@ int ImapConnection::passwordLogin() {
     const std::string user = ctx_.settings.popUser.str();
     const std::string password = ctx_.settings.popPassword.str();
     if (hasCapability("AUTH=PLAIN")) {
-        std::string response = base64Of(std::string(1, '\0') + user + std::string(1, '\0') + password);
+        std::string response =
+            base64Of(std::string(1, '\0') + user + std::string(1, '\0') + password);
         Status status;
         if (hasCapability("SASL-IR")) {
             status = command("AUTHENTICATE PLAIN " + response, nullptr, 19);

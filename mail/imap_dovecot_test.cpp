@@ -12,8 +12,8 @@
 #include "mail/test_mail_context.h"
 #include "spool/spool.h"
 #include "testing/dovecot_fixture.h"
-#include "testing/test_certificates.h"
 #include "testing/temp_dir.h"
+#include "testing/test_certificates.h"
 
 // The IMAP check against a real Dovecot imapd of the test's own, over TLS.
 
@@ -82,11 +82,13 @@ class ImapDovecotTest : public ::testing::Test {
         env.settings.popServer = "imaps://127.0.0.1:" + std::to_string(dovecot.imapsPort());
     }
     void deliverRequests() {
-        dovecot.deliver("From: ann@example.org\r\nMessage-ID: <a1@example.org>\r\n"
-                        "Subject: data\r\n\r\nstationinfo=ann@example.org\r\n"
-                        ".a line that begins with a dot\r\n");
-        dovecot.deliver("From: bob@example.org\r\nMessage-ID: <b1@example.org>\r\n"
-                        "Subject: nothing\r\n\r\njust text\r\n");
+        dovecot.deliver(
+            "From: ann@example.org\r\nMessage-ID: <a1@example.org>\r\n"
+            "Subject: data\r\n\r\nstationinfo=ann@example.org\r\n"
+            ".a line that begins with a dot\r\n");
+        dovecot.deliver(
+            "From: bob@example.org\r\nMessage-ID: <b1@example.org>\r\n"
+            "Subject: nothing\r\n\r\njust text\r\n");
     }
     int check(LineKeeper* keeper = nullptr) {
         return readImapMailbox(env.context, lines, error, &serverSaid, keeper);
@@ -124,9 +126,10 @@ TEST_F(ImapDovecotTest, EveryMailIsServedThenMovedOrDeleted) {
         server.enableImap(c.move);
         std::string why;
         ASSERT_TRUE(server.start(&why)) << why;
-        server.deliver("From: ann@example.org\r\nMessage-ID: <a1@example.org>\r\n"
-                       "Subject: data\r\n\r\nstationinfo=ann@example.org\r\n"
-                       ".eventfilerequest=a line that begins with a dot\r\n");
+        server.deliver(
+            "From: ann@example.org\r\nMessage-ID: <a1@example.org>\r\n"
+            "Subject: data\r\n\r\nstationinfo=ann@example.org\r\n"
+            ".eventfilerequest=a line that begins with a dot\r\n");
         server.deliver("From: bob@example.org\r\nSubject: nothing\r\n\r\njust text\r\n");
         fresh.settings.popUser = server.user();
         fresh.settings.popPassword = server.password();
@@ -207,8 +210,9 @@ TEST_F(ImapDovecotTest, AStopBetweenKeepingAndMovingNeitherServesTwiceNorLoses) 
         server.enableImap();
         std::string why;
         ASSERT_TRUE(server.start(&why)) << why;
-        server.deliver("From: ann@example.org\r\nMessage-ID: <a1@example.org>\r\n\r\n"
-                       "stationinfo=ann@example.org\r\n");
+        server.deliver(
+            "From: ann@example.org\r\nMessage-ID: <a1@example.org>\r\n\r\n"
+            "stationinfo=ann@example.org\r\n");
         fresh.settings.popUser = server.user();
         fresh.settings.popPassword = server.password();
         fresh.settings.popServer = "imaps://127.0.0.1:" + std::to_string(server.imapsPort());
@@ -227,8 +231,9 @@ TEST_F(ImapDovecotTest, AStopBetweenKeepingAndMovingNeitherServesTwiceNorLoses) 
         ASSERT_TRUE(server.start(&why)) << why;
         fresh.settings.popServer = "imaps://127.0.0.1:" + std::to_string(server.imapsPort());
         // A new mail that takes the kept mail's UID under the new UIDVALIDITY is served.
-        server.deliver("From: bob@example.org\r\nMessage-ID: <b1@example.org>\r\n\r\n"
-                       "stationinfo=bob@example.org\r\n");
+        server.deliver(
+            "From: bob@example.org\r\nMessage-ID: <b1@example.org>\r\n\r\n"
+            "stationinfo=bob@example.org\r\n");
 
         Spool spool(configDir.path(), fresh.log);  // the next run
         ASSERT_TRUE(spool.open());

@@ -148,8 +148,11 @@ int ImapSession::login() {
 
 // SELECT (or EXAMINE) the folder: its UIDVALIDITY and message count.
 int ImapSession::selectFolder(const char* verb) {
-    if (imap_->command(std::string(verb) + " " + imapQuoted(address_.folder)) != ImapConnection::kOk)
-        return fail("IMAP folder " + address_.folder + " cannot be selected: " + imap_->replyWords()), 0;
+    if (imap_->command(std::string(verb) + " " + imapQuoted(address_.folder)) !=
+        ImapConnection::kOk)
+        return fail("IMAP folder " + address_.folder +
+                    " cannot be selected: " + imap_->replyWords()),
+               0;
     for (const std::string& line : imap_->untagged()) {
         codeNumber(line, "UIDVALIDITY", uidValidity_);
         if (line.size() > 9 && toUpperAscii(line).ends_with(" EXISTS"))
@@ -173,8 +176,10 @@ int ImapSession::readMailbox() {
     if (keeper_) {
         taken = std::make_unique<ImapTakenMails>(*keeper_, address_.folder, uidValidity_);
         if (taken->validityChanged())
-            ctx_.log.logMsg(true, "IMAP folder %s has a new UIDVALIDITY %u: mails read before "
-                            "are known by their Message-ID", address_.folder.c_str(), uidValidity_);
+            ctx_.log.logMsg(true,
+                            "IMAP folder %s has a new UIDVALIDITY %u: mails read before "
+                            "are known by their Message-ID",
+                            address_.folder.c_str(), uidValidity_);
     }
     std::vector<std::uint32_t> done;
     int result = 1;
@@ -212,9 +217,9 @@ int ImapSession::readMailbox() {
 bool ImapSession::fetchMail(std::uint32_t uid, int mail, LineKeeper* keeper, bool& done) {
     MessageLines message(buffer_);
     bool bodyRead = false;
-    ImapConnection::Status status = imap_->command(
-        "UID FETCH " + std::to_string(uid) + " (INTERNALDATE BODY.PEEK[])",
-        [&](std::size_t size) { return readBody(size, message, bodyRead); });
+    ImapConnection::Status status =
+        imap_->command("UID FETCH " + std::to_string(uid) + " (INTERNALDATE BODY.PEEK[])",
+                       [&](std::size_t size) { return readBody(size, message, bodyRead); });
     if (status == ImapConnection::kLost)
         return fail(error_.empty() ? "IMAP Get Char Error" : error_);
     if (status != ImapConnection::kOk || !bodyRead) {

@@ -16,7 +16,6 @@ std::string replyText(std::string_view raw) {
     return text;
 }
 
-
 // Whether the mail in the buffer may be parsed: not when parsing it stopped the robot twice.
 // It is then set aside by the keeper and deleted, or left on the server when it could not be.
 LineKeeper::Reading MailLineCollector::mayParse(std::string_view mail, const std::string& digest) {
@@ -30,8 +29,10 @@ LineKeeper::Reading MailLineCollector::mayParse(std::string_view mail, const std
         ctx_.log.logMsg(true, "Mail <%s> from %s set aside: reading it stopped the robot twice",
                         id.c_str(), sender.c_str());
     else
-        ctx_.log.logMsg(true, "Mail <%s> from %s left on the server: reading it stopped the "
-                        "robot twice and it could not be set aside", id.c_str(), sender.c_str());
+        ctx_.log.logMsg(true,
+                        "Mail <%s> from %s left on the server: reading it stopped the "
+                        "robot twice and it could not be set aside",
+                        id.c_str(), sender.c_str());
     return verdict;
 }
 
@@ -58,8 +59,9 @@ bool MailLineCollector::collect(MessageBuffer& buffer, MessageLines& message, in
     }
     // Known by its Message-ID and its content, so a different mail that reuses the Message-ID
     // is served.
-    std::string content =
-        reading.messageId.empty() ? std::string() : reading.messageId + " " + message.fingerprint(digest);
+    std::string content = reading.messageId.empty()
+                              ? std::string()
+                              : reading.messageId + " " + message.fingerprint(digest);
     std::string mailKey =
         keyPrefix.empty() ? content : keyPrefix + (content.empty() ? std::string("-") : content);
     if (keeper_ && !mailKey.empty() && keeper_->wasTaken(mailKey)) {
@@ -95,7 +97,8 @@ bool MailLineCollector::collect(MessageBuffer& buffer, MessageLines& message, in
 
 // A mail that gave no request line is named in the list; when it held a request key its sender
 // is told why nothing was served, through a line of its own.
-void MailLineCollector::noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail) {
+void MailLineCollector::noteMailWithoutLines(const MailReading& reading, UnservedKey unserved,
+                                             int mail) {
     std::string from = reading.from.empty() ? "<>" : reading.from;
     if (unserved == UnservedKey::kNone) {
         ctx_.log.logMsg(false, "Mail from %s: no request lines", from.c_str());
@@ -111,4 +114,3 @@ void MailLineCollector::noteMailWithoutLines(const MailReading& reading, Unserve
     line.linesOfMail = 1;
     lines_.push_back(std::move(line));
 }
-
