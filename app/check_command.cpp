@@ -16,6 +16,7 @@
 #include "accounts/token_command.h"
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
+#include "app/exit_codes.h"
 #include "app/transcript_printer.h"
 #include "mail/mail_context.h"
 #include "mail/imap_address.h"
@@ -34,21 +35,23 @@ class Steps {
   public:
     explicit Steps(std::ostream& out) : out_(out) {}
     void ok(const std::string& what) { out_ << secrets_.apply("ok    " + what) << std::endl; }
-    void fail(const std::string& what, const std::string& why) {
+    // A failed step; the run's exit code is that of the first one.
+    void fail(const std::string& what, const std::string& why, int code = kExitSettingsError) {
         out_ << secrets_.apply("FAIL  " + what + ": " + why) << std::endl;
-        failed_ = true;
+        if (exitCode_ == kExitOk)
+            exitCode_ = code;
     }
     void note(const std::string& what) { out_ << secrets_.apply("note  " + what) << std::endl; }
     // Something to mend that does not stop a run.
     void warn(const std::string& what) { out_ << secrets_.apply("warn  " + what) << std::endl; }
     // A line under the step before, as it stands.
     void detail(const std::string& line) { out_ << secrets_.apply("      " + line) << std::endl; }
-    bool failed() const { return failed_; }
+    int exitCode() const { return exitCode_; }
     void addSecrets(const SecretMask& secrets) { secrets_.add(secrets); }
 
   private:
     std::ostream& out_;
-    bool failed_ = false;
+    int exitCode_ = kExitOk;
     SecretMask secrets_;
 };
 
@@ -174,7 +177,8 @@ void checkImap(Steps& steps, MailContext& context) {
     int messages = 0;
     std::string error, said, mechanism, notes;
     if (!checkImapMailbox(context, messages, error, &said, &mechanism, &notes)) {
-        steps.fail(what, said.empty() ? error : error + "; the server said: " + said);
+        steps.fail(what, said.empty() ? error : error + "; the server said: " + said,
+                   mailFailureExitCode(error));
         return;
     }
     steps.ok(what + ": logged in as " + settings.popUser.str() + " with " + mechanism + ", " +
@@ -194,7 +198,8 @@ void checkPop(Steps& steps, MailContext& context) {
     int messages = 0;
     std::string error, said, mechanism;
     if (!checkMailbox(context, messages, error, &said, &mechanism)) {
-        steps.fail(what, said.empty() ? error : error + "; the server said: " + said);
+        steps.fail(what, said.empty() ? error : error + "; the server said: " + said,
+                   mailFailureExitCode(error));
         return;
     }
     steps.ok(what + ": logged in as " + settings.popUser.str() + " with " + mechanism + ", " +
@@ -213,12 +218,13 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
     std::string error, mechanism;
     if (!smtpCheckLogin(context, error, &mechanism)) {
         // The server's own words, when the dialogue logged them.
+        std::string said;
         for (std::size_t i = before; i < entries.lines.size(); ++i) {
             std::size_t at = entries.lines[i].find("SMTP server said: ");
             if (at != std::string::npos)
-                error += "; the server said: " + entries.lines[i].substr(at + 18);
+                said += "; the server said: " + entries.lines[i].substr(at + 18);
         }
-        steps.fail(what, error);
+        steps.fail(what, error + said, mailFailureExitCode(error));
         return;
     }
     steps.ok(what +
@@ -245,14 +251,14 @@ void checkTokens(Steps& steps, const MailerSettings& settings, AccountTokens& to
             if (tokens.accessToken(account, false, token, error))
                 steps.ok(what + ": a token was printed");
             else
-                steps.fail(what, error);
+                steps.fail(what, error, kExitLoginError);
         } else if (!clientChecked) {
             clientChecked = true;
             if (tokens.accessToken(account, false, token, error))
                 steps.ok("OAuth2 token from " + tokens.tokenHost() + ": expires in " +
                          std::to_string(tokens.lastExpiresIn()) + " s");
             else
-                steps.fail("OAuth2 token", error);
+                steps.fail("OAuth2 token", error, kExitLoginError);
         }
     }
 }
@@ -288,11 +294,11 @@ int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int 
     TranscriptPrinter transcript(dialogue ? *dialogue : out, log.secrets());
     if (dialogue)
         tokens.setTranscript(&transcript);
-    MailContext context{settings, log, statistics, clock, timeoutMs, &tokens,
-                        dialogue ? &transcript : nullptr};
+    MailContext context{
+        settings, log, statistics, clock, timeoutMs, &tokens, dialogue ? &transcript : nullptr};
     checkTokens(steps, settings, tokens);
     checkPop(steps, context);
     checkSmtp(steps, context, entries);
     log.setView(nullptr);
-    return steps.failed() ? 1 : 0;
+    return steps.exitCode();
 }

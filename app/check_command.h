@@ -24,6 +24,8 @@ class Clock;
 // token or secret appears in the output. timeoutMs is the wait for every
 // socket read and write. With dialogue set, the mail dialogues and the OAuth2 token steps are
 // shown there as TranscriptPrinter prints them, their secrets masked. Returns 0 when every
-// step passed, 1 when one failed.
+// step passed, else the exit code of the first step that failed: kExitSettingsError for the
+// settings, recorder systems and folders, kExitConnectionError for a server not reached,
+// kExitLoginError for a login or token refused, kExitMailCheckFailed for any other failure.
 int runCheck(Clock& clock, const std::string& configDir, std::ostream& out, int timeoutMs = 30000,
              std::ostream* dialogue = nullptr);

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "app/exit_codes.h"
 #include "mail/base64.h"
 #include "settings/mailer_settings.h"
 #include "testing/dovecot_fixture.h"
@@ -103,7 +104,7 @@ TEST_F(CheckCommandTest, GoodPasswordsPassEveryStepWithNothingDeletedAndNothingS
 TEST_F(CheckCommandTest, WrongPasswordsFailTheirStepsWithTheServersWords) {
     writeSettings("pop-wrong", "smtp-wrong");
     std::string out;
-    EXPECT_EQ(1, check(out)) << out;
+    EXPECT_EQ(kExitLoginError, check(out)) << out;
     EXPECT_EQ(localLines() + "FAIL  POP3 " + dovecot.address() +
                   ": User Login Password Error; the server said: -ERR [AUTH] Authentication "
                   "failed.\n" +
@@ -174,6 +175,10 @@ TEST_F(CheckCommandTest, AnImapMailboxIsCheckedWithItsFolderAndDoneFolder) {
     EXPECT_NE(std::string::npos, dialogue.find("IMAP > t2 EXAMINE \"INBOX\"\n")) << dialogue;
     EXPECT_EQ(std::string::npos, dialogue.find("pop-secret")) << dialogue;
     EXPECT_EQ(1, imap.messageCount());
+
+    imap.stop();  // a mailbox not reached is a connection error
+    EXPECT_EQ(kExitConnectionError, check(out)) << out;
+    EXPECT_NE(std::string::npos, out.find("FAIL  IMAP " + server + ": IMAP Connect Error")) << out;
 }
 
 TEST_F(CheckCommandTest, UnknownKeysAndAFileOthersCanReadAreWarnedOf) {
@@ -192,7 +197,7 @@ TEST_F(CheckCommandTest, UnknownKeysAndAFileOthersCanReadAreWarnedOf) {
 
 TEST_F(CheckCommandTest, AMissingSettingsFileFailsAndIsNotCreated) {
     std::string out;
-    EXPECT_EQ(1, check(out));
+    EXPECT_EQ(kExitSettingsError, check(out));
     EXPECT_EQ("FAIL  settings " + dir.file("tarnwick.ini") +
                   ": cannot be read: No such file or directory\n"
                   "FAIL  first recorder system: MornakDir is not set\n"
@@ -209,7 +214,7 @@ TEST_F(CheckCommandTest, AnUnusableFolderAndAMissingRecorderConfigurationFail) {
     ::unlink(dir.file("m/mornak.ini").c_str());
     ::rmdir(dir.file("req").c_str());
     std::string out;
-    EXPECT_EQ(1, check(out));
+    EXPECT_EQ(kExitSettingsError, check(out));
     EXPECT_NE(std::string::npos,
               out.find("FAIL  first recorder system " + dir.file("m/mornak.ini") +
                        ": cannot be read: No such file or directory\n"

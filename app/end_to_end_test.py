@@ -290,7 +290,7 @@ class EndToEnd(unittest.TestCase):
         command = (f"sh -c 'echo x >> {counter}; echo bad-token-$(wc -l < {counter})'")
         s.write_settings(s.settings + f"PopTokenCommand={command}\nSmtpTokenCommand={command}\n")
         code, out = s.check()
-        self.assertEqual(1, code, out)
+        self.assertEqual(7, code, out)  # a login refused
         words = '{"status": "invalid_token", "schemes": "bearer", "scope": "mail"}'
         self.assertIn(f"FAIL  POP3 127.0.0.1:{s.dovecot.port}: the server refused the OAuth2 "
                       'token: {"status":"invalid_token"}', out)
@@ -432,6 +432,27 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(["0302181430.bhz.mqx"], os.listdir(os.path.join(undelivered, folder)))
         self.assertEqual([], os.listdir(s.temp))
 
+    def test_a_refused_smtp_login_holds_the_replies_until_a_reload_mends_it(self):
+        s = self.station(smtp_login=("robot", "smtp-secret"))
+        s.write_settings(s.settings.replace("smtp-secret".encode().hex(), "wrong".encode().hex()))
+        s.mail(REQUEST.format(channels="bhz", reply="a@x.example"))
+        code, out = s.run()
+        self.assertEqual(8, code, out)  # held, not given up: no try used
+        held = "Replies held: Bad authentication response from mail server"
+        self.assertEqual(1, s.log().count(held))
+        robot = subprocess.Popen([TARNWICK, "--headless", "--config-dir", s.config, "--tick-ms",
+                                  TICK_MS], stdout=subprocess.DEVNULL, env=s.environment)
+        self.addCleanup(robot.wait)
+        self.addCleanup(robot.terminate)
+        resumed = "Resuming 0 requests and 1 unsent replies"
+        wait_for(lambda: resumed in safe_log(s) and held in safe_log(s),
+                 "the resumed reply held again")  # the log is begun anew at each start
+        s.write_settings(s.settings)
+        robot.send_signal(signal.SIGHUP)
+        wait_for(lambda: s.smtp.messages, "the held reply sent after the reload")
+        self.assertEqual("Your Event File", parse(s.smtp.messages[0])["Subject"])
+        self.assertNotIn("Can't resend event files", s.log())
+
     def test_auth_login_to_the_smtp_server(self):
         s = self.station(smtp_login=("robot", "smtp-secret"))
         s.mail("stationinfo=a@x.example")
@@ -466,11 +487,11 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(f"tarnwick: {s.config}: is writable by its group (mode 0775); "
                          f"chmod go-w {s.config}\n", refused.stderr)
 
-    def test_a_failing_mailbox_gives_exit_code_one(self):
+    def test_a_mailbox_not_reached_gives_the_connection_error_code(self):
         s = self.station()
         s.dovecot.stop()
         code, out = s.run()
-        self.assertEqual(1, code, out)
+        self.assertEqual(6, code, out)
         self.assertIn("POP Error: POP Connect Error", s.log())
 
 

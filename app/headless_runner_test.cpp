@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/exit_codes.h"
 #include "testing/process.h"
 #include "testing/temp_dir.h"
 
@@ -29,7 +30,7 @@ TEST(TarnwickProcess, OnceOnAnEmptyDirWritesTheDefaultsAndFindsPollingOff) {
                            "--tick-ms", "10"},
                           10000, &out);
     // The defaults are incomplete, so polling is off and the one check cannot run.
-    EXPECT_EQ(1, code) << out;
+    EXPECT_EQ(kExitSettingsError, code) << out;
     constexpr char defaults[] =
         "StationName=\nPopEnable=0\nPopServer=\nPopUser=\nPopKeyStr=\nPopCheckTime=2\n"
         "SmtpServer=\nSmtpAuth=0\nSmtpUser=\nSmtpKeyStr=\nFromUser=\nTempDir=\nMapDrive=\0\n"

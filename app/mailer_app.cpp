@@ -1,6 +1,7 @@
 #include "app/mailer_app.h"
 
 #include "accounts/secrets.h"
+#include "app/exit_codes.h"
 #include "mail/imap_idle.h"
 #include "mail/network_transport.h"
 #include "platform/clock.h"
@@ -100,6 +101,9 @@ void MailerApp::reload() {
     logSettingsProblems(problems);
     loadRecorderSystems();
     settleMailChecking(fileRead, problems);
+    // Replies held for the settings go out as soon as the new ones are read.
+    if (cycle_.heldReplies() > 0)
+        cycle_.resendSoon();
 }
 
 void MailerApp::settleMailChecking(bool fileRead, const std::vector<std::string>& problems) {
@@ -129,7 +133,11 @@ void MailerApp::loadRecorderSystems() {
 
 int MailerApp::exitCode() const {
     if (cycle_.droppedReplies() > 0)
-        return 2;
+        return kExitReplyGivenUp;
+    if (cycle_.heldReplies() > 0)
+        return kExitRepliesHeld;
     bool spoolFailed = spool_.failures() > 0 || cycle_.heldLines() > 0;
-    return cycle_.mailCheckFailed() || spoolFailed ? 1 : 0;
+    if (cycle_.mailCheckFailed())
+        return mailFailureExitCode(cycle_.mailCheckError());
+    return spoolFailed ? kExitMailCheckFailed : kExitOk;
 }

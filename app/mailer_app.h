@@ -90,7 +90,7 @@ class MailerApp {
     // queue.
     int repliesGivenUp() const { return cycle_.droppedReplies(); }
     // Replies now held back by a station-side SMTP fault; none while no such fault holds them.
-    int heldReplies() const { return 0; }
+    int heldReplies() const { return static_cast<int>(cycle_.heldReplies()); }
 
     // When the run started (startUp), and the last tick whose mail check read the mailbox (0:
     // none yet), in calendar seconds.

@@ -258,8 +258,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ServerRecord record;
     peer.start([&](fuzz::PeerSocket& socket) { playServer(socket, script, record); });
     std::string error;
-    bool refusedForGood = false;
-    int result = SendMimeMsg(context, job, text, error, &refusedForGood);
+    SendFailure failure = SendFailure::kTryAgain;
+    int result = SendMimeMsg(context, job, text, error, &failure);
     peer.finish();
 
     fuzz::note("result " + std::to_string(result) + ", " + std::to_string(record.messages.size()) +
@@ -276,7 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(record.messages.size() == 1 && record.lastMessageReply == 250,
                    "a success without the message answered 250");
         FUZZ_CHECK(record.sawQuit, "a success without QUIT");
-        FUZZ_CHECK(!refusedForGood, "a success refused for good");
+        FUZZ_CHECK(failure == SendFailure::kTryAgain, "a success with a failure's meaning");
     }
 
     const std::string password = kPassword;

@@ -347,16 +347,16 @@ int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string
 }
 
 int sendMailJob(MailContext& context, const MailJob& job, std::string& error,
-                bool* refusedForGood) {
+                SendFailure* failure) {
     error.clear();
-    if (refusedForGood)
-        *refusedForGood = false;
+    if (failure)
+        *failure = SendFailure::kTryAgain;
     std::string text;
     if (!MakeMimeMsg(context.clock, job, text, error)) {
         context.log.logMsg(true, "MakeMimeMsg Error=%s", error.c_str());
         return 0;
     }
-    int sent = SendMimeMsg(context, job, text, error, refusedForGood);
+    int sent = SendMimeMsg(context, job, text, error, failure);
     if (!sent)
         context.log.logMsg(true, "SendMimeMsg Error=%s", error.c_str());
     return sent;

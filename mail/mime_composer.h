@@ -5,6 +5,7 @@
 
 #include "mail/mail_context.h"
 #include "mail/mail_job.h"
+#include "mail/send_failure.h"
 #include "platform/clock.h"
 
 // The number in the part boundary "=====================_%d==_" of a message composed at the
@@ -40,6 +41,6 @@ int MakeMimeMsg(Clock& clock, const MailJob& job, std::string& text, std::string
 // through SMTP. Returns 1 when the server accepted it; 0 otherwise with the reason in error,
 // after logging "MakeMimeMsg Error=%s" or "SendMimeMsg Error=%s" to the list and the file. A
 // failed composition opens no connection. The job is only read.
-// refusedForGood (if given) tells whether the SMTP server refused the mail for good (5xx).
+// failure (if given) tells what a failure means for the reply (see SendFailure).
 int sendMailJob(MailContext& context, const MailJob& job, std::string& error,
-                bool* refusedForGood = nullptr);
+                SendFailure* failure = nullptr);

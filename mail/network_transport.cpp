@@ -16,7 +16,7 @@ int NetworkMailTransport::readMailbox(std::vector<CollectedLine>& lines, std::st
 }
 
 int NetworkMailTransport::sendMailJob(const MailJob& job, std::string& error) {
-    int sent = ::sendMailJob(context_, job, error, &refusedForGood_);
+    int sent = ::sendMailJob(context_, job, error, &lastFailure_);
     if (!sent)
         ++context_.statistics.sendFailures;
     else if (job.arrival > 0)

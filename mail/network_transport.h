@@ -17,11 +17,11 @@ public:
     int sendMailJob(const MailJob& job, std::string& error) override;
     std::string popServerSaid() const override { return popServerSaid_; }
     int mailsRead() const override { return mailsRead_; }
-    bool lastSendRefusedForGood() const override { return refusedForGood_; }
+    SendFailure lastSendFailure() const override { return lastFailure_; }
 
 private:
     MailContext context_;
     std::string popServerSaid_;
     int mailsRead_ = 0;
-    bool refusedForGood_ = false;
+    SendFailure lastFailure_ = SendFailure::kTryAgain;
 };

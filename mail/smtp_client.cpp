@@ -15,8 +15,8 @@
 
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
-#include "mail/base64.h"
 #include "mail/access_token.h"
+#include "mail/base64.h"
 #include "mail/mail_error.h"
 #include "mail/sasl_oauth.h"
 #include "settings/mailer_settings.h"
@@ -94,6 +94,17 @@ std::string formatCommand(std::string_view format, const std::string& argument) 
     return command;
 }
 
+// A refusal at RCPT that is about the station, not the recipient: servers that delay their
+// refusals of the greeting name, the sender or the client until RCPT (Postfix does by default)
+// say so in these words.
+bool refusesTheStation(const std::string& reply) {
+    for (const char* words :
+         {"Helo command rejected", "Sender address rejected", "Client host rejected"})
+        if (reply.find(words) != std::string::npos)
+            return true;
+    return false;
+}
+
 // Announces every name of the recipient list. Returns 1, or 0 after smtpFail.
 int sendRecipients(SmtpDialogue& dialogue, const std::string& recipients) {
     std::size_t start = recipients.find_first_not_of(kNameSeparators);
@@ -102,7 +113,10 @@ int sendRecipients(SmtpDialogue& dialogue, const std::string& recipients) {
         std::string name = recipients.substr(start, end == std::string::npos ? end : end - start);
         sendCommand(dialogue, formatCommand("RCPT To: <%s>\r\n", name));
         if (smtpReadReply(dialogue) != 250) {
+            bool station = refusesTheStation(dialogue.replyLine);
             smtpFail(dialogue, "The mail server doesn't like the name %s", name.c_str());
+            if (station)
+                dialogue.failure = SendFailure::kStationSide;
             return 0;
         }
         start = end == std::string::npos ? end : recipients.find_first_not_of(kNameSeparators, end);
@@ -188,6 +202,7 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
     }
     dialogue.conn = conn;
     if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn, server.host) != 0) {
+        dialogue.failure = SendFailure::kStationSide;
         releaseConnection(dialogue);
         return 0;
     }
@@ -218,9 +233,16 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
     dialogue.error = text;
     dialogue.context.log.logMsg(true, "SMTP Error: %s", text);
     const std::string& reply = dialogue.replyLine;
-    dialogue.refusedForGood = reply.size() >= 4 && reply[0] == '5' &&
-                              std::isdigit(static_cast<unsigned char>(reply[1])) &&
-                              std::isdigit(static_cast<unsigned char>(reply[2]));
+    bool answered = reply.size() >= 4 && (reply[0] == '4' || reply[0] == '5') &&
+                    std::isdigit(static_cast<unsigned char>(reply[1])) &&
+                    std::isdigit(static_cast<unsigned char>(reply[2]));
+    // Before the recipients every refusal is of the station's own side; after, a 5xx refuses
+    // this mail for good.
+    if (dialogue.atRecipients)
+        dialogue.failure =
+            answered && reply[0] == '5' ? SendFailure::kRefusedForGood : SendFailure::kTryAgain;
+    else if (answered)
+        dialogue.failure = SendFailure::kStationSide;
     if (dialogue.tls != TlsMode::kPlain && !reply.empty() && reply[0] >= '2' && reply[0] <= '5') {
         std::string said = withoutSecret(
             withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password),
@@ -275,8 +297,8 @@ bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
 
 int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
     int code = smtpEhlo(dialogue, localHost);
-    if (code != 250 && dialogue.tls == TlsMode::kImplicit &&
-        !dialogue.context.settings.smtpAuth && !smtpUsesOAuth2(dialogue.context.settings)) {
+    if (code != 250 && dialogue.tls == TlsMode::kImplicit && !dialogue.context.settings.smtpAuth &&
+        !smtpUsesOAuth2(dialogue.context.settings)) {
         sendCommand(dialogue, formatCommand("HELO %s\r\n", localHost));
         code = smtpReadReply(dialogue);
     }
@@ -289,6 +311,7 @@ int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
     if (!smtpOffers(dialogue, "STARTTLS")) {
         smtpFail(dialogue, "SMTP server %s does not offer STARTTLS: no password sent",
                  dialogue.host.c_str());
+        dialogue.failure = SendFailure::kStationSide;
         return 0;
     }
     sendCommand(dialogue, "STARTTLS\r\n");
@@ -299,6 +322,7 @@ int smtpGreetSecurely(SmtpDialogue& dialogue, const std::string& localHost) {
     }
     if (gensock_start_tls(dialogue.conn, dialogue.host) != 0) {
         dialogue.context.log.logMsg(true, "SMTP Error: %s", dialogue.error.c_str());
+        dialogue.failure = SendFailure::kStationSide;
         releaseConnection(dialogue);
         return 0;
     }
@@ -327,6 +351,7 @@ int smtpAuthOAuth2(SmtpDialogue& dialogue) {
     if (mechanism.empty()) {
         smtpFail(dialogue, "SMTP server %s offers no OAuth2 login (AUTH OAUTHBEARER or XOAUTH2)",
                  dialogue.host.c_str());
+        dialogue.failure = SendFailure::kStationSide;
         return 0;
     }
     const std::string& user = dialogue.context.settings.smtpUser.str();
@@ -458,6 +483,7 @@ int smtpEnvelope(SmtpDialogue& dialogue, const MailJob& job, const std::string& 
         smtpFail(dialogue, "SMTP Error, server does not like From: field.");
         return 0;
     }
+    dialogue.atRecipients = true;
     if (!sendRecipients(dialogue, recipients))
         return 0;
     sendCommand(dialogue, "DATA\r\n");
@@ -518,9 +544,11 @@ int deliver(SmtpDialogue& dialogue, const MailJob& job, const std::string& text)
 // Runs the dialogue; with an OAuth2 login, takes the access token first, and once more anew
 // when the server refused it (a second dialogue then).
 template <typename Run>
-int withToken(MailContext& context, std::string& error, bool* refusedForGood,
+int withToken(MailContext& context, std::string& error, SendFailure* failure,
               std::string* mechanism, Run run) {
     const bool oauth = smtpUsesOAuth2(context.settings);
+    if (failure)
+        *failure = SendFailure::kTryAgain;
     for (bool fresh : {false, true}) {
         error.clear();
         SmtpDialogue dialogue(context, error);
@@ -528,14 +556,14 @@ int withToken(MailContext& context, std::string& error, bool* refusedForGood,
             setMailError(error, "OAuth2 login asked for, but no token source is set up");
             return 0;
         }
-        if (oauth && !context.tokens->accessToken(MailAccount::kSmtp, fresh, dialogue.token,
-                                                  error)) {
+        if (oauth &&
+            !context.tokens->accessToken(MailAccount::kSmtp, fresh, dialogue.token, error)) {
             context.log.logMsg(true, "SMTP Error: %s", error.c_str());
             return 0;
         }
         int result = run(dialogue);
-        if (refusedForGood)
-            *refusedForGood = !result && dialogue.refusedForGood;
+        if (failure)
+            *failure = dialogue.failure;
         if (mechanism)
             *mechanism = dialogue.mechanism;
         if (result || !dialogue.tokenRefused || fresh)
@@ -547,8 +575,8 @@ int withToken(MailContext& context, std::string& error, bool* refusedForGood,
 }  // namespace
 
 int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
-                std::string& error, bool* refusedForGood) {
-    return withToken(context, error, refusedForGood, nullptr,
+                std::string& error, SendFailure* failure) {
+    return withToken(context, error, failure, nullptr,
                      [&](SmtpDialogue& dialogue) { return deliver(dialogue, job, text); });
 }
 

@@ -7,6 +7,7 @@
 #include "mail/connection.h"
 #include "mail/mail_context.h"
 #include "mail/mail_job.h"
+#include "mail/send_failure.h"
 #include "mail/server_address.h"
 
 // The SMTP side of the robot: one dialogue per message, on a connection to the smtpServer of
@@ -32,7 +33,8 @@ struct SmtpDialogue {
     std::string password;                 // never shown: masked in what the server said
     std::string token;                    // the OAuth2 access token; never shown either
     std::string mechanism;                // how the login succeeded: LOGIN, PLAIN, XOAUTH2...
-    bool refusedForGood = false;          // the server gave a 5xx answer: no retry helps
+    bool atRecipients = false;            // the sender was taken: refusals now concern the mail
+    SendFailure failure = SendFailure::kTryAgain;  // why the dialogue failed, once it has
     bool tokenRefused = false;            // the server refused the OAuth2 token
 };
 
@@ -40,11 +42,10 @@ struct SmtpDialogue {
 // the data) and QUIT went out; 0 otherwise, with the reason in error. The connection is
 // released exactly once either way. With SmtpAuthMethod=oauth2 the access token comes from
 // context.tokens first (a failure there is logged "SMTP Error: %s" and nothing is connected);
-// a token the server refuses is fetched anew and the dialogue run once more.
-// refusedForGood (if given) tells whether the failure was the server's permanent refusal (a
-// 5xx answer), which no later try can mend.
+// a token the server refused is fetched anew and the dialogue run once more.
+// failure (if given) tells what a failure means for the reply (see SendFailure).
 int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& text,
-                std::string& error, bool* refusedForGood = nullptr);
+                std::string& error, SendFailure* failure = nullptr);
 
 // The recipient list of a To text: blanks dropped, "(comments)" and 'quoted text' dropped,
 // every other character kept. At most 511 characters.

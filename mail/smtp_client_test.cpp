@@ -334,7 +334,9 @@ TEST(SmtpSendText, StuffsDotsDropsDoubledCarriageReturnsAndEndsTheData) {
 TEST(SmtpSendText, LongTextGoesOutWhole) {
     std::string text;
     for (int i = 0; i < 5000; ++i)
-        text.append(i % 7 == 0 ? "." : "").append(std::to_string(i)).append(" some words of the body\r\n");
+        text.append(i % 7 == 0 ? "." : "")
+            .append(std::to_string(i))
+            .append(" some words of the body\r\n");
     std::string stuffed;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t eol = text.find("\r\n", at) + 2;
@@ -414,28 +416,33 @@ TEST(BuildRecipientList, DropsBlanksCommentsAndQuotedText) {
     EXPECT_EQ("", buildRecipientList(""));
 }
 
-// Only a 5xx answer is a refusal for good; a 4xx answer or a lost server may pass.
-TEST(SmtpDialogue, TellsARefusalForGoodFromATransientOne) {
+// A 5xx about a recipient refuses the reply for good and a 4xx may pass; a refusal before the
+// recipients (here of the sender) is the station's own side.
+TEST(SmtpDialogue, TellsWhatAFailureMeansForTheReply) {
     struct Case {
-        const char* rcptAnswer;
-        bool forGood;
-    } cases[] = {{"550 5.1.1 no such user", true}, {"451 4.3.0 try again later", false}};
+        const char* mailAnswer;
+        const char* rcptAnswer;  // nullptr: not asked
+        SendFailure failure;
+    } cases[] = {{"250 sender ok", "550 5.1.1 no such user", SendFailure::kRefusedForGood},
+                 {"250 sender ok", "451 4.3.0 try again later", SendFailure::kTryAgain},
+                 {"553 5.7.1 sender not allowed", nullptr, SendFailure::kStationSide},
+                 {"250 sender ok",
+                  "504 5.5.2 <vm>: Helo command rejected: need fully-qualified "
+                  "hostname",
+                  SendFailure::kStationSide}};
     for (const Case& c : cases) {
         TestMailContext env;
         ScriptedServer server;
-        greeted(server)
-            .expectLine("MAIL From:<robot@anmo.example.org>")
-            .sendLine("250 sender ok")
-            .expectLine("RCPT To: <ann@example.org>")
-            .sendLine(c.rcptAnswer)
-            .expectLine("QUIT");
+        greeted(server).expectLine("MAIL From:<robot@anmo.example.org>").sendLine(c.mailAnswer);
+        if (c.rcptAnswer)
+            server.expectLine("RCPT To: <ann@example.org>").sendLine(c.rcptAnswer);
+        server.expectLine("QUIT");
         server.start();
         env.settings.smtpServer = server.address();
-        MailJob job = testJob();
         std::string error;
-        bool forGood = !c.forGood;
-        EXPECT_EQ(0, SendMimeMsg(env.context, job, kText, error, &forGood));
+        SendFailure failure = SendFailure::kTryAgain;
+        EXPECT_EQ(0, SendMimeMsg(env.context, testJob(), kText, error, &failure));
         server.join();
-        EXPECT_EQ(c.forGood, forGood) << c.rcptAnswer;
+        EXPECT_EQ(c.failure, failure) << c.mailAnswer;
     }
 }

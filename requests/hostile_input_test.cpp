@@ -15,7 +15,7 @@ using Entries = std::vector<std::string>;
 namespace {
 
 class HostileInputTest : public ::testing::Test, public StationFixture {
-protected:
+  protected:
     static CollectedLine fromMail(const std::string& text, int mail) {
         CollectedLine line(text);
         line.mail = mail;
@@ -32,8 +32,7 @@ TEST_F(HostileInputTest, OneMailServesTwentyLinesOfFiveRecipientsAtMost) {
     transport.mailbox.push_back(
         fromMail("stationinfo=a@x.example,b@x.example,c@x.example,d@x.example,e@x.example", 2));
     transport.mailbox.push_back(fromMail(
-        "stationinfo=a@x.example,b@x.example,c@x.example,d@x.example,e@x.example,f@x.example",
-        2));
+        "stationinfo=a@x.example,b@x.example,c@x.example,d@x.example,e@x.example,f@x.example", 2));
     app->requestCheckNow();
     tick(1 + 24);
     ASSERT_EQ(20u + 1u + 1u + 1u, transport.sent.size());
@@ -44,8 +43,7 @@ TEST_F(HostileInputTest, OneMailServesTwentyLinesOfFiveRecipientsAtMost) {
                   "Error: Too many request lines in one mail (at most 20) = "
                   "stationinfo=r20@third.example\r\nError: Too many request lines in one mail "
                   "(at most 20) = stationinfo=r21@third.example\r\n"));
-    EXPECT_EQ("a@x.example,b@x.example,c@x.example,d@x.example,e@x.example",
-              transport.sent[21].to);
+    EXPECT_EQ("a@x.example,b@x.example,c@x.example,d@x.example,e@x.example", transport.sent[21].to);
     EXPECT_NE(std::string::npos,
               transport.sent[22].body.view().find("Error: Too many recipients (at most 5) = "));
     EXPECT_EQ("mallory@evil.example", transport.sent[22].to);
@@ -74,9 +72,9 @@ TEST_F(HostileInputTest, AMailOfAThousandBadLinesDelaysTheNextRequestByOneTick) 
 TEST_F(HostileInputTest, ARecipientThatIsNoMailboxIsRefusedAndTheSenderTold) {
     start("PopCheckTime=30\n");
     const std::vector<std::string> bad = {
-        "<v16@victim.example>>", "v16@victim.example>",  "a@b@c.example",  "a..b@c.example",
-        "a@-b.example",          "a@[10.0.0.1]",         "\x01a@b.example", "\xc3\xa9@b.example",
-        "\"a\"@c.example",       "a@b.example,c@",       "nobody",         "a@b.example."};
+        "<v16@victim.example>>", "v16@victim.example>", "a@b@c.example",   "a..b@c.example",
+        "a@-b.example",          "a@[10.0.0.1]",        "\x01a@b.example", "\xc3\xa9@b.example",
+        "\"a\"@c.example",       "a@b.example,c@",      "nobody",          "a@b.example."};
     int mail = 0;
     for (const std::string& address : bad)
         transport.mailbox.push_back(fromMail("stationinfo=" + address, ++mail));
@@ -94,14 +92,14 @@ TEST_F(HostileInputTest, ARecipientThatIsNoMailboxIsRefusedAndTheSenderTold) {
     }
     EXPECT_EQ("alice@uni.example,b.o_b+x@obs-1.example", transport.sent.back().to);
     Entries file = fileEntries();
-    EXPECT_NE(file.end(), std::find(file.begin(), file.end(),
-                                    "Bad Recipient Address = <v16@victim.example>>"));
+    EXPECT_NE(file.end(),
+              std::find(file.begin(), file.end(), "Bad Recipient Address = <v16@victim.example>>"));
 }
 
 TEST_F(HostileInputTest, AReplyRefusedForGoodIsGivenUpAtOnce) {
     start("PopCheckTime=30\n");
     transport.failSends = true;
-    transport.refusedForGood = true;
+    transport.failure = SendFailure::kRefusedForGood;
     transport.sendError = "Message not accepted by SMTP server";
     transport.mailbox = {fileRequestLine("bhz")};
     app->requestCheckNow();
@@ -121,7 +119,8 @@ TEST_F(HostileInputTest, LinksAndFifosInTheFoldersAreNeverFollowedOrWaitedOn) {
     writeFile(dir.file("secret"), "the robot's own secret");
     // A link at the request file's hidden temporary name, and event files that are a link to
     // the secret and a FIFO.
-    ASSERT_EQ(0, symlink(dir.file("secret").c_str(), (requestDir() + ".RQ070509042.sy1.tmp").c_str()));
+    ASSERT_EQ(0,
+              symlink(dir.file("secret").c_str(), (requestDir() + ".RQ070509042.sy1.tmp").c_str()));
     ASSERT_EQ(0, symlink(dir.file("secret").c_str(), eventFile("bhz").c_str()));
     ASSERT_EQ(0, mkfifo(eventFile("bhn").c_str(), 0600));
     transport.mailbox = {fileRequestLine("bhz,bhn,bhe")};

@@ -34,7 +34,7 @@ class ItemScanner {
 struct RequestItems {
     int numbers[7] = {};  // month, day, year, hour, minute, length, rate (or decimation)
     std::string channelList;
-    std::string lastWord;  // reply address, or the event file base in a request file
+    std::string lastWord;     // reply address, or the event file base in a request file
     bool wordsAfter = false;  // more than white space follows the ninth item
 };
 

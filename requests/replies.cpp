@@ -39,9 +39,13 @@ int Replies::sendOrQueue(const MailJob& original, bool toFile, const char* failu
     MailJob job = original;
     job.arrival = arrival_;
     std::string error;
-    if (transport_.sendMailJob(job, error))
+    if (transport_.sendMailJob(job, error)) {
+        queue_.endHold();
         return 1;
+    }
     log_.logMsg(toFile, failureFormat, error.c_str());
+    if (transport_.lastSendHeld())
+        queue_.hold(error);
     if (transport_.lastSendRefusedForGood()) {
         // No later try can mend a refusal for good: the reply is not queued.
         log_.logMsg(true, "Reply to %s refused by the mail server: not queued", job.to.c_str());

@@ -54,8 +54,7 @@ TEST_F(RepliesTest, AFailedErrorReportIsShownInTheListOnlyAndQueued) {
     transport.mailbox = {fileRequestLine("xyz")};
     app->requestCheckNow();
     tick(2);
-    EXPECT_EQ("Send Error Report Error = Can't connect to smtp.example",
-              entries().back());
+    EXPECT_EQ("Send Error Report Error = Can't connect to smtp.example", entries().back());
     EXPECT_EQ("No channel IDs found at this station", fileEntries().back());
     EXPECT_EQ(1u, app->cycle().resendQueue().size());
 }
@@ -101,8 +100,7 @@ TEST_F(RepliesTest, StationInformationListsVolumesAndChannelsByTheirRules) {
         "Dataset Volume: loud\r\n    Channels:  BHN BHE\r\n\r\n"
         "Channel ID: BHZ  Component: Z\r\n    Vault 1\r\n    STS-2\r\n\r\n"
         "Channel ID: LHZ  Component: Z\r\n    \r\n\r\n";
-    for (int i = 1; i < 8; ++i)
-        expected += "Channel ID:   Component: \r\n    \r\n\r\n";
+    for (int i = 1; i < 8; ++i) expected += "Channel ID:   Component: \r\n    \r\n\r\n";
     EXPECT_EQ(expected, transport.sent[0].body);
 }
 

@@ -49,6 +49,7 @@ void RequestCycle::reset() {
     queue_.clear();
     resendCountdown_ = resendIdleTicks;
     mailCheckFailed_ = false;
+    mailCheckError_.clear();
     currentLine_ = CollectedLine{};
     heldLines_.clear();
     replies_.clearNotKept();
@@ -88,7 +89,9 @@ void RequestCycle::requestCheckNow() {
 }
 
 bool RequestCycle::busy() const {
-    return linesPending_ != 0 || responseCountdown_ != 0 || checkNowRequested_ || !queue_.empty();
+    // Held replies wait for the settings to change: nothing is left to do for them meanwhile.
+    return linesPending_ != 0 || responseCountdown_ != 0 || checkNowRequested_ ||
+           (!queue_.empty() && !queue_.held());
 }
 
 void RequestCycle::checkMail(bool verbose) {
@@ -96,12 +99,14 @@ void RequestCycle::checkMail(bool verbose) {
     if (context_.settings.popEnable == 0) {
         log.logMsg(true, "POP Enable Error");
         mailCheckFailed_ = true;
+        mailCheckError_ = "POP Enable Error";
         return;
     }
     if (verbose)
         log.logMsg(false, "Checking for new email messages...");
     setCheckNowEnabled(false);
     ++statistics_.popLoginAttempts;
+    mailCheckError_.clear();
     std::string error;
     if (transport_.readMailbox(requestLines_, error, &spool_)) {
         ++statistics_.goodPopLogins;
@@ -112,6 +117,7 @@ void RequestCycle::checkMail(bool verbose) {
         if (!said.empty())
             log.logMsg(true, "POP server said: %s", said.c_str());
         mailCheckFailed_ = true;
+        mailCheckError_ = error;
     }
     // Lines collected before a failure are served like any others. A mail that gave no
     // request line has its own entry already.
@@ -120,7 +126,8 @@ void RequestCycle::checkMail(bool verbose) {
     int n = 0;
     for (const CollectedLine& line : requestLines_) n += line.isUnservedMail() ? 0 : 1;
     if (linesPending_ == 0) {
-        if (verbose && transport_.mailsRead() == 0)
+        // After a failed login nothing was read: "no new messages" would not be known.
+        if (verbose && transport_.mailsRead() == 0 && mailCheckError_.empty())
             log.logMsg(false, "No new email messages");
         setCheckNowEnabled(true);
         return;
@@ -283,8 +290,7 @@ std::string RequestCycle::refusalText(Verdict verdict, const std::string& line) 
         case Verdict::kUnservedMail:
             return line.substr(kUnservedMailMark.size());
         case Verdict::kTooManyRecipients:
-            return "Too many recipients (at most " + std::to_string(maxRecipients_) +
-                   ") = " + line;
+            return "Too many recipients (at most " + std::to_string(maxRecipients_) + ") = " + line;
         case Verdict::kBadRecipient:
             return "Bad Recipient Address = " + badRecipient_;
         default:

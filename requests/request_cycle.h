@@ -78,13 +78,20 @@ class RequestCycle {
     // request lines: the next tick, which serves the first of them, may come at once.
     bool nextTickNow() const { return nextTickNow_; }
 
-    // True while a line waits, a response is awaited, a check is asked for or a reply is queued.
+    // True while a line waits, a response is awaited, a check is asked for or a reply is queued
+    // (and not held).
     bool busy() const;
+    // Replies held by a station-side SMTP fault: the queued replies, while the hold lasts.
+    std::size_t heldReplies() const { return queue_.held() ? queue_.size() : 0; }
+    // The queue is tried again at the next tick (the settings may have changed).
+    void resendSoon() { resendCountdown_ = 0; }
     // Lines whose replies could not be kept: they stay in the spool, to be served again.
     std::size_t heldLines() const { return heldLines_.size(); }
 
     // What the run saw, for the exit code of a single run.
     bool mailCheckFailed() const { return mailCheckFailed_; }
+    // Why the last mail check failed ("POP Enable Error", or the POP error); "" when it did not.
+    const std::string& mailCheckError() const { return mailCheckError_; }
     int droppedReplies() const { return queue_.droppedJobs(); }
 
     ResendQueue& resendQueue() { return queue_; }
@@ -166,6 +173,7 @@ class RequestCycle {
     MailJob eventFileJob_;
     Replies replies_;
     bool mailCheckFailed_ = false;
+    std::string mailCheckError_;
     bool periodicChecks_ = true;
     int maxLinesPerMail_ = 20;
     int maxRecipients_ = 5;

@@ -31,8 +31,7 @@ TEST_F(RequestCycleTest, CheckNowThatFindsNothingSaysSoAndEnablesTheButtonAgain)
     app->requestCheckNow();
     EXPECT_FALSE(checkNow.enabled);
     tick();
-    EXPECT_EQ((Entries{"Checking for new email messages...", "No new email messages"}),
-              entries(1));
+    EXPECT_EQ((Entries{"Checking for new email messages...", "No new email messages"}), entries(1));
     EXPECT_TRUE(checkNow.enabled);
     EXPECT_EQ(1, app->statistics().popLoginAttempts);
     EXPECT_EQ(1, app->statistics().goodPopLogins);
@@ -47,8 +46,8 @@ TEST_F(RequestCycleTest, AFailedReadStillDispatchesTheLinesItCollected) {
     tick();
     EXPECT_EQ(1, app->statistics().badPopLogins);
     EXPECT_EQ(2, app->statistics().requestFiles);
-    EXPECT_EQ((Entries{"Checking for new email messages...",
-                       "POP Error: Bad RETR OK in getMessage", "New messages: 2"}),
+    EXPECT_EQ((Entries{"Checking for new email messages...", "POP Error: Bad RETR OK in getMessage",
+                       "New messages: 2"}),
               entries(1));
     EXPECT_FALSE(checkNow.enabled);
     tick();
@@ -216,8 +215,7 @@ TEST_F(RequestCycleTest, RefusedRequestsGetAnErrorReportAndBadLinesNone) {
     EXPECT_NE(std::string::npos,
               transport.sent[1].body.view().find("Error: Invalid time length or sample rate\r\n"));
     Entries file = fileEntries();
-    EXPECT_EQ((Entries{"No channel IDs found at this station",
-                       "Invalid time length or sample rate",
+    EXPECT_EQ((Entries{"No channel IDs found at this station", "Invalid time length or sample rate",
                        "Bad Request Line = 2 18 2003"}),
               Entries(file.end() - 3, file.end()));
 }
@@ -235,8 +233,7 @@ TEST_F(RequestCycleTest, RefusedLinesAreAnsweredOncePerMailToItsSender) {
     };
     transport.mailbox = {line("eventfilerequest=2 18", 1, "ann@uni.example"),
                          line("stationinfo=ann@uni.example", 1, "ann@uni.example"),
-                         line("stationinfo=", 1, "ann@uni.example"),
-                         line("stationinfo=", 2, ""),
+                         line("stationinfo=", 1, "ann@uni.example"), line("stationinfo=", 2, ""),
                          line("eventfilerequest=x", 3, "bob@obs.example")};
     app->requestCheckNow();
     tick(6);
@@ -320,8 +317,7 @@ TEST_F(RequestCycleTest, ASingleRunChecksOnceWhileItRetriesAQueuedReply) {
     transport.mailbox = {"stationinfo=late@b.example"};
     // The queued reply is tried at four opportunities 300 ticks apart and given up at the
     // fifth; no periodic check comes in between, so the late line stays in the mailbox.
-    for (int i = 0; i < 2000 && !app->finished(); ++i)
-        tick();
+    for (int i = 0; i < 2000 && !app->finished(); ++i) tick();
     EXPECT_TRUE(app->finished());
     EXPECT_EQ(1, transport.reads);
     EXPECT_EQ(5u, transport.attempts.size());
@@ -335,8 +331,7 @@ TEST_F(RequestCycleTest, AGivenUpReplyOutweighsAFailedCheckInTheExitCode) {
     transport.readResult = 0;  // the read fails after collecting the line
     transport.failSends = true;
     transport.mailbox = {"stationinfo=a@b.example"};
-    for (int i = 0; i < 2000 && !app->finished(); ++i)
-        tick();
+    for (int i = 0; i < 2000 && !app->finished(); ++i) tick();
     EXPECT_TRUE(app->finished());
     EXPECT_TRUE(app->cycle().mailCheckFailed());
     EXPECT_EQ(1, app->cycle().droppedReplies());

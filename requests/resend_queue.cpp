@@ -70,6 +70,13 @@ int ResendQueue::resendNext() {
     std::string error;
     if (!transport_.sendMailJob(job, error)) {
         log_.logMsg(true, "Resend Error = %s", error.c_str());
+        if (transport_.lastSendHeld()) {
+            --job.tries;  // the reply was never offered: the try does not count
+            if (spool_ && !queued.spoolId.empty())
+                spool_->saveJob(queued.spoolId, job);
+            hold(error);
+            return 0;
+        }
         if (!transport_.lastSendRefusedForGood())
             return 0;
         log_.logMsg(true, "Can't resend event files");
@@ -88,7 +95,14 @@ int ResendQueue::resendNext() {
             ::unlink(job.attachments[i].c_str());
     }
     jobs_.pop_front();
+    held_ = false;
     return 1;
+}
+
+void ResendQueue::hold(const std::string& reason) {
+    if (!held_)
+        log_.logMsg(true, "Replies held: %s", reason.c_str());
+    held_ = true;
 }
 
 void ResendQueue::giveUp(const MailJob& job) {

@@ -31,10 +31,17 @@ class ResendQueue {
     bool queueReq(const MailJob& job);
 
     // Sends the job at the head again. Returns 0 when the send failed (the job stays at the
-    // head with one more try counted), 1 when it was sent (its attachment files are deleted)
-    // or given up with "Can't resend event files" (at its fifth opportunity, or at once when
-    // the server refused it for good).
+    // head with one more try counted, or none when the failure holds the replies), 1 when it was
+    // sent (its attachment files are deleted) or given up with "Can't resend event files" (at its
+    // fifth opportunity, or at once when the server refused it for good).
     int resendNext();
+
+    // Holds every queued reply: the station's own side of the SMTP dialogue was refused, so no
+    // reply can go until the settings (or the server) change. Held replies use up no tries; the
+    // first hold writes "Replies held: <reason>", and a reply that goes out ends the hold.
+    void hold(const std::string& reason);
+    bool held() const { return held_; }
+    void endHold() { held_ = false; }
 
     // Gives up a reply that was never queued (the server refused it for good): counted as
     // dropped, its files set aside as for a job given up.
@@ -67,4 +74,5 @@ class ResendQueue {
     Spool* spool_;
     std::deque<std::unique_ptr<QueuedJob>> jobs_;
     int droppedJobs_ = 0;
+    bool held_ = false;
 };

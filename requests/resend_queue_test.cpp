@@ -10,7 +10,7 @@ using Entries = std::vector<std::string>;
 namespace {
 
 class ResendQueueTest : public ::testing::Test, public StationFixture {
-protected:
+  protected:
     ResendQueue& queue() { return app->cycle().resendQueue(); }
 
     // Runs ticks until the queue is looked at (a send attempted or the countdown reset).
@@ -49,8 +49,7 @@ TEST_F(ResendQueueTest, AFailingJobIsTriedFourMoreTimes300TicksApartThenGivenUp)
     EXPECT_EQ(4, queue().job(0).tries);
     EXPECT_EQ(5u, transport.attempts.size());  // the first send and four resends
     // The fifth opportunity gives the job up without sending; its file is set aside.
-    for (int i = 0; i < 300 && !queue().empty(); ++i)
-        tick();
+    for (int i = 0; i < 300 && !queue().empty(); ++i) tick();
     EXPECT_TRUE(queue().empty());
     EXPECT_EQ(5u, transport.attempts.size());
     Entries file = fileEntries();

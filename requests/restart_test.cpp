@@ -194,8 +194,7 @@ TEST_F(RestartTest, TheQueueLimitHoldsAtStartUp) {
     Entries file = fileEntries();
     EXPECT_EQ(2, std::count(file.begin(), file.end(), "Too many files queued"));
     EXPECT_EQ("Resuming 0 requests and 10 unsent replies", file.back());
-    EXPECT_EQ("cut 11",
-              readFile(dir.file("spool/undelivered/000000000012/0302181430.bhz.mqx")));
+    EXPECT_EQ("cut 11", readFile(dir.file("spool/undelivered/000000000012/0302181430.bhz.mqx")));
     EXPECT_EQ(10u, spooled("queue"));
     EXPECT_EQ(2, app->exitCode());
 }

@@ -53,8 +53,9 @@ class FakeTransport final : public MailTransport {
     bool failSends = false;
     std::deque<int> sendResults;
     std::string sendError = "Can't connect to smtp.example";
-    bool refusedForGood = false;  // a failed send is the server's refusal for good
-    bool lastSendRefusedForGood() const override { return refusedForGood; }
+    // What a failed send means: e.g. the server's refusal for good, or a station-side fault.
+    SendFailure failure = SendFailure::kTryAgain;
+    SendFailure lastSendFailure() const override { return failure; }
     std::vector<MailJob> attempts;
     std::vector<MailJob> sent;
 };
