@@ -19,6 +19,8 @@
 #include "app/exit_codes.h"
 #include "app/transcript_printer.h"
 #include "mail/mail_context.h"
+#include "mail/imap_address.h"
+#include "mail/imap_reader.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
 #include "requests/recorder_config.h"
@@ -168,12 +170,30 @@ void checkFolder(Steps& steps, const std::string& what, const std::string& setti
     steps.ok(what + " " + dir + " writable");
 }
 
+// The IMAP login, the folder and the done folder: nothing fetched, moved or marked.
+void checkImap(Steps& steps, MailContext& context) {
+    const MailerSettings& settings = context.settings;
+    std::string what = "IMAP " + settings.popServer.str();
+    int messages = 0;
+    std::string error, said, mechanism, notes;
+    if (!checkImapMailbox(context, messages, error, &said, &mechanism, &notes)) {
+        steps.fail(what, said.empty() ? error : error + "; the server said: " + said,
+                   mailFailureExitCode(error));
+        return;
+    }
+    steps.ok(what + ": logged in as " + settings.popUser.str() + " with " + mechanism + ", " +
+             std::to_string(messages) + (messages == 1 ? " message" : " messages") +
+             " waiting, none fetched; " + notes);
+}
+
 void checkPop(Steps& steps, MailContext& context) {
     const MailerSettings& settings = context.settings;
     if (settings.popServer.empty()) {
         steps.fail("POP3", "PopServer is not set");
         return;
     }
+    if (isImapSetting(settings.popServer.str()))
+        return checkImap(steps, context);
     std::string what = "POP3 " + settings.popServer.str();
     int messages = 0;
     std::string error, said, mechanism;
