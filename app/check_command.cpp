@@ -19,6 +19,8 @@
 #include "app/exit_codes.h"
 #include "app/transcript_printer.h"
 #include "mail/mail_context.h"
+#include "mail/imap_address.h"
+#include "mail/imap_reader.h"
 #include "mail/pop3_reader.h"
 #include "mail/smtp_client.h"
 #include "requests/recorder_config.h"
@@ -168,12 +170,30 @@ void checkFolder(Steps& steps, const std::string& what, const std::string& setti
     steps.ok(what + " " + dir + " writable");
 }
 
+// The IMAP login, the folder and the done folder: nothing fetched, moved or marked.
+void checkImap(Steps& steps, MailContext& context) {
+    const MailerSettings& settings = context.settings;
+    std::string what = "IMAP " + settings.popServer.str();
+    int messages = 0;
+    std::string error, said, mechanism, notes;
+    if (!checkImapMailbox(context, messages, error, &said, &mechanism, &notes)) {
+        steps.fail(what, said.empty() ? error : error + "; the server said: " + said,
+                   mailFailureExitCode(error));
+        return;
+    }
+    steps.ok(what + ": logged in as " + settings.popUser.str() + " with " + mechanism + ", " +
+             std::to_string(messages) + (messages == 1 ? " message" : " messages") +
+             " waiting, none fetched; " + notes);
+}
+
 void checkPop(Steps& steps, MailContext& context) {
     const MailerSettings& settings = context.settings;
     if (settings.popServer.empty()) {
         steps.fail("POP3", "PopServer is not set");
         return;
     }
+    if (isImapSetting(settings.popServer.str()))
+        return checkImap(steps, context);
     std::string what = "POP3 " + settings.popServer.str();
     int messages = 0;
     std::string error, said, mechanism;
@@ -200,9 +220,13 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         // The server's own words, when the dialogue logged them.
         std::string said;
         for (std::size_t i = before; i < entries.lines.size(); ++i) {
-            std::size_t at = entries.lines[i].find("SMTP server said: ");
+            const std::string& line = entries.lines[i];
+            std::size_t at = line.find("SMTP server said: ");
             if (at != std::string::npos)
-                said += "; the server said: " + entries.lines[i].substr(at + 18);
+                said += "; the server said: " + line.substr(at + 18);
+            at = line.find("SMTP hint: ");
+            if (at != std::string::npos)
+                said += "; " + line.substr(at + 11);
         }
         steps.fail(what, error + said, mailFailureExitCode(error));
         return;

@@ -148,6 +148,40 @@ TEST_F(CheckCommandTest, VerboseShowsBothDialoguesWithoutASecret) {
     EXPECT_EQ(std::string::npos, out.find("POP3 >"));
 }
 
+// An IMAP mailbox: the login, the folder (read-only) and the done folder, and the IMAP
+// dialogue under --verbose, its password masked.
+TEST_F(CheckCommandTest, AnImapMailboxIsCheckedWithItsFolderAndDoneFolder) {
+    if (access("/usr/lib/dovecot/imap", X_OK) != 0)
+        GTEST_SKIP() << "dovecot's imapd is not installed (Debian package dovecot-imapd)";
+    DovecotServer imap{"station", "pop-secret"};
+    imap.enableImap();
+    std::string why;
+    ASSERT_TRUE(imap.start(&why)) << why;
+    imap.deliver("From: ann@example.org\n\nstationinfo=ann@example.org\n");
+    writeSettings("pop-secret", "smtp-secret");
+    std::string server = "imap://127.0.0.1:" + std::to_string(imap.imapPort());
+    std::string text = readFile(dir.file("tarnwick.ini"));
+    text.replace(text.find(dovecot.address()), dovecot.address().size(), server);
+    writeFile(dir.file("tarnwick.ini"), text);
+
+    std::string out, dialogue;
+    EXPECT_EQ(0, check(out, &dialogue)) << out;
+    EXPECT_NE(std::string::npos,
+              out.find("ok    IMAP " + server +
+                       ": logged in as station with AUTHENTICATE PLAIN, 1 message waiting, none "
+                       "fetched; done folder Tarnwick/Done not there yet: created at the first "
+                       "move (UID MOVE); IDLE offered\n"))
+        << out;
+    EXPECT_NE(std::string::npos, dialogue.find("IMAP > t1 AUTHENTICATE PLAIN ****\n")) << dialogue;
+    EXPECT_NE(std::string::npos, dialogue.find("IMAP > t2 EXAMINE \"INBOX\"\n")) << dialogue;
+    EXPECT_EQ(std::string::npos, dialogue.find("pop-secret")) << dialogue;
+    EXPECT_EQ(1, imap.messageCount());
+
+    imap.stop();  // a mailbox not reached is a connection error
+    EXPECT_EQ(kExitConnectionError, check(out)) << out;
+    EXPECT_NE(std::string::npos, out.find("FAIL  IMAP " + server + ": IMAP Connect Error")) << out;
+}
+
 TEST_F(CheckCommandTest, UnknownKeysAndAFileOthersCanReadAreWarnedOf) {
     writeSettings("pop-secret", "smtp-secret", "PopAuthMetod=oauth2\n");
     ::chmod(dir.file("tarnwick.ini").c_str(), 0644);

@@ -78,7 +78,7 @@ class Station:
     """A station in a temp dir: mailbox, recorder, settings, and a way to run the robot."""
 
     def __init__(self, smtp_login=None, smtp_port=None, start_smtp=True, recorder_args=(),
-                 tls=False, oauth2=False):
+                 tls=False, oauth2=False, imap=False):
         """oauth2: both logins with OAuth2 tokens of an endpoint of the test's own (the
         refresh_token grant, rotating), which both servers ask about each token."""
         self.root = tempfile.mkdtemp(prefix="tarnwick-e2e-")
@@ -94,6 +94,16 @@ class Station:
         if oauth2:
             self.endpoint = OAuth2Endpoint(cert, key, rotate=True)
             introspection = (self.endpoint.url + "/introspect", ca)
+        imap_port = None
+        if imap:
+            # Dovecot serves IMAP as well, folders separated by "/".
+            imap_port = free_port()
+            os.makedirs(os.path.join(self.root, "pop"))
+            with open(os.path.join(self.root, "pop", "imap.conf"), "w") as f:
+                f.write("protocols = pop3 imap\nnamespace inbox {\n  inbox = yes\n"
+                        "  separator = /\n}\nservice imap-login {\n  chroot =\n"
+                        f"  inet_listener imap {{\n    address = 127.0.0.1\n    port = {imap_port}\n"
+                        "  }\n  inet_listener imaps {\n    port = 0\n  }\n}\n")
         self.dovecot = Dovecot(os.path.join(self.root, "pop"), tls=pem if tls else None,
                                oauth2=introspection)
         self.smtp_port = smtp_port or free_port()
@@ -102,6 +112,8 @@ class Station:
                                 tls=pem, oauth2=introspection) if start_smtp else None)
         pop_server = f"pop3s://localhost:{self.dovecot.tls_port}" if tls else \
             f"127.0.0.1:{self.dovecot.port}"
+        if imap:
+            pop_server = f"imap://127.0.0.1:{imap_port}"
         smtp_server = f"smtp+starttls://localhost:{self.smtp_port}" if tls else \
             f"127.0.0.1:{self.smtp_port}"
         self.mornak = os.path.join(self.root, "mornak")
@@ -309,6 +321,39 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual("Your Event File", parse(server.messages[0])["Subject"])
         self.assertEqual([], os.listdir(s.temp))
         self.assertNotIn("Resend Error", "\n".join(s.log()))
+
+    def test_an_imap_request_arriving_during_idle_is_answered_and_kept_in_the_done_folder(self):
+        s = self.station(imap=True)
+        out = os.path.join(s.root, "robot.out")
+        with open(out, "w") as f:
+            robot = subprocess.Popen([TARNWICK, "--headless", "--config-dir", s.config],
+                                     stdout=f, env=s.environment)
+        self.addCleanup(robot.wait)
+        self.addCleanup(robot.terminate)
+
+        def shown():
+            with open(out, errors="replace") as f:
+                return f.read()
+        wait_for(lambda: "Waiting for new mail (IMAP IDLE)" in shown(), "IDLE")
+        s.mail("stationinfo=a@x.example")
+        # PopCheckTime is 30 minutes: only the server's word on new mail can start this check.
+        wait_for(lambda: s.smtp.messages, "the reply")
+        self.assertEqual("Station Information", parse(s.smtp.messages[0])["Subject"])
+        done = os.path.join(s.dovecot.maildir, ".Tarnwick.Done")
+        wait_for(lambda: os.path.isdir(done) and
+                 os.listdir(os.path.join(done, "new")) + os.listdir(os.path.join(done, "cur")),
+                 "the request in the done folder")
+        self.assertEqual(0, s.dovecot.waiting())
+        self.assertEqual(1, shown().count("Waiting for new mail (IMAP IDLE)"))
+
+    def test_an_imap_mailbox_with_an_oauth2_login(self):
+        s = self.station(imap=True, oauth2=True)
+        s.mail("stationinfo=a@x.example")
+        code, out = s.run()
+        self.assertEqual(0, code, out + s.stderr)
+        self.assertEqual(["Station Information"], [r["Subject"] for r in s.replies()])
+        self.assertEqual(0, s.dovecot.waiting())
+        self.assertNotIn("Waiting for new mail", out)  # a single run does not wait in IDLE
 
     def test_error_reports_and_station_information(self):
         s = self.station()

@@ -20,7 +20,8 @@ inline int mailFailureExitCode(const std::string& error) {
     auto has = [&error](const char* words) { return error.find(words) != std::string::npos; };
     if (error.rfind("POP Enable Error", 0) == 0)
         return kExitSettingsError;
-    if (error.rfind("POP Connect Error", 0) == 0 || error.rfind("Can't connect", 0) == 0)
+    if (error.rfind("POP Connect Error", 0) == 0 || error.rfind("IMAP Connect Error", 0) == 0 ||
+        error.rfind("Can't connect", 0) == 0)
         return kExitConnectionError;
     if (has("Login") || has("authentication") || has("OAuth2") || has("token"))
         return kExitLoginError;

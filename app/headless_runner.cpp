@@ -199,7 +199,8 @@ int runHeadless(MailerApp& app, const HeadlessOptions& options, std::ostream& ou
             exitCode = app.exitCode();
             break;
         }
-        deadline = nextTickDeadline(deadline, monotonicMs(), options.tickMs);
+        deadline = app.nextTickNow() ? monotonicMs()
+                                     : nextTickDeadline(deadline, monotonicMs(), options.tickMs);
     }
     notifier.stopping();
     // The file stays, saying the robot is down, so an alert can tell a stop from a silence.

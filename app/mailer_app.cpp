@@ -2,6 +2,7 @@
 
 #include "accounts/secrets.h"
 #include "app/exit_codes.h"
+#include "mail/imap_idle.h"
 #include "mail/network_transport.h"
 #include "platform/clock.h"
 #include "requests/recorder_config.h"
@@ -30,13 +31,21 @@ MailerApp::MailerApp(Clock& clock, std::string configDir, MailTransport* transpo
       cycle_(RequestContext{settings_, log_, clock}, statistics_,
              chooseTransport(transport, ownTransport_, network_,
                              MailContext{settings_, log_, statistics_, clock, timeoutMs, &tokens_}),
-             spool_) {}
+             spool_) {
+    if (network_) {
+        idleWatch_ = std::make_unique<ImapIdleWatch>(
+            MailContext{settings_, log_, statistics_, clock, timeoutMs, &tokens_});
+        cycle_.setNewMailWatch(idleWatch_.get());
+    }
+}
 
 MailerApp::~MailerApp() = default;
 
 void MailerApp::setTranscript(DialogueTranscript* transcript) {
     if (network_)
         network_->setTranscript(transcript);
+    if (idleWatch_)
+        idleWatch_->setTranscript(transcript);
     tokens_.setTranscript(transcript);
 }
 
@@ -74,6 +83,8 @@ void MailerApp::onTick() {
         spool_.removeOldEntries(lastSpoolSweep_, keepDays_);
     }
     std::int64_t goodChecks = statistics_.goodPopLogins;
+    if (idleWatch_ && !singleRun_)
+        idleWatch_->onTick();
     cycle_.onTick();
     if (statistics_.goodPopLogins != goodChecks)
         lastGoodCheck_ = clock_.now();

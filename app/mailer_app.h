@@ -15,6 +15,7 @@
 
 class Clock;
 class DialogueTranscript;
+class ImapIdleWatch;
 class NetworkMailTransport;
 
 // The composition root: owns the settings, the activity log, the statistics, the mail
@@ -42,7 +43,9 @@ class MailerApp {
     void startUp();
 
     // One tick of the one-second timer. A tick whose mail check read the mailbox sets
-    // lastGoodCheck(). Once a day the spool's old entries are removed again.
+    // lastGoodCheck(). Once a day the spool's old entries are removed again. With an IMAP
+    // mailbox the IDLE connection is looked at first (ImapIdleWatch): new mail it announces is
+    // checked at once, when no request is being served.
     void onTick();
 
     // How many days the spool keeps what it set aside (--keep-days); 30 by default.
@@ -61,6 +64,7 @@ class MailerApp {
     void startSingleRun() {
         cycle_.setPeriodicChecks(false);
         cycle_.requestCheckNow();
+        singleRun_ = true;
     }
 
     // Reads both recorder systems' configuration again ("&Update", "&Save").
@@ -95,6 +99,10 @@ class MailerApp {
 
     // The "Check Now" button to enable and disable; nullptr when there is none.
     void setCheckNowControl(CheckNowControl* control) { cycle_.setCheckNowControl(control); }
+
+    // True when the next tick may come at once instead of a tick's length later: new mail that
+    // the IMAP IDLE connection announced was read and its first request waits to be served.
+    bool nextTickNow() const { return cycle_.nextTickNow(); }
 
     // For a single run: true once no line waits, no response is awaited, no check is asked
     // for and no reply is queued.
@@ -135,4 +143,8 @@ class MailerApp {
     int keepDays_ = 30;
     std::int64_t lastSpoolSweep_ = 0;
     std::string mailCheckOffReason_;
+    // With the real transport: the wait for new mail in IMAP IDLE between checks (never in a
+    // single run).
+    std::unique_ptr<ImapIdleWatch> idleWatch_;
+    bool singleRun_ = false;
 };

@@ -188,6 +188,8 @@ void MainWindow::tick() {
     inTick_ = true;
     app_.onTick();
     inTick_ = false;
+    if (app_.nextTickNow())
+        QTimer::singleShot(0, this, &MainWindow::tick);
 }
 
 void MainWindow::accept() {

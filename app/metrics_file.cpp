@@ -27,6 +27,20 @@ void addMetric(std::string& text, const char* name, const char* type, const char
     text += '\n';
 }
 
+// The reply delays as a Prometheus histogram.
+void addReplyDelays(std::string& text, const ReplyDelays& delays) {
+    const char* name = "tarnwick_reply_delay_seconds";
+    text += std::string("# HELP ") + name +
+            " Time from a request mail's arrival in the IMAP mailbox (INTERNALDATE) to its "
+            "reply's acceptance by the SMTP server.\n# TYPE " + name + " histogram\n";
+    for (std::size_t i = 0; i < ReplyDelays::kBounds.size(); ++i)
+        text += std::string(name) + "_bucket{le=\"" + std::to_string(ReplyDelays::kBounds[i]) +
+                "\"} " + std::to_string(delays.buckets[i]) + "\n";
+    text += std::string(name) + "_bucket{le=\"+Inf\"} " + std::to_string(delays.count) + "\n";
+    text += std::string(name) + "_sum " + std::to_string(delays.sumSeconds) + "\n";
+    text += std::string(name) + "_count " + std::to_string(delays.count) + "\n";
+}
+
 // The temporary name beside the path: ".<name>.tmp" in the same folder.
 std::string temporaryName(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -89,6 +103,7 @@ std::string renderMetrics(const MetricsSnapshot& s) {
     addMetric(text, "tarnwick_held_replies", "gauge",
               "Replies held back by a station-side SMTP fault (login, TLS, greeting, sender).",
               s.heldReplies);
+    addReplyDelays(text, c.replyDelays);
     return text;
 }
 

@@ -23,6 +23,7 @@ MetricsSnapshot sample() {
     s.statistics.sendFailures = 3;
     s.repliesGivenUp = 1;
     s.heldReplies = 2;
+    for (int seconds : {0, 1, 3, 4000}) s.statistics.replyDelays.add(seconds);
     return s;
 }
 
@@ -82,7 +83,24 @@ TEST(RenderMetrics, GivesEveryValueWithItsHelpAndType) {
         "# HELP tarnwick_held_replies Replies held back by a station-side SMTP fault (login, TLS, "
         "greeting, sender).\n"
         "# TYPE tarnwick_held_replies gauge\n"
-        "tarnwick_held_replies 2\n",
+        "tarnwick_held_replies 2\n"
+        "# HELP tarnwick_reply_delay_seconds Time from a request mail's arrival in the IMAP "
+        "mailbox (INTERNALDATE) to its reply's acceptance by the SMTP server.\n"
+        "# TYPE tarnwick_reply_delay_seconds histogram\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"1\"} 2\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"2\"} 2\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"5\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"10\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"30\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"60\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"120\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"300\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"600\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"1800\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"3600\"} 3\n"
+        "tarnwick_reply_delay_seconds_bucket{le=\"+Inf\"} 4\n"
+        "tarnwick_reply_delay_seconds_sum 4004\n"
+        "tarnwick_reply_delay_seconds_count 4\n",
         renderMetrics(sample()));
 }
 

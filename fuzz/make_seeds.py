@@ -129,6 +129,33 @@ SEEDS["fuzz_pop3_dialogue"] = {
     "bad_stat": b"+OK POP3 ready\r\n+OK\r\n+OK logged in\r\n-ERR no\r\n+OK bye\r\n",
 }
 
+# ---- the IMAP check ------------------------------------------------------------------------
+def imap(*messages, move=True):
+    caps = b"IMAP4rev1 SASL-IR AUTH=PLAIN UIDPLUS IDLE" + (b" MOVE" if move else b"")
+    script = b"* OK [CAPABILITY " + caps + b"] ready\r\n"
+    script += b"TAG OK [CAPABILITY " + caps + b"] Logged in\r\n"
+    script += RS + b"* %d EXISTS\r\n* OK [UIDVALIDITY 7] UIDs valid\r\nTAG OK [READ-WRITE] Select\r\n" % len(messages)
+    script += RS + b"* SEARCH " + b" ".join(b"%d" % (n + 1) for n in range(len(messages))) + b"\r\nTAG OK done\r\n"
+    for n, m in enumerate(messages):
+        script += RS + b'* %d FETCH (UID %d INTERNALDATE "19-Feb-2003 07:05:09 +0000" BODY[] {%d}\r\n' % (
+            n + 1, n + 1, len(m)) + m + b")\r\nTAG OK Fetch\r\n"
+    script += RS + b'* LIST (\\Noselect) "/" ""\r\nTAG OK List\r\n'
+    if move:
+        script += RS + b"TAG NO [TRYCREATE] no such folder\r\n" + RS + b"TAG OK created\r\n"
+        script += RS + b"TAG OK subscribed\r\n" + RS + b"TAG OK moved\r\n"
+    else:
+        script += RS + b"TAG OK copied\r\n" + RS + b"TAG OK stored\r\n" + RS + b"TAG OK expunged\r\n"
+    return script + RS + b"* BYE\r\nTAG OK Logout\r\n"
+
+
+SEEDS["fuzz_imap_dialogue"] = {
+    "plain_moved": imap(eml("plain.eml")),
+    "two_copied": imap(eml("alternative.eml"), eml("bounce.eml"), move=False),
+    "refused": b"* OK ready\r\nTAG NO [AUTHENTICATIONFAILED] Authentication failed.\r\n",
+    "bad_select": b"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\nTAG OK in\r\n" + RS
+                  + b"TAG NO no such folder\r\n" + RS + b"TAG OK bye\r\n",
+}
+
 # ---- the SMTP dialogue ---------------------------------------------------------------------
 composed = (b"Date: Wed, 19 Feb 03 07:05:09 +0000\r\nFrom: Station ANMO <robot@anmo.example.org>\r\n"
             b"Subject: Your Event File\r\nTo: ann@example.org\r\nMessage-ID: <1.2.3@anmo.example.org>\r\n"

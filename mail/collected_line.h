@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@ struct CollectedLine {
     int mail = 0;           // which mail of the check it came from, counted from 1
     int linesOfMail = 0;    // how many lines that mail gave; 0 when not known
     std::string spoolId;    // its entry in the spool once kept there; "" before
+    std::int64_t arrival = 0;  // its mail's IMAP INTERNALDATE, calendar seconds; 0: not known
 
     // The line of a mail whose request key gave no request line (kUnservedMailMark).
     bool isUnservedMail() const { return text.starts_with(kUnservedMailMark); }

@@ -143,7 +143,10 @@ class connection {
     int start_tls(const std::string& host);
     int read_char(char* c);
     int read_line(std::string_view& line, std::string& spill, std::size_t maxKeep,
-                  bool wholeLineInTime);
+                  bool wholeLineInTime, std::size_t limit = SIZE_MAX,
+                  std::size_t* taken = nullptr);
+    // True when a byte is there to read within waitMs.
+    bool data_waiting(int waitMs);
     int put_data(const char* data, std::size_t length);
     int put_buffered(const char* data, std::size_t length);
     int flush();
@@ -355,8 +358,9 @@ int connection::get_buffer(SteadyClock::time_point& end) {
 // A line that lies whole in the receive buffer is handed out where it lies; only one that
 // spans receives is gathered in spill.
 int connection::read_line(std::string_view& line, std::string& spill, std::size_t maxKeep,
-                          bool wholeLineInTime) {
+                          bool wholeLineInTime, std::size_t limit, std::size_t* taken) {
     line = {};
+    std::size_t used = 0;
     spill.clear();
     bool spilled = false;
     SteadyClock::time_point lineEnd{};
@@ -367,10 +371,25 @@ int connection::read_line(std::string_view& line, std::string& spill, std::size_
                 return r;
         }
         const char* begin = receiveBuffer_.get() + readPosition_;
-        std::size_t available = receiveCount_ - readPosition_;
+        std::size_t available = std::min<std::size_t>(receiveCount_ - readPosition_, limit);
         const char* end = static_cast<const char*>(std::memchr(begin, '\n', available));
         std::size_t run = end ? static_cast<std::size_t>(end - begin) : available;
         readPosition_ += static_cast<std::uint32_t>(run + (end ? 1 : 0));
+        limit -= run + (end ? 1 : 0);
+        used += run + (end ? 1 : 0);
+        if (taken)
+            *taken = used;
+        if (!end && limit == 0) {
+            // The limit ends the line: what was read is the line, without a line feed.
+            if (!spilled) {
+                line = std::string_view(begin, std::min(run, maxKeep));
+                return kGensockOk;
+            }
+            if (spill.size() < maxKeep)
+                spill.append(begin, std::min(run, maxKeep - spill.size()));
+            line = spill;
+            return kGensockOk;
+        }
         if (end && !spilled) {
             line = std::string_view(begin, std::min(run, maxKeep));
             return kGensockOk;
@@ -383,6 +402,23 @@ int connection::read_line(std::string_view& line, std::string& spill, std::size_
             return kGensockOk;
         }
     }
+}
+
+bool connection::data_waiting(int waitMs) {
+    if (readPosition_ < receiveCount_ || (tls_ && tls_->pending()))
+        return true;
+    pollfd p{socket_, POLLIN, 0};
+    if (::poll(&p, 1, std::max(waitMs, 0)) <= 0)
+        return false;
+    // The socket is readable; under TLS that may be a record without data (a session ticket).
+    // One receive tells: bytes, the end of the stream (a read then reports it), or nothing yet.
+    readPosition_ = 0;
+    receiveCount_ = 0;
+    short events = 0;
+    ssize_t n = receiveSome(receiveBuffer_.get(), kReceiveBufferSize, events);
+    if (n > 0)
+        receiveCount_ = static_cast<std::uint32_t>(n);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 // Sends every byte, at most 1024 per call. Each send is tried at once; only a socket whose
@@ -513,6 +549,22 @@ int gensock_read_line(connection* conn, std::string_view* line, std::string* spi
     if (result == kGensockOk && wholeLineInTime)
         conn->transcribe(DialogueTranscript::Kind::kReceived, *line);
     return result;
+}
+
+int gensock_read_within(connection* conn, std::string_view* line, std::string* spill,
+                        std::size_t maxKeep, std::size_t limit, std::size_t* taken) {
+    *taken = 0;
+    if (!conn)
+        return kGensockNoConnection;
+    if (limit == 0) {
+        *line = {};
+        return kGensockOk;
+    }
+    return conn->read_line(*line, *spill, maxKeep, false, limit, taken);
+}
+
+bool gensock_data_waiting(connection* conn, int waitMs) {
+    return conn && conn->data_waiting(waitMs);
 }
 
 int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,

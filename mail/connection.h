@@ -73,6 +73,16 @@ int gensock_read_char(connection* conn, char* c);
 int gensock_read_line(connection* conn, std::string_view* line, std::string* spill,
                       std::size_t maxKeep, bool wholeLineInTime);
 
+// As gensock_read_line for the bytes of a literal: the received bytes up to the next line feed
+// or up to limit bytes, whichever comes first; each receive must arrive within the time limit.
+// *taken receives how many bytes it
+// used, line feed included, however many of them maxKeep kept. Not shown on a transcript.
+int gensock_read_within(connection* conn, std::string_view* line, std::string* spill,
+                        std::size_t maxKeep, std::size_t limit, std::size_t* taken);
+
+// True when a received byte waits to be read, or arrives within waitMs milliseconds.
+bool gensock_data_waiting(connection* conn, int waitMs);
+
 // The same line copied into *line (emptied first).
 int gensock_read_line(connection* conn, std::string* line, std::size_t maxKeep,
                       bool wholeLineInTime);

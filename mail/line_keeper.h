@@ -18,6 +18,8 @@ public:
     // size and digest) were kept by a session that was not seen to end: the mail may still be
     // on the server, and its lines are not taken again.
     virtual bool wasTaken(const std::string& /*mailKey*/) { return false; }
+    // The keys of the mails wasTaken knows.
+    virtual std::vector<std::string> takenKeys() const { return {}; }
     // The server answered QUIT after a session that read every message: the messages it
     // deleted are gone, and no kept mail can come back.
     virtual void mailboxCommitted() {}

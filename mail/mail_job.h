@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "settings/fixed_text.h"
 
 // One outgoing mail: error report, event files, station information or a resend. A plain
@@ -16,4 +18,7 @@ struct MailJob {
     FixedText<256> attachments[maxAttachments];
     int attachmentCount = 0;  // 0 to 16
     int tries = 0;            // the resend queue's count of opportunities used
+    // When the request mail it answers arrived in the mailbox (IMAP's INTERNALDATE), calendar
+    // seconds; 0 when not known. Not kept in the spool.
+    std::int64_t arrival = 0;
 };

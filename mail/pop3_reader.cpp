@@ -13,7 +13,7 @@
 #include "activity/statistics.h"
 #include "mail/access_token.h"
 #include "mail/connection.h"
-#include "mail/mail_digest.h"
+#include "mail/mail_lines.h"
 #include "mail/mime_reader.h"
 #include "mail/quoted_history.h"
 #include "mail/raw_header.h"
@@ -25,31 +25,10 @@
 
 namespace {
 
-// A reply line keeps at most this many characters; the rest, up to its line feed, is read
-// and dropped.
-constexpr std::size_t kMaxReplyChars = 1023;
 // A command goes out with its CR LF through a 256-byte line, so it holds at most this many.
 constexpr std::size_t kMaxCommandChars = 253;
 // The caller's error text holds at most this many characters.
 constexpr std::size_t kMaxErrorChars = 255;
-
-// A message is kept in memory up to this size for reading it as MIME; the rest of a larger
-// one is read and dropped.
-constexpr std::size_t kMaxMessageBytes = 64 << 20;
-// The request lines kept of one mail; the cycle serves far fewer of them, and every one kept
-// costs memory and a spool entry.
-constexpr std::size_t kMaxLinesOfMail = 1000;
-
-// The text of a line as a reply or a plain message line counts it: the carriage return of
-// its CR LF dropped (any other one is a character of the line), a zero byte read as a blank,
-// at most 1023 characters.
-std::string replyText(std::string_view raw) {
-    if (!raw.empty() && raw.back() == '\r')
-        raw.remove_suffix(1);
-    std::string text(raw.substr(0, kMaxReplyChars));
-    std::replace(text.begin(), text.end(), '\0', ' ');
-    return text;
-}
 
 // The message count of a positive PASS reply: the number after the word "has" ("+OK ann has
 // 2 messages"), the first "has" that a number follows. False when there is none.
@@ -66,90 +45,6 @@ bool countAfterHas(const std::string& reply, int& count) {
     }
     return false;
 }
-
-// The lines of one message as they arrive. Every line is looked at as a plain mail line: the
-// end of the message, or a request line (lower-cased, kept). The header block says whether
-// the mail is MIME; the buffer keeps the whole mail with dot stuffing undone, up to its size
-// limit (a mail that must be set aside is kept whole).
-class MessageLines {
-  public:
-    enum Step { kMore, kEnd };
-
-    explicit MessageLines(MessageBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
-
-    Step take(std::string_view raw) {
-        size_ += raw.size() + 1;
-        if (mayMatter(raw) && replyText(raw) == ".")
-            return kEnd;
-        if (plainLines_.size() <= kMaxLinesOfMail) {
-            if (!inHeader_ && !mime_)
-                takePlainBodyLine(raw);
-            else if (mayMatter(raw) && startsWithRequestKey(replyText(raw)))
-                plainLines_.push_back(toLowerAscii(replyText(raw)));
-        }
-        keep(raw);
-        return kMore;
-    }
-
-    bool isMime() const { return mime_; }
-    std::vector<std::string>& plainLines() { return plainLines_; }
-    // Where a plain mail's request key stood that gave no line.
-    UnservedKey unservedKey() const { return unserved_; }
-
-    // What tells this mail from another that reuses its Message-ID: "<size> <digest>", the
-    // size as the server sent it and the start of the mail's digest.
-    std::string fingerprint(const std::string& digest) const {
-        return std::to_string(size_) + " " + (digest.empty() ? "-" : digest.substr(0, 32));
-    }
-
-  private:
-    // Only a line that begins with '.' or a key's first letter can end the message or be a
-    // request line.
-    static bool mayMatter(std::string_view raw) {
-        if (raw.empty())
-            return false;
-        char c = raw[0];
-        return c == '.' || c == 'e' || c == 'E' || c == 's' || c == 'S';
-    }
-
-    // A line of a plain mail's text: a request line unless it stands in a reply's history.
-    void takePlainBodyLine(std::string_view raw) {
-        LinePlace place = history_.place(raw);
-        if (place == LinePlace::kHistory)
-            return;
-        if (place == LinePlace::kText && mayMatter(raw) && startsWithRequestKey(replyText(raw)))
-            plainLines_.push_back(toLowerAscii(replyText(raw)));
-        else if (unserved_ == UnservedKey::kNone && mentionsRequestKey(raw))
-            unserved_ = place == LinePlace::kText ? UnservedKey::kInText
-                        : history_.forward()      ? UnservedKey::kInQuote
-                                                  : UnservedKey::kNone;
-    }
-
-    void keep(std::string_view raw) {
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-        if (inHeader_) {
-            if (raw.empty())
-                inHeader_ = false;
-            else if (startsWithIgnoringCase(raw, "mime-version:"))
-                mime_ = true;
-            else if (startsWithIgnoringCase(raw, "subject:"))
-                history_ = QuotedHistory(isForwardSubject(raw.substr(8)));
-        }
-        if (!raw.empty() && raw.front() == '.')
-            raw.remove_prefix(1);
-        if (buffer_.size() + raw.size() < kMaxMessageBytes)
-            buffer_.appendLine(raw);
-    }
-
-    MessageBuffer& buffer_;
-    std::vector<std::string> plainLines_;
-    QuotedHistory history_{false};
-    UnservedKey unserved_ = UnservedKey::kNone;
-    bool inHeader_ = true;
-    bool mime_ = false;
-    std::size_t size_ = 0;
-};
 
 // One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
 // into the caller's error text, a later text replacing an earlier one.
@@ -185,9 +80,6 @@ class Pop3Session {
     int failLogin();
     int readMessageCount();
     int getMessage(long long number);
-    bool collectLines(MessageLines& message, int mail);
-    LineKeeper::Reading mayParse(std::string_view mail, const std::string& digest);
-    void noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail);
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
     int popSendLine(const std::string& command, bool isCommand = true,
@@ -292,8 +184,12 @@ int Pop3Session::connectAndGreet() {
         setError(error_.empty() ? "POP Connect Error" : "POP Connect Error: " + error_);
         return 0;
     }
-    if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk)
+    if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk) {
+        std::string hint = plainTextFirstHint(error_, kPopServerForms, server);
+        if (!hint.empty())
+            setError(error_ + "; " + hint);
         return failLogin();
+    }
     if (!getPop3Line()) {
         setError("Login Error");
         return failLogin();
@@ -458,7 +354,7 @@ int Pop3Session::getMessage(long long number) {
             break;
     }
     ++mailsRead_;
-    if (!collectLines(message, static_cast<int>(number)))
+    if (!MailLineCollector(ctx_, keeper_, lines_).collect(message_, message, static_cast<int>(number)))
         return 1;  // left on the server
     popSendLine("DELE " + std::to_string(number));
     if (!getPop3Line()) {
@@ -472,98 +368,6 @@ int Pop3Session::getMessage(long long number) {
         return 0;
     }
     return 1;
-}
-
-// Whether the mail in the buffer may be parsed: not when parsing it stopped the robot twice.
-// It is then set aside by the keeper and deleted, or left on the server when it could not be.
-LineKeeper::Reading Pop3Session::mayParse(std::string_view mail, const std::string& digest) {
-    if (!keeper_)
-        return LineKeeper::Reading::kParse;
-    LineKeeper::Reading verdict = keeper_->startReading(mail, digest);
-    if (verdict == LineKeeper::Reading::kParse)
-        return verdict;
-    std::string id = rawMessageId(mail), sender = rawSender(mail);
-    if (verdict == LineKeeper::Reading::kSetAside)
-        ctx_.log.logMsg(true, "Mail <%s> from %s set aside: reading it stopped the robot twice",
-                        id.c_str(), sender.c_str());
-    else
-        ctx_.log.logMsg(true, "Mail <%s> from %s left on the server: reading it stopped the "
-                        "robot twice and it could not be set aside", id.c_str(), sender.c_str());
-    return verdict;
-}
-
-// Keeps the request lines of a message read to its end, with its sender and Message-ID; an
-// automatic mail gives none. False when the message is to stay on the server.
-bool Pop3Session::collectLines(MessageLines& message, int mail) {
-    // One digest of the mail serves the note of the mail being parsed and its key.
-    std::string_view bytes(reinterpret_cast<const char*>(message_.bytes()->data), message_.size());
-    const std::string digest = keeper_ ? mailDigest(bytes) : std::string();
-    LineKeeper::Reading verdict = mayParse(bytes, digest);
-    if (verdict != LineKeeper::Reading::kParse)
-        return verdict == LineKeeper::Reading::kSetAside;
-    MailReading reading = readMail(message_, message.isMime());
-    if (keeper_)
-        keeper_->readingDone();
-    if (!reading.cut.empty())
-        ctx_.log.logNotice("Mail <%s> from %s read only in part: %s", reading.messageId.c_str(),
-                           reading.sender.c_str(), reading.cut.c_str());
-    if (reading.automatic) {
-        std::string from = reading.from.empty() ? "<>" : reading.from;
-        ctx_.log.logNotice("Automatic mail from %s not answered", from.c_str());
-        return true;
-    }
-    // Known by its Message-ID and its content, so a different mail that reuses the Message-ID
-    // is served.
-    std::string mailKey =
-        reading.messageId.empty() ? std::string() : reading.messageId + " " + message.fingerprint(digest);
-    if (keeper_ && !mailKey.empty() && keeper_->wasTaken(mailKey)) {
-        // Read before a stop that came between keeping its lines and the server's deletion.
-        ctx_.log.logMsg(false, "Mail <%s> was read before: its requests are already kept",
-                        reading.messageId.c_str());
-        return true;
-    }
-    std::vector<std::string>& texts =
-        message.isMime() ? reading.requestLines : message.plainLines();
-    if (texts.empty()) {
-        noteMailWithoutLines(reading,
-                             message.isMime() ? reading.unservedKey : message.unservedKey(), mail);
-        return true;
-    }
-    if (texts.size() > kMaxLinesOfMail) {
-        ctx_.log.logNotice("Mail <%s> from %s: only its first %zu request lines are read",
-                           reading.messageId.c_str(), reading.sender.c_str(), kMaxLinesOfMail);
-        texts.resize(kMaxLinesOfMail);
-    }
-    const int count = static_cast<int>(texts.size());
-    for (std::string& text : texts) {
-        CollectedLine line(std::move(text));
-        line.sender = reading.sender;
-        line.messageId = reading.messageId;
-        line.mailKey = mailKey;
-        line.mail = mail;
-        line.linesOfMail = count;
-        lines_.push_back(std::move(line));
-    }
-    return true;
-}
-
-// A mail that gave no request line is named in the list; when it held a request key its sender
-// is told why nothing was served, through a line of its own.
-void Pop3Session::noteMailWithoutLines(const MailReading& reading, UnservedKey unserved, int mail) {
-    std::string from = reading.from.empty() ? "<>" : reading.from;
-    if (unserved == UnservedKey::kNone) {
-        ctx_.log.logMsg(false, "Mail from %s: no request lines", from.c_str());
-        return;
-    }
-    std::string reason = unservedKeyReason(unserved);
-    ctx_.log.logMsg(true, "Mail from %s: no request line served: %s", from.c_str(),
-                    reason.substr(0, reason.find(':')).c_str());
-    CollectedLine line(std::string(kUnservedMailMark) + reason);
-    line.sender = reading.sender;
-    line.messageId = reading.messageId;
-    line.mail = mail;
-    line.linesOfMail = 1;
-    lines_.push_back(std::move(line));
 }
 
 // Reads one line into line_ as it came, in runs, without its line feed: a reply line must

@@ -26,3 +26,15 @@ bool parseServerSetting(const std::string& setting, const ServerForms& forms, Se
     splitServerAndPort(rest, forms.plainPort, out.host, out.service);
     return false;
 }
+
+std::string startTlsForm(const ServerForms& forms, const ServerAddress& server) {
+    return std::string("use ") + forms.startTlsScheme + "://" + server.host + ":" + server.service;
+}
+
+std::string plainTextFirstHint(const std::string& tlsError, const ServerForms& forms,
+                               const ServerAddress& server) {
+    if (tlsError.find("wrong version number") == std::string::npos)
+        return {};
+    return "the server at " + server.host + ":" + server.service +
+           " speaks plain text first: " + startTlsForm(forms, server);
+}

@@ -31,3 +31,13 @@ struct ServerAddress {
 // the protocol's TLS or STARTTLS scheme (in any letter case), each with its own default port.
 // Returns false, the address then as good as plain, for any other "...://".
 bool parseServerSetting(const std::string& setting, const ServerForms& forms, ServerAddress& out);
+
+// The way out where a setting's TLS form does not match the server: a TLS handshake that met
+// plain text (OpenSSL says "wrong version number") means the server speaks plain text first,
+// so "the server at HOST:PORT speaks plain text first: use SCHEME+starttls://HOST:PORT". ""
+// for any other failure.
+std::string plainTextFirstHint(const std::string& tlsError, const ServerForms& forms,
+                               const ServerAddress& server);
+
+// "use SCHEME+starttls://HOST:PORT", for a plain server that asks for TLS.
+std::string startTlsForm(const ServerForms& forms, const ServerAddress& server);

@@ -194,6 +194,7 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
     }
     dialogue.tls = server.tls;
     dialogue.host = server.host;
+    dialogue.server = server;
     connection* conn = nullptr;
     dialogue.error.clear();
     if (gensock_open(server.host.c_str(), server.service.c_str(), dialogue.connectionContext,
@@ -209,6 +210,9 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
     }
     dialogue.conn = conn;
     if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn, server.host) != 0) {
+        std::string hint = plainTextFirstHint(dialogue.error, kSmtpServerForms, server);
+        if (!hint.empty())
+            setMailError(dialogue.error, "%s; %s", dialogue.error.c_str(), hint.c_str());
         dialogue.failure = SendFailure::kStationSide;
         releaseConnection(dialogue);
         return 0;
@@ -254,6 +258,11 @@ void smtpFail(SmtpDialogue& dialogue, const char* format, ...) {
             withoutSecret(reply.substr(0, reply.find_first_of("\r\n")), dialogue.password),
             dialogue.token);
         dialogue.context.log.logMsg(true, "SMTP server said: %s", said.c_str());
+        // A plain server that asks for TLS first ("530 5.7.0 Must issue a STARTTLS command").
+        if (dialogue.tls == TlsMode::kPlain &&
+            toUpperAscii(said).find("STARTTLS") != std::string::npos)
+            dialogue.context.log.logMsg(true, "SMTP hint: the server asks for TLS: %s",
+                                        startTlsForm(kSmtpServerForms, dialogue.server).c_str());
     }
     quitAndRelease(dialogue);
 }
@@ -298,6 +307,13 @@ bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword) {
                     std::string_view(keyword).substr(auth.size())))
             return true;
     }
+    return false;
+}
+
+bool smtpOffersLogin(const SmtpDialogue& dialogue) {
+    for (const std::string& line : dialogue.extensions)
+        if (line.starts_with("AUTH ") || line.starts_with("AUTH="))
+            return true;
     return false;
 }
 
@@ -451,6 +467,20 @@ int smtpOpen(SmtpDialogue& dialogue) {
         }
         if (code != 250) {
             smtpFail(dialogue, "SMTP server error");
+            return 0;
+        }
+        if (login && !smtpUsesOAuth2(settings) && !smtpOffersLogin(dialogue)) {
+            // No password goes to a server that asked for none: it would say 503 at best. Its
+            // EHLO answer is no refusal to show.
+            dialogue.replyLine.clear();
+            if (smtpOffers(dialogue, "STARTTLS"))
+                smtpFail(dialogue, "SMTP server %s offers no login before STARTTLS: %s",
+                         dialogue.host.c_str(),
+                         startTlsForm(kSmtpServerForms, dialogue.server).c_str());
+            else
+                smtpFail(dialogue, "SMTP server %s offers no login (AUTH): no password sent",
+                         dialogue.host.c_str());
+            dialogue.failure = SendFailure::kStationSide;
             return 0;
         }
     } else if (!smtpGreetSecurely(dialogue, localHost)) {

@@ -29,13 +29,14 @@ struct SmtpDialogue {
     std::string replyLine;          // with its line end; longer lines are cut to maxReplyChars
     TlsMode tls = TlsMode::kPlain;  // how the server is reached (smtpConnect)
     std::string host;               // the server's host name or address
+    ServerAddress server;           // as the setting names it (smtpConnect)
     std::vector<std::string> extensions;  // the keywords of the last EHLO reply, upper case
     std::string password;                 // never shown: masked in what the server said
     std::string token;                    // the OAuth2 access token; never shown either
     std::string mechanism;                // how the login succeeded: LOGIN, PLAIN, XOAUTH2...
     bool atRecipients = false;            // the sender was taken: refusals now concern the mail
     SendFailure failure = SendFailure::kTryAgain;  // why the dialogue failed, once it has
-    bool tokenRefused = false;            // the server refused the OAuth2 token
+    bool tokenRefused = false;                     // the server refused the OAuth2 token
 };
 
 // Delivers the finished message text of job. Returns 1 when the server accepted it (250 after
@@ -55,8 +56,8 @@ std::string buildRecipientList(const std::string& to);
 // into localHost.
 // An "smtps://" server is spoken to through TLS from the first byte. Returns 1; or 0 with
 // "Can't connect to %s: <reason>" (nothing opened; the reason as the system gave it, e.g.
-// "HOST: connection refused" or "HOST: name not known"), "Can't get local host name" or the TLS failure (the
-// connection released) in the error text. Logs nothing.
+// "HOST: connection refused" or "HOST: name not known"), "Can't get local host name" or the
+// TLS failure (the connection released) in the error text. Logs nothing.
 int smtpConnect(SmtpDialogue& dialogue, std::string& localHost);
 
 // Reads one reply, following continuation lines (fourth character "-") to the last line,
@@ -84,6 +85,8 @@ int smtpEhlo(SmtpDialogue& dialogue, const std::string& localHost);
 // True when the last EHLO reply named the keyword ("STARTTLS"), or, for "AUTH X", offered
 // the mechanism X.
 bool smtpOffers(const SmtpDialogue& dialogue, const std::string& keyword);
+// Whether the last EHLO answer offers a login of any kind (an AUTH line).
+bool smtpOffersLogin(const SmtpDialogue& dialogue);
 
 // The greeting of a TLS dialogue, after the 220: EHLO (HELO only when EHLO is refused on an
 // "smtps://" server and no login is asked for); for "smtp+starttls://" STARTTLS, required,

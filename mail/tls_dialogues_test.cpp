@@ -168,4 +168,48 @@ TEST_F(TlsDialogueTest, NoStartTlsOfferAndASilentHandshakeEndTheDialogue) {
     EXPECT_EQ("TLS handshake with 127.0.0.1 timed out", error);
 }
 
+// A setting whose TLS form does not fit the server ends with the server's words and the form to
+// use, and no password goes to a server that offers no login.
+TEST_F(TlsDialogueTest, AMismatchedTlsFormNamesTheFormToUse) {
+    SmtpServerFixture::Options options{.user = "robot", .password = "s3cret"};
+    options.certFile = certificates.serverCert;
+    options.keyFile = certificates.serverKey;
+    options.tlsMode = SmtpServerFixture::Tls::kStartTls;
+    SmtpServerFixture startTls(options);
+    SmtpServerFixture plain(SmtpServerFixture::Options{});
+    ASSERT_TRUE(startTls.start()) << startTls.output();
+    ASSERT_TRUE(plain.start()) << plain.output();
+    const std::string tlsAt = "127.0.0.1:" + std::to_string(startTls.port());
+    const std::string plainAt = "127.0.0.1:" + std::to_string(plain.port());
+    struct Case {
+        std::string setting;
+        bool login;
+        std::string error;  // what the failure says, in part
+        std::string entry;  // an entry it leaves, in part
+    } cases[] = {
+        {tlsAt, true, "offers no login before STARTTLS: use smtp+starttls://" + tlsAt, ""},
+        {tlsAt, false, "SMTP server error",
+         "SMTP hint: the server asks for TLS: use smtp+starttls://" + tlsAt},
+        {"smtps://" + plainAt, false,
+         "the server at 127.0.0.1:" + std::to_string(plain.port()) +
+             " speaks plain text first: use smtp+starttls://" + plainAt,
+         ""},
+    };
+    for (const Case& c : cases) {
+        TestMailContext context;
+        context.settings.smtpServer = c.setting;
+        context.settings.smtpAuth = c.login ? 1 : 0;
+        context.settings.smtpUser = "robot";
+        context.settings.smtpPassword = "s3cret";
+        std::string sendError;
+        SendFailure failure = SendFailure::kTryAgain;
+        EXPECT_EQ(0, sendMailJob(context.context, testJob(), sendError, &failure));
+        EXPECT_THAT(sendError, HasSubstr(c.error)) << c.setting;
+        EXPECT_EQ(SendFailure::kStationSide, failure) << c.setting;
+        EXPECT_THAT(context.logFile(), HasSubstr(c.entry)) << c.setting;
+    }
+    EXPECT_THAT(startTls.messages(0), IsEmpty());
+    EXPECT_THAT(plain.messages(0), IsEmpty());
+}
+
 }  // namespace

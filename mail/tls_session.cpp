@@ -168,6 +168,10 @@ TlsSession::Transfer TlsSession::read(char* buffer, std::size_t size) {
     return transferResult(SSL_read(ssl_, buffer, static_cast<int>(size)));
 }
 
+bool TlsSession::pending() const {
+    return SSL_pending(ssl_) > 0;
+}
+
 TlsSession::Transfer TlsSession::write(const char* data, std::size_t size) {
     ERR_clear_error();
     errno = 0;

@@ -36,6 +36,8 @@ class TlsSession {
 
     Transfer read(char* buffer, std::size_t size);
     Transfer write(const char* data, std::size_t size);
+    // True when decrypted bytes wait to be read.
+    bool pending() const;
     // Says goodbye to the peer without waiting for its answer.
     void close();
 

@@ -35,7 +35,9 @@ Replies::Replies(const MailerSettings& settings, const EventFileRequest& request
       transport_(transport),
       queue_(queue) {}
 
-int Replies::sendOrQueue(const MailJob& job, bool toFile, const char* failureFormat) {
+int Replies::sendOrQueue(const MailJob& original, bool toFile, const char* failureFormat) {
+    MailJob job = original;
+    job.arrival = arrival_;
     std::string error;
     if (transport_.sendMailJob(job, error)) {
         queue_.endHold();

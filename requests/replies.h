@@ -41,6 +41,9 @@ class Replies final : public ReplySender {
     // True when a reply since the last clearNotKept() could be neither sent nor kept in the
     // resend queue: the request it answers must stay and be served again.
     bool anyNotKept() const { return notKept_; }
+    // When the mail of the request being answered arrived (CollectedLine::arrival): every reply
+    // from now on carries it (MailJob::arrival).
+    void setArrival(std::int64_t arrival) { arrival_ = arrival; }
     void clearNotKept() { notKept_ = false; }
 
   private:
@@ -58,6 +61,7 @@ class Replies final : public ReplySender {
     MailTransport& transport_;
     ResendQueue& queue_;
     bool notKept_ = false;
+    std::int64_t arrival_ = 0;
 };
 
 // Appends the station-information section of one recorder system to body: its enabled

@@ -6,6 +6,7 @@
 #include "activity/statistics.h"
 #include "app/check_now_control.h"
 #include "mail/mail_transport.h"
+#include "mail/new_mail_watch.h"
 #include "platform/clock.h"
 #include "requests/recipient_address.h"
 #include "requests/recorder_exchange.h"
@@ -138,6 +139,7 @@ void RequestCycle::checkMail(bool verbose) {
 
 void RequestCycle::onTick() {
     std::int64_t now = context_.clock.now();
+    nextTickNow_ = false;
     if (resendCountdown_ != 0)
         --resendCountdown_;
     if (responseCountdown_ != 0) {
@@ -160,12 +162,21 @@ void RequestCycle::idleStep(std::int64_t now) {
     if (lastCheckTime_ == 0 || settings.popEnable == 0) {
         // The first periodic check comes one full interval after start or after enabling.
         lastCheckTime_ = now;
+    } else if (periodicChecks_ && newMailAnnounced()) {
+        // The requester waits: the line is served at a tick that follows at once.
+        checkMail(false);
+        lastCheckTime_ = now;
+        nextTickNow_ = linesPending_ != 0;
     } else if (periodicChecks_ && (now - lastCheckTime_) / 60 >= settings.popCheckTime) {
         checkMail(false);
         lastCheckTime_ = now;
     } else if (resendCountdown_ == 0) {
         pollResendQueue();
     }
+}
+
+bool RequestCycle::newMailAnnounced() {
+    return newMailWatch_ && newMailWatch_->takeNewMail();
 }
 
 void RequestCycle::pollResendQueue() {
@@ -233,6 +244,7 @@ bool RequestCycle::nextLineIsOfSameMail() const {
 
 RequestCycle::Verdict RequestCycle::dispatchLine() {
     CollectedLine line = requestLines_[static_cast<std::size_t>(nextLineIndex_++)];
+    replies_.setArrival(line.arrival);
     if (line.mail != refused_.mail || line.sender != refused_.sender ||
         line.messageId != refused_.messageId) {
         answerRefusedLines();

@@ -13,6 +13,7 @@
 
 class CheckNowControl;
 class MailTransport;
+class NewMailWatch;
 class Spool;
 struct Statistics;
 
@@ -58,6 +59,10 @@ class RequestCycle {
 
     void setCheckNowControl(CheckNowControl* control) { checkNowControl_ = control; }
 
+    // What tells of new mail as it arrives (IMAP IDLE): an idle tick then checks at once
+    // instead of waiting for the interval. nullptr: none, the interval alone.
+    void setNewMailWatch(NewMailWatch* watch) { newMailWatch_ = watch; }
+
     // With periodic checks off, an idle tick only paces the resend queue: the mailbox is
     // read only when a check is asked for. On by default; reset() leaves it as it is.
     void setPeriodicChecks(bool on) { periodicChecks_ = on; }
@@ -68,6 +73,10 @@ class RequestCycle {
         maxLinesPerMail_ = maxLinesPerMail;
         maxRecipients_ = maxRecipients;
     }
+
+    // True after a tick whose check was started by new mail announced by the watch and found
+    // request lines: the next tick, which serves the first of them, may come at once.
+    bool nextTickNow() const { return nextTickNow_; }
 
     // True while a line waits, a response is awaited, a check is asked for or a reply is queued
     // (and not held).
@@ -121,6 +130,9 @@ class RequestCycle {
     void lineDone(const CollectedLine& line);
     void settleLine(const CollectedLine& line, bool replyNotKept);
     void idleStep(std::int64_t now);
+    // Whether new mail was announced since the last idle tick that asked (the announcement is
+    // taken, so a check it starts also stands for an interval that ended).
+    bool newMailAnnounced();
     void pollResendQueue();
     bool responsesArrived() const;
     void setCheckNowEnabled(bool enabled);
@@ -131,6 +143,8 @@ class RequestCycle {
     Spool& spool_;
     ResendQueue queue_;
     CheckNowControl* checkNowControl_ = nullptr;
+    NewMailWatch* newMailWatch_ = nullptr;
+    bool nextTickNow_ = false;
 
     // The refused lines of the mail being dispatched, answered together once its last line
     // has been taken.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/new_mail_watch.h"
 #include "settings/text_routines.h"
 #include "testing/station_fixture.h"
 
@@ -148,6 +149,32 @@ TEST_F(RequestCycleTest, ACheckIntervalOfZeroChecksAtEveryIdleTick) {
     app->settings().popCheckTime = 0;
     tick(4);
     EXPECT_EQ(3, transport.reads);
+}
+
+TEST_F(RequestCycleTest, NewMailAnnouncedByTheWatchIsCheckedAtTheNextIdleTick) {
+    struct Announcer final : NewMailWatch {
+        bool takeNewMail() override { return std::exchange(announced, false); }
+        bool announced = false;
+    } watch;
+    start();
+    app->cycle().setNewMailWatch(&watch);
+    tick(10);
+    EXPECT_EQ(0, transport.reads);
+    CollectedLine info("stationinfo=a@b.example");
+    info.arrival = 1'000'000'003;  // its mail's INTERNALDATE
+    transport.mailbox = {info};
+    watch.announced = true;
+    tick();
+    EXPECT_EQ(1, transport.reads);
+    EXPECT_TRUE(app->nextTickNow());  // the requester waits: the next tick may come at once
+    tick();  // served: the reply carries the mail's arrival, for the reply delay metric
+    ASSERT_EQ(1u, transport.sent.size());
+    EXPECT_EQ(1'000'000'003, transport.sent[0].arrival);
+    EXPECT_FALSE(app->nextTickNow());
+    tick(59);  // the interval now runs from that check
+    EXPECT_EQ(1, transport.reads);
+    tick(60);
+    EXPECT_EQ(2, transport.reads);
 }
 
 TEST_F(RequestCycleTest, NoPeriodicCheckWhileTheClockIsBehindTheLastCheck) {

@@ -24,6 +24,7 @@ all=(
     fuzz_response_files
     fuzz_request_lines
     fuzz_pop3_dialogue
+    fuzz_imap_dialogue
     fuzz_smtp_dialogue
     fuzz_base64
     fuzz_mime_composer

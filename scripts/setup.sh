@@ -6,7 +6,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
-    dovecot-pop3d python3 python3-aiosmtpd
+    dovecot-pop3d dovecot-imapd dovecot-lmtpd python3 python3-aiosmtpd
     libssl-dev openssl libgmime-3.0-dev libxml2-dev libytnef0-dev libcurl4-openssl-dev
     nlohmann-json3-dev
     xvfb xauth imagemagick

@@ -25,7 +25,12 @@ using PasswordText = FixedText<kPasswordChars + 1>;
     KEY(oauth2Grant, "OAuth2Grant", false, "client_credentials|refresh_token")             \
     KEY(popTokenCommand, "PopTokenCommand", false, nullptr)   /* prints an access token */ \
     KEY(smtpTokenCommand, "SmtpTokenCommand", false, nullptr)                              \
+    KEY(imapDoneFolder, "ImapDoneFolder", false, nullptr) /* answered IMAP mail goes here */ \
     KEY(heloName, "HeloName", false, nullptr) /* the SMTP greeting name */
+
+// What imapDoneFolder holds when the file sets ImapDoneFolder= with no folder (each handled
+// mail is then deleted), so that the key is written back as it stood.
+inline constexpr const char* kNoDoneFolder = "\x7f";
 
 // Every user setting of the robot, and the two recorder configurations read beside them.
 // Texts hold at most 255 characters (tempDir 244, passwords 1023); passwords are plain in

@@ -83,6 +83,7 @@ TEST(SaveSettings, RoundTripsEveryField) {
     s.mornak2Req = "/m2/req/";
     s.popAuthMethod = "oauth2";
     s.oauth2ClientSecret = "c=s";
+    s.imapDoneFolder = kNoDoneFolder;  // "ImapDoneFolder=": delete each handled mail
     ASSERT_TRUE(saveSettings(s, dir.file("tarnwick.ini")));
     std::string file = readFile(dir.file("tarnwick.ini"));
     EXPECT_NE(std::string::npos, file.find("SmtpKeyStr=73e963726574\n"));
@@ -91,6 +92,7 @@ TEST(SaveSettings, RoundTripsEveryField) {
     EXPECT_NE(std::string::npos,
               file.find("Mornak2Req=/m2/req/\nPopAuthMethod=oauth2\n"
                         "OAuth2ClientSecretStr=633d73\n"));
+    EXPECT_TRUE(file.ends_with("\nImapDoneFolder=\n"));
 
     MailerSettings back;
     resetSettings(back);
@@ -107,6 +109,7 @@ TEST(SaveSettings, RoundTripsEveryField) {
     EXPECT_EQ(s.smtpPassword, back.smtpPassword);
     EXPECT_EQ("oauth2", back.popAuthMethod);
     EXPECT_EQ("c=s", back.oauth2ClientSecret);
+    EXPECT_EQ(kNoDoneFolder, back.imapDoneFolder);
     EXPECT_EQ(s.tempDir, back.tempDir);
     EXPECT_EQ(s.mapDrive, back.mapDrive);
     EXPECT_EQ(s.popCheckTime, back.popCheckTime);

@@ -35,6 +35,8 @@ bool storeOptionalKey(MailerSettings& settings, const std::string& key, const st
                       "\": the value was not taken";
             return true;
         }
+        if (text.empty() && optional.field == &MailerSettings::imapDoneFolder)
+            text = kNoDoneFolder;
         settings.*optional.field = text;
         return true;
     }
@@ -48,7 +50,9 @@ std::string optionalKeyLines(const MailerSettings& settings) {
         if (value.empty())
             continue;
         lines.append(optional.name).append("=");
-        lines.append(optional.hex ? encodeKeyStr(value) : value).append("\n");
+        if (value != kNoDoneFolder)
+            lines.append(optional.hex ? encodeKeyStr(value) : value);
+        lines.append("\n");
     }
     return lines;
 }

@@ -56,6 +56,9 @@ class Spool final : public LineKeeper {
     // Whether all the lines of the mail with this key (Message-ID, size and digest) were kept,
     // by this run or the one before, and the mailbox was not seen to delete it since.
     bool wasTaken(const std::string& mailKey) override;
+    std::vector<std::string> takenKeys() const override {
+        return std::vector<std::string>(taken_.begin(), taken_.end());
+    }
     // The mailbox deleted what it was asked to: the taken mails are forgotten.
     void mailboxCommitted() override;
     // The mail about to be parsed is noted, or set aside when parsing it stopped two runs.

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -71,6 +72,12 @@ DovecotServer::~DovecotServer() {
     stop();
 }
 
+void DovecotServer::enableImap(bool move, bool idle) {
+    imap_ = true;
+    imapMove_ = move;
+    imapIdle_ = idle;
+}
+
 void DovecotServer::enableTls(const std::string& certFile, const std::string& keyFile) {
     certFile_ = certFile;
     keyFile_ = keyFile;
@@ -128,17 +135,56 @@ void DovecotServer::writeConfig() {
             config.replace(at, placeholder.size(), value);
     }
     writeFile(d + "dovecot.conf", config);
+    if (imap_) {
+        // Dovecot 2.3 offers these after login; the list without MOVE stands for a server
+        // that does not have it.
+        std::string capabilities =
+            "IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE SORT THREAD=REFERENCES "
+            "MULTIAPPEND UNSELECT CHILDREN NAMESPACE UIDPLUS LIST-EXTENDED I18NLEVEL=1 "
+            "CONDSTORE QRESYNC ESEARCH ESORT SEARCHRES WITHIN CONTEXT=SEARCH LIST-STATUS "
+            "BINARY SPECIAL-USE LITERAL+";
+        if (imapMove_)
+            capabilities += " MOVE";
+        if (imapIdle_)
+            capabilities += " IDLE";
+        writeFile(d + "imap.conf",
+                  "protocols = pop3 imap\n"
+                  "namespace inbox {\n  inbox = yes\n  separator = /\n}\n"
+                  "mailbox_idle_check_interval = 1 secs\n"
+                  "imap_capability = " + capabilities + "\n"
+                  "service imap-login {\n  chroot =\n"
+                  "  inet_listener imap {\n    address = 127.0.0.1\n    port = " +
+                      std::to_string(ownImapPort_) + "\n  }\n"
+                  "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " +
+                      std::to_string(ownImapsPort_) + "\n    ssl = yes\n  }\n}\n");
+    }
     writeFile(d + "users", user_ + ":{PLAIN}" + password_ + "\n");
 }
 
-bool DovecotServer::start(std::string* why) {
-    std::vector<int> ports = freeLoopbackPorts(tls() ? 4 : 1);
+bool DovecotServer::kick() {
+    std::string output;
+    return runCommand({"/usr/bin/doveadm", "-c", dir_.file("dovecot.conf"), "kick", user_}, 10000,
+                      &output) == 0;
+}
+
+bool DovecotServer::start(std::string* why, bool samePorts) {
+    std::vector<int> ports = freeLoopbackPorts(tls() ? 8 : 2);
+    if (samePorts && port_ != 0)
+        ports = {port_,      imapPort_,    ownPort_,   tlsPort_,
+                 ownTlsPort_, ownImapPort_, imapsPort_, ownImapsPort_};
     port_ = ownPort_ = ports[0];
     tlsPort_ = ownTlsPort_ = 0;
+    imapPort_ = ownImapPort_ = imap_ ? ports[1] : 0;
+    imapsPort_ = ownImapsPort_ = 0;
     if (tls()) {
-        ownPort_ = ports[1];
-        tlsPort_ = ports[2];
-        ownTlsPort_ = ports[3];
+        ownPort_ = ports[2];
+        tlsPort_ = ports[3];
+        ownTlsPort_ = ports[4];
+        if (imap_) {
+            ownImapPort_ = ports[5];
+            imapsPort_ = ports[6];
+            ownImapsPort_ = ports[7];
+        }
     }
     writeConfig();
     // Dovecot's own users must reach the sockets and the mailbox under the directory.
@@ -153,12 +199,15 @@ bool DovecotServer::start(std::string* why) {
         std::vector<std::string>{programPath(), "-F", "-c", dir_.file("dovecot.conf")},
         dir_.file("dovecot.out"));
     if (tls()) {
-        relay_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{
-                "/usr/bin/python3", std::string(TARNWICK_SOURCE_DIR) + "/testing/tcp_relay.py",
-                "--source", kRelaySource, std::to_string(port_) + ":" + std::to_string(ownPort_),
-                std::to_string(tlsPort_) + ":" + std::to_string(ownTlsPort_)},
-            dir_.file("relay.out"));
+        std::vector<std::string> argv{
+            "/usr/bin/python3", std::string(TARNWICK_SOURCE_DIR) + "/testing/tcp_relay.py",
+            "--source", kRelaySource, std::to_string(port_) + ":" + std::to_string(ownPort_),
+            std::to_string(tlsPort_) + ":" + std::to_string(ownTlsPort_)};
+        if (imap_) {
+            argv.push_back(std::to_string(imapPort_) + ":" + std::to_string(ownImapPort_));
+            argv.push_back(std::to_string(imapsPort_) + ":" + std::to_string(ownImapsPort_));
+        }
+        relay_ = std::make_unique<ChildProcess>(argv, dir_.file("relay.out"));
     }
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < end) {
@@ -227,11 +276,19 @@ void DovecotServer::deliver(const std::string& message) {
         ADD_FAILURE() << "cannot move " << temporary << " into new/";
 }
 
-int DovecotServer::messageCount() const {
+std::string DovecotServer::folderDir(const std::string& folder) const {
+    if (folder.empty())
+        return maildir();
+    std::string name = folder;  // Maildir++: ".Tarnwick.Done"
+    std::replace(name.begin(), name.end(), '/', '.');
+    return maildir() + "." + name + "/";
+}
+
+int DovecotServer::messageCount(const std::string& folder) const {
     int count = 0;
     for (const char* sub : {"new", "cur"}) {
         std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(maildir() + sub, ec)) {
+        for (const auto& entry : fs::directory_iterator(folderDir(folder) + sub, ec)) {
             if (entry.is_regular_file())
                 ++count;
         }

@@ -29,14 +29,24 @@ class DovecotServer {
     // connections."). Called before start().
     void enableTls(const std::string& certFile, const std::string& keyFile);
 
+    // Serves IMAP as well: on imapPort() (STARTTLS there with TLS) and, with TLS, IMAPS on
+    // imapsPort(). Folder names are separated by "/". Without move the server does not offer
+    // UID MOVE, without idle no IDLE. Called before start().
+    void enableImap(bool move = true, bool idle = true);
+
     // Writes the configuration and starts the server; true once it greets on its port.
     // On failure the reason is in *why (with the end of Dovecot's log).
-    bool start(std::string* why);
+    // With samePorts, a server started before listens where it did.
+    bool start(std::string* why, bool samePorts = false);
+    // Ends every session of the user on the server's side (doveadm kick).
+    bool kick();
     // SIGTERM, then waits for the server and its children to end.
     void stop();
 
     int port() const { return port_; }
     int tlsPort() const { return tlsPort_; }  // 0 unless TLS is enabled
+    int imapPort() const { return imapPort_; }    // 0 unless IMAP is enabled
+    int imapsPort() const { return imapsPort_; }  // 0 unless IMAP and TLS are enabled
     // "127.0.0.1:port", as a server setting.
     std::string address() const;
     const std::string& user() const { return user_; }
@@ -45,8 +55,11 @@ class DovecotServer {
     // Puts a message (CR LF or LF lines) into the mailbox the way a delivery agent does:
     // written into Maildir/tmp, then renamed into Maildir/new.
     void deliver(const std::string& message);
-    // The messages in the mailbox: files in Maildir/new and Maildir/cur.
-    int messageCount() const;
+    // The messages in the mailbox: files in Maildir/new and Maildir/cur; of the folder
+    // ("Tarnwick/Done") when one is named.
+    int messageCount(const std::string& folder = "") const;
+    // The folder's Maildir ("" for INBOX), where Dovecot keeps its UIDs (dovecot-uidlist).
+    std::string folderDir(const std::string& folder = "") const;
 
   private:
     void writeConfig();
@@ -67,6 +80,13 @@ class DovecotServer {
     unsigned mailUid_ = 0;
     unsigned mailGid_ = 0;
     int delivered_ = 0;
+    bool imap_ = false;
+    bool imapMove_ = true;
+    bool imapIdle_ = true;
+    int imapPort_ = 0;
+    int imapsPort_ = 0;
+    int ownImapPort_ = 0;
+    int ownImapsPort_ = 0;
     std::unique_ptr<ChildProcess> process_;
     std::unique_ptr<ChildProcess> relay_;
 };
