@@ -17,6 +17,7 @@
 #include "activity/statistics.h"
 #include "mail/access_token.h"
 #include "mail/base64.h"
+#include "mail/greeting_name.h"
 #include "mail/mail_error.h"
 #include "mail/sasl_oauth.h"
 #include "settings/mailer_settings.h"
@@ -210,13 +211,12 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
         releaseConnection(dialogue);
         return 0;
     }
-    char name[257] = {};
-    if (gethostname(name, 256) != 0) {
+    localHost = greetingName(dialogue.context.settings);
+    if (localHost.empty()) {
         setMailError(dialogue.error, "Can't get local host name");
         releaseConnection(dialogue);
         return 0;
     }
-    localHost = name;
     return 1;
 }
 

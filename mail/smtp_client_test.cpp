@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mail/base64.h"
+#include "mail/greeting_name.h"
 #include "mail/test_mail_context.h"
 #include "testing/scripted_server.h"
 
@@ -21,10 +22,11 @@ namespace {
 
 const char kText[] = "Subject: t\r\n\r\nline one\r\n";
 
+// The greeting's name with the settings of a TestMailContext (no HeloName, no FromUser).
 std::string localHost() {
-    char name[257] = {};
-    gethostname(name, 256);
-    return name;
+    MailerSettings settings;
+    resetSettings(settings);
+    return greetingName(settings);
 }
 
 std::string b64(const std::string& text) {
