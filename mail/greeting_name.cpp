@@ -1,70 +1,81 @@
 #include "mail/greeting_name.h"
 
 #include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cctype>
 
 #include "settings/mailer_settings.h"
 
 namespace {
 
-bool isQualified(const std::string& name) {
-    const std::size_t dot = name.find('.');
+struct HostNames {
+    std::string name;
+    std::string canonical;
+};
+
+// The host name and its canonical name, looked up once: the resolver may be slow or absent.
+const HostNames& hostNames() {
+    static const HostNames names = [] {
+        HostNames found;
+        char name[257] = {};
+        if (gethostname(name, sizeof name - 1) != 0)
+            return found;
+        found.name = name;
+        addrinfo hints{};
+        hints.ai_flags = AI_CANONNAME;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        if (getaddrinfo(name, nullptr, &hints, &list) == 0 && list) {
+            if (list->ai_canonname)
+                found.canonical = list->ai_canonname;
+            freeaddrinfo(list);
+        }
+        return found;
+    }();
+    return names;
+}
+
+bool dotted(const std::string& name) {
+    std::size_t dot = name.find('.');
     return dot != std::string::npos && dot > 0 && dot + 1 < name.size();
 }
 
-// The domain of an address such as "Robot <robot@anmo.example>": what follows the last "@",
-// up to a closing ">" or a blank.
-std::string addressDomain(const std::string& address) {
-    const std::size_t at = address.rfind('@');
+// The domain of the address in angle brackets (or of the whole text, without them).
+std::string addressDomain(const std::string& fromUser) {
+    std::size_t open = fromUser.find('<');
+    std::size_t close = fromUser.find('>', open == std::string::npos ? 0 : open);
+    std::string address = open == std::string::npos
+                              ? fromUser
+                              : fromUser.substr(open + 1, close == std::string::npos
+                                                              ? std::string::npos
+                                                              : close - open - 1);
+    std::size_t at = address.rfind('@');
     if (at == std::string::npos)
         return {};
-    const std::string domain = address.substr(at + 1, address.find_first_of("> \t", at) - at - 1);
-    return isQualified(domain) ? domain : std::string();
-}
-
-// A name that can stand in a command line: printable ASCII without blanks.
-bool isPlainName(const std::string& name) {
-    if (name.empty())
-        return false;
-    for (char c : name)
-        if (c <= ' ' || c >= 0x7f)
-            return false;
-    return true;
-}
-
-std::string canonicalNameOf(const std::string& host) {
-    addrinfo hints{};
-    hints.ai_flags = AI_CANONNAME;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* answer = nullptr;
-    std::string name;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &answer) == 0 && answer &&
-        answer->ai_canonname)
-        name = answer->ai_canonname;
-    if (answer)
-        freeaddrinfo(answer);
-    return name;
+    std::string domain = address.substr(at + 1);
+    for (char c : domain)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
+            return {};
+    return dotted(domain) ? domain : std::string();
 }
 
 }  // namespace
 
 std::string greetingName(const std::string& heloName, const std::string& hostName,
                          const std::string& canonicalName, const std::string& fromUser) {
-    if (isPlainName(heloName))
+    if (!heloName.empty())
         return heloName;
-    if (isQualified(hostName))
-        return hostName;
-    if (isQualified(canonicalName))
+    if (dotted(canonicalName))
         return canonicalName;
-    const std::string domain = addressDomain(fromUser);
+    if (dotted(hostName))
+        return hostName;
+    std::string domain = addressDomain(fromUser);
     return domain.empty() ? hostName : domain;
 }
 
 std::string greetingName(const MailerSettings& settings) {
-    char name[257] = {};
-    if (gethostname(name, 256) != 0)
-        name[0] = '\0';
-    const std::string host = name;
-    const std::string canonical = host.empty() || isQualified(host) ? "" : canonicalNameOf(host);
-    return greetingName(settings.heloName, host, canonical, settings.fromUser.str());
+    const HostNames& host = hostNames();
+    return greetingName(settings.heloName, host.name, host.canonical, settings.fromUser.str());
 }

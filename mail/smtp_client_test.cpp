@@ -22,10 +22,11 @@ namespace {
 
 const char kText[] = "Subject: t\r\n\r\nline one\r\n";
 
-// The name the robot greets with under the test settings, which set no HeloName.
+// The greeting's name with the settings of a TestMailContext (no HeloName, no FromUser).
 std::string localHost() {
-    TestMailContext env;
-    return greetingName(env.settings);
+    MailerSettings settings;
+    resetSettings(settings);
+    return greetingName(settings);
 }
 
 std::string b64(const std::string& text) {

@@ -26,7 +26,7 @@ using PasswordText = FixedText<kPasswordChars + 1>;
     KEY(popTokenCommand, "PopTokenCommand", false, nullptr)   /* prints an access token */ \
     KEY(smtpTokenCommand, "SmtpTokenCommand", false, nullptr)                              \
     KEY(imapDoneFolder, "ImapDoneFolder", false, nullptr) /* answered IMAP mail goes here */ \
-    KEY(heloName, "HeloName", false, nullptr) /* the SMTP greeting name */
+    KEY(heloName, "HeloName", false, nullptr) /* the SMTP greeting's name, if not the host's */
 
 // What imapDoneFolder holds when the file sets ImapDoneFolder= with no folder (each handled
 // mail is then deleted), so that the key is written back as it stood.
