@@ -485,6 +485,24 @@ int connection::flush() {
     return result;
 }
 
+const char* gensockOpenReason(int code) {
+    switch (code) {
+        case kGensockRefused:
+            return "connection refused";
+        case kGensockHostNotFound:
+            return "name not known";
+        case kGensockServiceNotFound:
+            return "port not known";
+        case kGensockTimeout:
+            return "timed out";
+        case kGensockNoSocket:
+        case kGensockCreateFailed:
+            return "no socket could be made";
+        default:
+            return "no connection (no route, or timed out)";
+    }
+}
+
 int gensock_open(const char* host, const char* service, const ConnectionContext& context,
                  connection** out) {
     *out = nullptr;

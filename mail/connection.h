@@ -45,6 +45,10 @@ struct ConnectionContext {
     const char* dialogue = "";
 };
 
+// Why gensock_open failed, in words for an entry: "connection refused", "name not known",
+// "timed out", ...
+const char* gensockOpenReason(int code);
+
 // Opens a TCP connection to host (dotted IPv4 address or name) and service (decimal port or
 // service name). On success returns 0 and stores the connection in *out; otherwise returns
 // the code and stores nullptr.

@@ -179,8 +179,8 @@ int Pop3Session::connectAndGreet() {
     }
     ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs,
                               ctx_.transcript, "POP3"};
-    if (gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_) != kGensockOk) {
-        setError("POP Connect Error");
+    if (int r = gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_)) {
+        setError("POP Connect Error: " + server.host + ": " + gensockOpenReason(r));
         return 0;
     }
     if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk) {

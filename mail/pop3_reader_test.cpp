@@ -288,11 +288,11 @@ TEST_F(Pop3ReaderTest, AServerThatCannotBeReachedIsAConnectError) {
     RefusingPort refusing;
     settings.popServer = "127.0.0.1:" + std::to_string(refusing.port());
     EXPECT_EQ(0, readMailbox(context(), lines, error));
-    EXPECT_EQ("POP Connect Error", error);
+    EXPECT_EQ("POP Connect Error: 127.0.0.1: connection refused", error);
     EXPECT_THAT(lines, IsEmpty());
     settings.popServer = "no-such-host.invalid";
     EXPECT_EQ(0, readMailbox(context(), lines, error));
-    EXPECT_EQ("POP Connect Error", error);
+    EXPECT_EQ("POP Connect Error: no-such-host.invalid: name not known", error);
     EXPECT_THAT(log.entries(), IsEmpty());
     EXPECT_EQ(0, statistics.bytesSent);
 }

@@ -292,7 +292,7 @@ TEST(SmtpConnect, RefusedConnectionNamesTheServerCutTo255) {
     std::string error;
     env.settings.smtpServer = server;
     EXPECT_EQ(0, SendMimeMsg(env.context, testJob(), kText, error));
-    EXPECT_EQ("Can't connect to " + server, error);
+    EXPECT_EQ("Can't connect to " + server + ": connection refused", error);
     EXPECT_THAT(env.log.entries(), IsEmpty());
 
     std::string longName(240, 'h');

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "activity/activity_log.h"
 #include "mail/mail_job.h"
@@ -51,7 +52,8 @@ bool writeWhole(ActivityLog& log, const std::string& dir, const std::string& fil
     const std::string tempName = dir + "." + fileName + ".tmp";
     int fd = createNew(tempName);
     if (fd < 0) {
-        log.logMsg(true, "Can't create request file %s", finalName.c_str());
+        log.logMsg(true, "Can't create request file %s: %s", finalName.c_str(),
+                   std::strerror(errno));
         return false;
     }
     ::fchmod(fd, 0644);
@@ -62,10 +64,13 @@ bool writeWhole(ActivityLog& log, const std::string& dir, const std::string& fil
         ::unlink(tempName.c_str());
         return false;
     }
+    errno = 0;
     bool written = std::fputs(line.c_str(), stream) >= 0;
     written = std::fclose(stream) == 0 && written;
     if (!written || std::rename(tempName.c_str(), finalName.c_str()) != 0) {
-        log.logMsg(true, "Can't create request file %s", finalName.c_str());
+        int error = errno;
+        log.logMsg(true, "Can't create request file %s: %s", finalName.c_str(),
+                   error ? std::strerror(error) : "not written whole");
         ::unlink(tempName.c_str());
         return false;
     }
@@ -189,7 +194,7 @@ void writeRequestFile(RequestContext& ctx, EventFileRequest& request,
     const std::string response = responseFileName(name);
     if (response.size() > kMaxFileNameChars) {
         // The names would not fit the request record: nothing is stored or written.
-        ctx.log.logMsg(true, "Can't create request file %s", name.c_str());
+        ctx.log.logMsg(true, "Can't create request file %s: the name is too long", name.c_str());
         return;
     }
     request.requestFile = name;

@@ -97,7 +97,8 @@ TEST_F(RecorderExchangeTest, FailuresToCreateTheFileAreLoggedAndLeaveNoFile) {
     writeRequestFile(ctx, request, "bhz", dir.file("absent"), 0);
     EXPECT_EQ(dir.file("absent/RQ090507042.sy1"), request.requestFile);
     EXPECT_EQ(
-        "02/05/26 09:05:07 Can't create request file " + dir.file("absent/RQ090507042.sy1") + "\n",
+        "02/05/26 09:05:07 Can't create request file " + dir.file("absent/RQ090507042.sy1") +
+            ": No such file or directory\n",
         logFile());
 
     // A directory so long that the names would not fit the request record: nothing stored.
@@ -106,7 +107,8 @@ TEST_F(RecorderExchangeTest, FailuresToCreateTheFileAreLoggedAndLeaveNoFile) {
     writeRequestFile(ctx, request, "bhz", deep, 0);
     EXPECT_EQ("", request.requestFile);
     EXPECT_EQ("", request.responseFiles[0]);
-    EXPECT_EQ("02/05 09:05:07 Can't create request file " + deep + "/RQ090507042.sy1",
+    EXPECT_EQ("02/05 09:05:07 Can't create request file " + deep +
+                  "/RQ090507042.sy1: the name is too long",
               entries().back());
 }
 
