@@ -311,9 +311,9 @@ class EndToEnd(unittest.TestCase):
         self.addCleanup(robot.terminate)
         wait_for(lambda: "Program Startup..." in safe_log(s), "the start")
         robot.send_signal(signal.SIGUSR1)
-        refused = ("Send File Error = Can't connect to 127.0.0.1:%d: 127.0.0.1: connection refused"
-                   % s.smtp_port)
-        wait_for(lambda: refused in safe_log(s), "the failed send")
+        wait_for(lambda: "Send File Error = Can't connect to 127.0.0.1:%d: connection refused"
+                 % s.smtp_port
+                 in safe_log(s), "the failed send")
         server = SmtpServer()
         self.addCleanup(server.stop)
         s.write_settings(s.settings.replace(f"127.0.0.1:{s.smtp_port}", f"127.0.0.1:{server.port}"))
@@ -493,7 +493,7 @@ class EndToEnd(unittest.TestCase):
         s.dovecot.stop()
         code, out = s.run()
         self.assertEqual(6, code, out)
-        self.assertIn("POP Error: POP Connect Error: 127.0.0.1: connection refused", s.log())
+        self.assertIn(f"POP Error: POP Connect Error: 127.0.0.1: connection refused", s.log())
 
 
 def wait_for(condition, what, timeout=120):

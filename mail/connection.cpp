@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -79,17 +78,6 @@ int resolveService(const char* service, std::uint16_t* port) {
     return kGensockOk;
 }
 
-// The system's words for errno, starting lower case as they follow a colon: "connection
-// refused", "connection timed out".
-std::string systemReason(int error) {
-    std::string text = std::strerror(error);
-    const bool capitalWord = text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0]))
-                             && std::islower(static_cast<unsigned char>(text[1]));
-    if (capitalWord)
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
-}
-
 // Resolves a dotted IPv4 address or, failing that, a host name (first IPv4 address).
 int resolveHost(const char* host, in_addr* address) {
     if (inet_aton(host, address) != 0)
@@ -98,11 +86,8 @@ int resolveHost(const char* host, in_addr* address) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* answer = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &answer) != 0 || !answer) {
-        if (answer)
-            freeaddrinfo(answer);
+    if (getaddrinfo(host, nullptr, &hints, &answer) != 0 || !answer)
         return kGensockHostNotFound;
-    }
     *address = reinterpret_cast<sockaddr_in*>(answer->ai_addr)->sin_addr;
     freeaddrinfo(answer);
     return kGensockOk;
@@ -173,7 +158,6 @@ class connection {
 
     ConnectionContext context_;
     int socket_ = -1;
-    int connectErrno_ = 0;  // errno of the last connect, 0 when it succeeded
     std::unique_ptr<char[]> receiveBuffer_{new char[kReceiveBufferSize]};
     char sendBuffer_[kBufferSize] = {};
     std::uint32_t readPosition_ = 0;
@@ -235,29 +219,17 @@ bool connection::closeSocket() {
 
 int connection::open(const char* host, const char* service) {
     std::uint16_t port = 0;
-    if (int r = resolveService(service, &port)) {
-        if (*service)
-            setError("%s: port %s not known", host, service);
-        else
-            setError("%s: no port given", host);
+    if (int r = resolveService(service, &port))
         return r;
-    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    if (int r = resolveHost(host, &address.sin_addr)) {
-        setError("%s: name not known", host);
+    if (int r = resolveHost(host, &address.sin_addr))
         return r;
-    }
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (socket_ < 0) {
-        setError("%s: %s", host, systemReason(errno).c_str());
+    if (socket_ < 0)
         return kGensockNoSocket;
-    }
-    int r = connectTo(address);
-    if (r != kGensockOk)
-        setError("%s: %s", host, systemReason(connectErrno_).c_str());
-    return r;
+    return connectTo(address);
 }
 
 // Connects the non-blocking socket, waiting for the connection up to the time limit; one that
@@ -273,11 +245,11 @@ int connection::connectTo(const sockaddr_in& address) {
         else
             error = ready == 0 ? ETIMEDOUT : errno;
     }
-    connectErrno_ = error;
     if (error == 0)
         return kGensockOk;
     if (error == ECONNREFUSED)
         return kGensockRefused;
+    setError("unexpected error %d from winsock\n", error);
     return kGensockConnectError;
 }
 
@@ -511,6 +483,24 @@ int connection::flush() {
                        result == 0 ? "sent" : "not all sent");
     bufferedSinceFlush_ = 0;
     return result;
+}
+
+const char* gensockOpenReason(int code) {
+    switch (code) {
+        case kGensockRefused:
+            return "connection refused";
+        case kGensockHostNotFound:
+            return "name not known";
+        case kGensockServiceNotFound:
+            return "port not known";
+        case kGensockTimeout:
+            return "timed out";
+        case kGensockNoSocket:
+        case kGensockCreateFailed:
+            return "no socket could be made";
+        default:
+            return "no connection (no route, or timed out)";
+    }
 }
 
 int gensock_open(const char* host, const char* service, const ConnectionContext& context,

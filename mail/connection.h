@@ -45,10 +45,13 @@ struct ConnectionContext {
     const char* dialogue = "";
 };
 
+// Why gensock_open failed, in words for an entry: "connection refused", "name not known",
+// "timed out", ...
+const char* gensockOpenReason(int code);
+
 // Opens a TCP connection to host (dotted IPv4 address or name) and service (decimal port or
 // service name). On success returns 0 and stores the connection in *out; otherwise returns
-// the code, stores nullptr and leaves the reason in the error text: "HOST: name not known",
-// "HOST: port SERVICE not known" or "HOST: " and the system's words ("connection refused").
+// the code and stores nullptr.
 int gensock_open(const char* host, const char* service, const ConnectionContext& context,
                  connection** out);
 

@@ -54,40 +54,30 @@ class ConnectionTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ConnectionTest, OpenRefusesBadServicesAndHostsWithTheirCodesAndReasons) {
+TEST_F(ConnectionTest, OpenRefusesBadServicesAndHostsWithTheirCodes) {
     RefusingPort refusing;
-    const std::string port = std::to_string(refusing.port());
-    const struct {
-        const char* host;
-        const char* service;
-        int code;
-        const char* reason;
-    } rows[] = {
-        {"127.0.0.1", "", kGensockServiceNotFound, "127.0.0.1: no port given"},
-        {"127.0.0.1", "65536", kGensockServiceNotFound, "127.0.0.1: port 65536 not known"},
-        {"127.0.0.1", "no-such-service-here", kGensockServiceNotFound,
-         "127.0.0.1: port no-such-service-here not known"},
-        {"no-such-host.invalid", "110", kGensockHostNotFound,
-         "no-such-host.invalid: name not known"},
-        {"127.0.0.1", port.c_str(), kGensockRefused, "127.0.0.1: connection refused"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.reason);
-        connection* conn = reinterpret_cast<connection*>(1);
-        error.clear();
-        EXPECT_EQ(row.code, gensock_open(row.host, row.service, context(), &conn));
-        EXPECT_EQ(nullptr, conn);
-        EXPECT_EQ(row.reason, error);
-    }
+    connection* conn = reinterpret_cast<connection*>(1);
+    EXPECT_EQ(kGensockServiceNotFound, gensock_open("127.0.0.1", "", context(), &conn));
+    EXPECT_EQ(nullptr, conn);
+    EXPECT_EQ(kGensockServiceNotFound, gensock_open("127.0.0.1", "65536", context(), &conn));
+    EXPECT_EQ(kGensockServiceNotFound,
+              gensock_open("127.0.0.1", "no-such-service-here", context(), &conn));
+    EXPECT_EQ(kGensockHostNotFound, gensock_open("no-such-host.invalid", "110", context(), &conn));
+    EXPECT_EQ(nullptr, conn);
+    std::string port = std::to_string(refusing.port());
+    EXPECT_EQ(kGensockRefused, gensock_open("127.0.0.1", port.c_str(), context(), &conn));
+    EXPECT_EQ(nullptr, conn);
+    // None of these leaves a text; only an unexpected connect error does.
+    EXPECT_EQ("", error);
     EXPECT_EQ(0, bytesSent);
 }
 
-TEST_F(ConnectionTest, AnUnexpectedConnectErrorLeavesTheSystemsReason) {
-    // TCP cannot connect to a multicast address; the platform says so in its own words.
+TEST_F(ConnectionTest, AnUnexpectedConnectErrorLeavesItsText) {
+    // TCP cannot connect to a multicast address; the platform says so with its own code.
     connection* conn = nullptr;
     EXPECT_EQ(kGensockConnectError, gensock_open("224.0.0.1", "9", context(), &conn));
     EXPECT_EQ(nullptr, conn);
-    EXPECT_THAT(error, MatchesRegex("224\\.0\\.0\\.1: [a-z].+"));
+    EXPECT_THAT(error, MatchesRegex("unexpected error [0-9]+ from winsock\n"));
 }
 
 TEST_F(ConnectionTest, ServiceNamesAreLookedUpForTcp) {

@@ -179,9 +179,8 @@ int Pop3Session::connectAndGreet() {
     }
     ConnectionContext context{&error_, &ctx_.statistics.bytesSent, ctx_.timeoutMs,
                               ctx_.transcript, "POP3"};
-    error_.clear();
-    if (gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_) != kGensockOk) {
-        setError(error_.empty() ? "POP Connect Error" : "POP Connect Error: " + error_);
+    if (int r = gensock_open(server.host.c_str(), server.service.c_str(), context, &conn_)) {
+        setError("POP Connect Error: " + server.host + ": " + gensockOpenReason(r));
         return 0;
     }
     if (server.tls == TlsMode::kImplicit && gensock_start_tls(conn_, server.host) != kGensockOk) {
@@ -363,7 +362,6 @@ int Pop3Session::getMessage(long long number) {
     }
     if (!replyIsOk()) {
         setError("Bad Delete Message +OK in Get Message");
-        serverSaid_ = reply_;
         ctx_.log.logMsg(true, "Bad Delete Message +OK in Get Message");
         return 0;
     }

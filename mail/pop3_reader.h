@@ -19,7 +19,7 @@
 // sender and Message-ID.
 //
 // Returns 1 when every message was read and deleted. Returns 0 on failure with the reason
-// in error ("POP Connect Error: HOST: connection refused", "User Login Password Error", "POP Get Char Error", ...);
+// in error ("POP Connect Error", "User Login Password Error", "POP Get Char Error", ...);
 // lines then keeps what was collected before the failure. Both are emptied first. After a
 // failure in the transaction state QUIT is still sent, so the messages already deleted are
 // gone; a failed login closes the connection without QUIT. Failures while reading messages

@@ -196,16 +196,11 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
     dialogue.host = server.host;
     dialogue.server = server;
     connection* conn = nullptr;
-    dialogue.error.clear();
-    if (gensock_open(server.host.c_str(), server.service.c_str(), dialogue.connectionContext,
-                     &conn) != 0 ||
-        !conn) {
-        const std::string reason = dialogue.error;
-        if (reason.empty())
-            setMailError(dialogue.error, "Can't connect to %s", setting.c_str());
-        else
-            setMailError(dialogue.error, "Can't connect to %s: %s", setting.c_str(),
-                         reason.c_str());
+    if (int r = gensock_open(server.host.c_str(), server.service.c_str(),
+                             dialogue.connectionContext, &conn);
+        r != 0 || !conn) {
+        setMailError(dialogue.error, "Can't connect to %s: %s", setting.c_str(),
+                     gensockOpenReason(r ? r : kGensockNoConnection));
         return 0;
     }
     dialogue.conn = conn;

@@ -52,12 +52,10 @@ int SendMimeMsg(MailContext& context, const MailJob& job, const std::string& tex
 // every other character kept. At most 511 characters.
 std::string buildRecipientList(const std::string& to);
 
-// Opens the connection to the settings' smtpServer and puts the greeting name (greetingName)
-// into localHost.
+// Opens the connection to the settings' smtpServer and reads the local host name into localHost.
 // An "smtps://" server is spoken to through TLS from the first byte. Returns 1; or 0 with
-// "Can't connect to %s: <reason>" (nothing opened; the reason as the system gave it, e.g.
-// "HOST: connection refused" or "HOST: name not known"), "Can't get local host name" or the
-// TLS failure (the connection released) in the error text. Logs nothing.
+// "Can't connect to %s" (nothing opened), "Can't get local host name" or the TLS failure (the
+// connection released) in the error text. Logs nothing.
 int smtpConnect(SmtpDialogue& dialogue, std::string& localHost);
 
 // Reads one reply, following continuation lines (fourth character "-") to the last line,
@@ -113,7 +111,7 @@ int smtpAuthPlain(SmtpDialogue& dialogue);
 int smtpAuthLogin(SmtpDialogue& dialogue);
 
 // Ends a dialogue on a wrong reply: the formatted message (cut to 255 characters) becomes the
-// error text and the entry "SMTP Error: %s" goes to the list and the file; the
+// error text and the entry "SMTP Error: %s" goes to the list and the file; with TLS the
 // server's own reply follows as "SMTP server said: %s". Then "QUIT" is sent without waiting
 // for its reply and the connection is released.
 void smtpFail(SmtpDialogue& dialogue, const char* format, ...)

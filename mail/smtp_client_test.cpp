@@ -285,14 +285,14 @@ TEST(SmtpEnvelope, SenderWithoutAngleBracketsFailsBeforeConnecting) {
     EXPECT_THAT(env.log.entries(), IsEmpty());
 }
 
-TEST(SmtpConnect, RefusedConnectionNamesTheServerAndTheReasonCutTo255) {
+TEST(SmtpConnect, RefusedConnectionNamesTheServerCutTo255) {
     TestMailContext env;
     RefusingPort refusing;
     std::string server = "127.0.0.1:" + std::to_string(refusing.port());
     std::string error;
     env.settings.smtpServer = server;
     EXPECT_EQ(0, SendMimeMsg(env.context, testJob(), kText, error));
-    EXPECT_EQ("Can't connect to " + server + ": 127.0.0.1: connection refused", error);
+    EXPECT_EQ("Can't connect to " + server + ": connection refused", error);
     EXPECT_THAT(env.log.entries(), IsEmpty());
 
     std::string longName(240, 'h');

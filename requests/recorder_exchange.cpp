@@ -59,17 +59,18 @@ bool writeWhole(ActivityLog& log, const std::string& dir, const std::string& fil
     ::fchmod(fd, 0644);
     std::FILE* stream = ::fdopen(fd, "w");
     if (!stream) {
-        log.logMsg(true, "Can't fdopen request file %s: %s", finalName.c_str(),
-                   std::strerror(errno));
+        log.logMsg(true, "Can't fdopen request file %s", finalName.c_str());
         ::close(fd);
         ::unlink(tempName.c_str());
         return false;
     }
+    errno = 0;
     bool written = std::fputs(line.c_str(), stream) >= 0;
     written = std::fclose(stream) == 0 && written;
     if (!written || std::rename(tempName.c_str(), finalName.c_str()) != 0) {
+        int error = errno;
         log.logMsg(true, "Can't create request file %s: %s", finalName.c_str(),
-                   std::strerror(errno));
+                   error ? std::strerror(error) : "not written whole");
         ::unlink(tempName.c_str());
         return false;
     }
@@ -193,8 +194,7 @@ void writeRequestFile(RequestContext& ctx, EventFileRequest& request,
     const std::string response = responseFileName(name);
     if (response.size() > kMaxFileNameChars) {
         // The names would not fit the request record: nothing is stored or written.
-        ctx.log.logMsg(true, "Can't create request file %s: %s", name.c_str(),
-                       std::strerror(ENAMETOOLONG));
+        ctx.log.logMsg(true, "Can't create request file %s: the name is too long", name.c_str());
         return;
     }
     request.requestFile = name;

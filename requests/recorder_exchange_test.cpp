@@ -93,7 +93,7 @@ TEST(EventFileNames, JoinTheBaseAndTheChannel) {
     EXPECT_EQ("/t/0302181430.bhz.mqx", eventFileName("/t/0302181430", "bhz"));
 }
 
-TEST_F(RecorderExchangeTest, FailuresToCreateTheFileAreLoggedWithTheReasonAndLeaveNoFile) {
+TEST_F(RecorderExchangeTest, FailuresToCreateTheFileAreLoggedAndLeaveNoFile) {
     writeRequestFile(ctx, request, "bhz", dir.file("absent"), 0);
     EXPECT_EQ(dir.file("absent/RQ090507042.sy1"), request.requestFile);
     EXPECT_EQ(
@@ -107,7 +107,8 @@ TEST_F(RecorderExchangeTest, FailuresToCreateTheFileAreLoggedWithTheReasonAndLea
     writeRequestFile(ctx, request, "bhz", deep, 0);
     EXPECT_EQ("", request.requestFile);
     EXPECT_EQ("", request.responseFiles[0]);
-    EXPECT_EQ("02/05 09:05:07 Can't create request file " + deep + "/RQ090507042.sy1: File name too long",
+    EXPECT_EQ("02/05 09:05:07 Can't create request file " + deep +
+                  "/RQ090507042.sy1: the name is too long",
               entries().back());
 }
 
