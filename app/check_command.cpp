@@ -130,6 +130,12 @@ void checkSettings(Steps& steps, const std::string& path, MailerSettings& settin
         steps.note("MapDrive is set but has no effect on this system");
     for (const std::string& key : unknownKeys)
         steps.warn("settings " + path + ": unknown key " + key + " (ignored)");
+    // A password copied with its line end: the server takes the line end as part of it.
+    for (const auto& [key, password] : {std::pair{"PopKeyStr", effective.popPassword.str()},
+                                        std::pair{"SmtpKeyStr", effective.smtpPassword.str()}})
+        if (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+            steps.warn("settings " + path + ": " + key +
+                       " ends in a line end, which the server takes as part of the password");
     checkSettingsMode(steps, path);
 }
 

@@ -196,6 +196,18 @@ TEST_F(CheckCommandTest, UnknownKeysAndAFileOthersCanReadAreWarnedOf) {
         << out;
 }
 
+TEST_F(CheckCommandTest, APasswordEndingInALineEndIsWarnedOf) {
+    writeSettings("pop-secret\n", "smtp-secret");
+    std::string out;
+    EXPECT_NE(kExitOk, check(out)) << out;  // the server reads the line end as a command's end
+    EXPECT_NE(std::string::npos,
+              out.find("warn  settings " + dir.file("tarnwick.ini") +
+                       ": PopKeyStr ends in a line end, which the server takes as part of the "
+                       "password\n"))
+        << out;
+    EXPECT_EQ(std::string::npos, out.find("SmtpKeyStr ends")) << out;
+}
+
 TEST_F(CheckCommandTest, AMissingSettingsFileFailsAndIsNotCreated) {
     std::string out;
     EXPECT_EQ(kExitSettingsError, check(out));
