@@ -18,6 +18,7 @@
 #include "activity/statistics.h"
 #include "app/exit_codes.h"
 #include "app/transcript_printer.h"
+#include "mail/greeting_name.h"
 #include "mail/mail_context.h"
 #include "mail/imap_address.h"
 #include "mail/imap_reader.h"
@@ -237,10 +238,10 @@ void checkSmtp(Steps& steps, MailContext& context, const EntryKeeper& entries) {
         steps.fail(what, error + said, mailFailureExitCode(error));
         return;
     }
-    steps.ok(what +
+    steps.ok(what + ": greeted as " + greetingName(settings) +
              (!mechanism.empty()
-                  ? ": login as " + settings.smtpUser.str() + " with " + mechanism + " accepted"
-                  : ": greeting accepted, no login set") +
+                  ? ", login as " + settings.smtpUser.str() + " with " + mechanism + " accepted"
+                  : ", no login set") +
              ", nothing sent");
 }
 

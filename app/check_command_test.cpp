@@ -50,15 +50,16 @@ class CheckCommandTest : public ::testing::Test {
         ::chmod(dir.file("tarnwick.ini").c_str(), 0600);
     }
 
-    // The settings in effect as --check shows them under its settings step.
-    std::string settingsLines() const {
+    // The settings in effect as --check shows them under its settings step, with more lines
+    // after the 17 when given.
+    std::string settingsLines(const std::string& more = "") const {
         return "      StationName=ANMO\n      PopEnable=0\n      PopServer=" + dovecot.address() +
                "\n      PopUser=station\n      PopKeyStr=***\n      PopCheckTime=2\n"
                "      SmtpServer=" + smtp.address() +
                "\n      SmtpAuth=1\n      SmtpUser=robot\n      SmtpKeyStr=***\n"
                "      FromUser=ANMO Robot <robot@anmo.example>\n      TempDir=" + dir.file("tmp/") +
                "\n      MapDrive=\n      MornakDir=" + dir.file("m/") +
-               "\n      MornakReq=" + dir.file("req/") + "\n      Mornak2Dir=\n      Mornak2Req=\n";
+               "\n      MornakReq=" + dir.file("req/") + "\n      Mornak2Dir=\n      Mornak2Req=\n" + more;
     }
 
     int check(std::string& out, std::string* dialogue = nullptr) {
@@ -71,8 +72,8 @@ class CheckCommandTest : public ::testing::Test {
     }
 
     // The lines every run shows before the servers'.
-    std::string localLines() const {
-        return "ok    settings " + dir.file("tarnwick.ini") + "\n" + settingsLines() +
+    std::string localLines(const std::string& moreSettings = "") const {
+        return "ok    settings " + dir.file("tarnwick.ini") + "\n" + settingsLines(moreSettings) +
                "ok    first recorder system " + dir.file("m/mornak.ini") +
                ": system 1, 100 samples/s, channels BHZ BHN\n" + "ok    first request folder " +
                dir.file("req/") + " writable\n" + "ok    temporary folder " + dir.file("tmp/") +
@@ -86,13 +87,15 @@ class CheckCommandTest : public ::testing::Test {
 };
 
 TEST_F(CheckCommandTest, GoodPasswordsPassEveryStepWithNothingDeletedAndNothingSent) {
-    writeSettings("pop-secret", "smtp-secret");
+    writeSettings("pop-secret", "smtp-secret", "HeloName=station.anmo.example\n");
     std::string out;
     EXPECT_EQ(0, check(out)) << out;
-    EXPECT_EQ(localLines() + "ok    POP3 " + dovecot.address() +
+    EXPECT_EQ(localLines("      HeloName=station.anmo.example\n") + "ok    POP3 " +
+                  dovecot.address() +
                   ": logged in as station with USER/PASS, 1 message waiting, none retrieved\n" +
                   "ok    SMTP " + smtp.address() +
-                  ": login as robot with LOGIN accepted, nothing sent\n",
+                  ": greeted as station.anmo.example, login as robot with LOGIN accepted, "
+                  "nothing sent\n",
               out);
     EXPECT_EQ(1, dovecot.messageCount());
     EXPECT_TRUE(smtp.messages(0).empty());

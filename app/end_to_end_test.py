@@ -279,8 +279,8 @@ class EndToEnd(unittest.TestCase):
         self.assertIn("ok    OAuth2 token from 127.0.0.1: expires in 3600 s\n", out)
         self.assertIn(f"ok    POP3 127.0.0.1:{s.dovecot.port}: logged in as station with "
                       "OAUTHBEARER, 0 messages waiting, none retrieved\n", out)
-        self.assertIn(f"ok    SMTP 127.0.0.1:{s.smtp_port}: login as station with OAUTHBEARER "
-                      "accepted, nothing sent\n", out)
+        self.assertRegex(out, f"ok    SMTP 127.0.0.1:{s.smtp_port}: greeted as [^ ,]+, login as "
+                         "station with OAUTHBEARER accepted, nothing sent\n")
         for secret in ("at-1", "at-2", "rt-1", "rt-2", "rt-3"):
             self.assertNotIn(secret, out + s.stderr + "\n".join(s.log()))
 

@@ -9,6 +9,8 @@
 #include "mail/connection.h"
 #include "mail/mail_lines.h"
 #include "mail/sasl_oauth.h"
+#include "mail/server_address.h"
+#include "mail/tls_first_probe.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 
@@ -104,13 +106,21 @@ int ImapConnection::open(const ImapAddress& address) {
     context.dialogue = dialogue_;
     int r = gensock_open(host_.c_str(), address.server.service.c_str(), context, &conn_);
     if (r != kGensockOk) {
-        setError("IMAP Connect Error: " + host_ + " (" + std::to_string(r) + ")");
+        setError("IMAP Connect Error: " + host_ + ": " + gensockOpenReason(r));
         return 0;
     }
     if (address.server.tls == TlsMode::kImplicit) {
-        if (gensock_start_tls(conn_, host_) != kGensockOk)
+        if (gensock_start_tls(conn_, host_) != kGensockOk) {
+            std::string hint = plainTextFirstHint(error_, kImapServerForms, address.server);
+            if (!hint.empty())
+                setError(error_ + "; " + hint);
             return close(), 0;
+        }
         tls_ = true;
+    } else if (std::string hint = tlsFirstHint(conn_, kImapServerForms, address.server, context);
+               !hint.empty()) {
+        setError("IMAP server " + host_ + " sent no greeting; " + hint);
+        return close(), 0;
     }
     plainAsked_ = address.server.tls == TlsMode::kPlain;
     if (!greet())

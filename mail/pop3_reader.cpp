@@ -20,6 +20,7 @@
 #include "mail/request_key.h"
 #include "mail/sasl_oauth.h"
 #include "mail/server_address.h"
+#include "mail/tls_first_probe.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 
@@ -189,6 +190,13 @@ int Pop3Session::connectAndGreet() {
             setError(error_ + "; " + hint);
         return failLogin();
     }
+    if (server.tls != TlsMode::kImplicit) {
+        std::string hint = tlsFirstHint(conn_, kPopServerForms, server, context);
+        if (!hint.empty()) {
+            setError("POP Connect Error: " + server.host + " sent no greeting; " + hint);
+            return failLogin();
+        }
+    }
     if (!getPop3Line()) {
         setError("Login Error");
         return failLogin();
@@ -322,6 +330,7 @@ int Pop3Session::readMessageCount() {
         !std::isdigit(static_cast<unsigned char>(reply_[digits]))) {
         setError("Bad STAT Reply");
         ctx_.log.logMsg(true, "Bad STAT Reply = %s", shownReply().c_str());
+        serverSaid_ = reply_;
         return 0;
     }
     messageCount_ = parseLeadingInt(reply_.c_str() + 3);
@@ -339,6 +348,7 @@ int Pop3Session::getMessage(long long number) {
     if (!replyIsOk()) {
         setError("Bad RETR OK in getMessage");
         ctx_.log.logMsg(true, "Bad RETR OK Get Message = %s", shownReply().c_str());
+        serverSaid_ = reply_;
         return 0;
     }
     MessageLines message(message_);
@@ -363,6 +373,7 @@ int Pop3Session::getMessage(long long number) {
     if (!replyIsOk()) {
         setError("Bad Delete Message +OK in Get Message");
         ctx_.log.logMsg(true, "Bad Delete Message +OK in Get Message");
+        serverSaid_ = reply_;
         return 0;
     }
     return 1;

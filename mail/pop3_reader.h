@@ -34,8 +34,10 @@
 // The server setting may ask for TLS: "pop3s://host[:port]" (port 995) from the first byte,
 // "pop3+starttls://host[:port]" (port 110) with STLS after the greeting, required. A
 // certificate that is not trusted or does not name the host, or a server that does not offer
-// STLS, ends the dialogue before the user name is sent. When the server refused the login
-// with a reply of its own, serverSaid (if given) receives that reply.
+// STLS, ends the dialogue before the user name is sent. When the server refused a step (the
+// greeting, the login, STLS, STAT, RETR, DELE) with a reply of its own, serverSaid (if given)
+// receives that reply. A plain or STLS setting for a server that speaks TLS from the first byte
+// ends after 5 s of silence with the form to use (see tlsFirstHint).
 //
 // With a keeper, the lines collected are handed to it before QUIT lets the server delete
 // their messages; when it cannot keep them, the session ends without QUIT, lines is emptied

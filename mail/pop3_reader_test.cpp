@@ -44,7 +44,11 @@ class Pop3ReaderTest : public ::testing::Test {
     int readFrom(ScriptedServer& server) {
         server.start();
         settings.popServer = server.address();
-        return readMailbox(context(), lines, error);
+        std::vector<CollectedLine> collected;
+        int result = readMailbox(context(), collected, error, &serverSaid);
+        lines.clear();
+        for (CollectedLine& line : collected) lines.push_back(std::move(line.text));
+        return result;
     }
 
     MailContext& context() {
@@ -68,6 +72,7 @@ class Pop3ReaderTest : public ::testing::Test {
     int timeoutMs = 5000;
     std::vector<std::string> lines{"left over from the last check"};
     std::string error = "old text";
+    std::string serverSaid;
 };
 
 }  // namespace
@@ -267,6 +272,7 @@ TEST_F(Pop3ReaderTest, ASecondMessageThatCannotBeRetrievedKeepsTheFirstOnesLines
     EXPECT_THAT(server.failures(), IsEmpty());
     EXPECT_THAT(lines, ElementsAre("stationinfo=first@example.org"));
     EXPECT_EQ("Bad RETR OK in getMessage", error);
+    EXPECT_EQ("-ERR no such message", serverSaid);
     EXPECT_EQ("02/19/03 07:05:09 Bad RETR OK Get Message = -ERR no such message\n", logFile());
     EXPECT_THAT(log.entries(),
                 ElementsAre("02/19 07:05:09 Bad RETR OK Get Message = -ERR no such message"));
@@ -476,6 +482,7 @@ TEST_F(Pop3ReaderTest, DeleteRepliesThatFailOrAreNegativeAreLogged) {
         EXPECT_EQ(0, readFrom(server));
         EXPECT_THAT(server.failures(), IsEmpty());
         EXPECT_EQ("Bad Delete Message +OK in Get Message", error);
+        EXPECT_EQ("-ERR cannot", serverSaid);
         EXPECT_THAT(lines, ElementsAre("stationinfo=kept@anyway"));
     }
     EXPECT_EQ(

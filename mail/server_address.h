@@ -20,6 +20,7 @@ struct ServerForms {
 
 inline constexpr ServerForms kPopServerForms{"pop3s", "pop3+starttls", "110", "995", "110"};
 inline constexpr ServerForms kSmtpServerForms{"smtps", "smtp+starttls", "25", "465", "587"};
+inline constexpr ServerForms kImapServerForms{"imaps", "imap+starttls", "143", "993", "143"};
 
 struct ServerAddress {
     std::string host;

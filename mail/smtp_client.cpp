@@ -18,6 +18,7 @@
 #include "mail/access_token.h"
 #include "mail/base64.h"
 #include "mail/greeting_name.h"
+#include "mail/tls_first_probe.h"
 #include "mail/mail_error.h"
 #include "mail/sasl_oauth.h"
 #include "settings/mailer_settings.h"
@@ -211,6 +212,16 @@ int smtpConnect(SmtpDialogue& dialogue, std::string& localHost) {
         dialogue.failure = SendFailure::kStationSide;
         releaseConnection(dialogue);
         return 0;
+    }
+    if (server.tls != TlsMode::kImplicit) {
+        std::string hint = tlsFirstHint(conn, kSmtpServerForms, server, dialogue.connectionContext);
+        if (!hint.empty()) {
+            setMailError(dialogue.error, "SMTP server %s sent no greeting; %s",
+                         server.host.c_str(), hint.c_str());
+            dialogue.failure = SendFailure::kStationSide;
+            releaseConnection(dialogue);
+            return 0;
+        }
     }
     localHost = greetingName(dialogue.context.settings);
     if (localHost.empty()) {

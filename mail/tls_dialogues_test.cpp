@@ -115,6 +115,12 @@ TEST_F(TlsDialogueTest, UntrustedOrMisnamedCertificatesAreRefusedBeforeTheLogin)
         "TLS certificate of localhost not trusted: hostname mismatch (it names "
         "mail.other.example)",
         error);
+    // A certificate, even one not trusted, tells that the silent port speaks TLS first.
+    env.context.timeoutMs = 2000;
+    EXPECT_EQ(0, readFrom("pop3+starttls://localhost:" + tlsPort));
+    EXPECT_EQ("POP Connect Error: localhost sent no greeting; the server at localhost:" + tlsPort +
+                  " speaks TLS from the first byte: use pop3s://localhost:" + tlsPort,
+              error);
     trust(certificates.untrustedCaFile);
     EXPECT_EQ(0, readFrom("pop3+starttls://localhost:" + std::to_string(dovecot.port())));
     EXPECT_EQ("TLS certificate of localhost not trusted: unable to get local issuer certificate",
@@ -177,10 +183,16 @@ TEST_F(TlsDialogueTest, AMismatchedTlsFormNamesTheFormToUse) {
     options.tlsMode = SmtpServerFixture::Tls::kStartTls;
     SmtpServerFixture startTls(options);
     SmtpServerFixture plain(SmtpServerFixture::Options{});
+    options.tlsMode = SmtpServerFixture::Tls::kSmtps;
+    SmtpServerFixture smtps(options);
     ASSERT_TRUE(startTls.start()) << startTls.output();
     ASSERT_TRUE(plain.start()) << plain.output();
+    ASSERT_TRUE(smtps.start()) << smtps.output();
     const std::string tlsAt = "127.0.0.1:" + std::to_string(startTls.port());
     const std::string plainAt = "127.0.0.1:" + std::to_string(plain.port());
+    const std::string smtpsAt = "127.0.0.1:" + std::to_string(smtps.port());
+    const std::string speaksTls =
+        "sent no greeting; the server at " + smtpsAt + " speaks TLS from the first byte: use smtps://" + smtpsAt;
     struct Case {
         std::string setting;
         bool login;
@@ -194,9 +206,12 @@ TEST_F(TlsDialogueTest, AMismatchedTlsFormNamesTheFormToUse) {
          "the server at 127.0.0.1:" + std::to_string(plain.port()) +
              " speaks plain text first: use smtp+starttls://" + plainAt,
          ""},
+        {"smtp+starttls://" + smtpsAt, true, speaksTls, ""},
+        {smtpsAt, false, speaksTls, ""},
     };
     for (const Case& c : cases) {
         TestMailContext context;
+        context.context.timeoutMs = 2000;
         context.settings.smtpServer = c.setting;
         context.settings.smtpAuth = c.login ? 1 : 0;
         context.settings.smtpUser = "robot";
@@ -210,6 +225,7 @@ TEST_F(TlsDialogueTest, AMismatchedTlsFormNamesTheFormToUse) {
     }
     EXPECT_THAT(startTls.messages(0), IsEmpty());
     EXPECT_THAT(plain.messages(0), IsEmpty());
+    EXPECT_THAT(smtps.messages(0), IsEmpty());
 }
 
 }  // namespace
