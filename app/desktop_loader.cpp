@@ -1,16 +1,9 @@
 #include "app/desktop_loader.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/paths.h"
-
-#ifndef TARNWICK_DESKTOP_MODULE_DIR
-#define TARNWICK_DESKTOP_MODULE_DIR ""
-#endif
+#include "platform/program_module.h"
 
 namespace {
 
@@ -35,27 +28,21 @@ bool displayConfigured() {
     return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM");
 }
 
-std::string desktopModulePath(const std::string& exeDir, const std::string& moduleDir) {
-    std::string beside = exeDir + kDesktopModuleName;
-    if (!exeDir.empty() && ::access(beside.c_str(), F_OK) == 0)
-        return beside;
-    return moduleDir.empty() ? std::string() : moduleDir + "/" + kDesktopModuleName;
-}
-
 int runDesktopWindow(MailerApp& app, int tickMs, int argc, char** argv) {
     if (!displayConfigured()) {
         std::fputs(kNoDisplay, stderr);
         return 2;
     }
-    std::string path = desktopModulePath(executableDir(), TARNWICK_DESKTOP_MODULE_DIR);
-    if (path.empty() || ::access(path.c_str(), F_OK) != 0) {
+    if (!programModuleInstalled(kDesktopModuleName)) {
         std::fputs(kNoWindow, stderr);
         return 2;
     }
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto run = module ? reinterpret_cast<RunDesktop>(::dlsym(module, kEntryPoint)) : nullptr;
+    std::string error;
+    void* module = loadProgramModule(kDesktopModuleName, error);
+    auto run = module ? reinterpret_cast<RunDesktop>(moduleEntry(module, kEntryPoint, error))
+                      : nullptr;
     if (!run) {
-        std::fprintf(stderr, "tarnwick: the desktop window cannot be loaded: %s\n", ::dlerror());
+        std::fprintf(stderr, "tarnwick: the desktop window cannot be loaded: %s\n", error.c_str());
         return 2;
     }
     // The module stays loaded: the toolkit's exit handlers run at the process's end.

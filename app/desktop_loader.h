@@ -6,8 +6,7 @@ class MailerApp;
 
 // The desktop window's code (the Qt toolkit and everything it loads) is a module of its own,
 // tarnwick-desktop.so, loaded only when the window runs, so that --once, --headless and --check
-// start without it. It is looked for beside the executable (a copy run from its build folder),
-// then in the folder the package installs it to (/usr/lib/<triplet>/tarnwick/).
+// start without it (platform/program_module finds it).
 inline constexpr const char* kDesktopModuleName = "tarnwick-desktop.so";
 
 // Runs the robot with its desktop window (runDesktop in the module). Without a display it
@@ -19,5 +18,3 @@ int runDesktopWindow(MailerApp& app, int tickMs, int argc, char** argv);
 // and not empty.
 bool displayConfigured();
 
-// The module's path: beside the executable in exeDir when it is there, else in moduleDir.
-std::string desktopModulePath(const std::string& exeDir, const std::string& moduleDir);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/desktop_loader.h"
+#include "platform/program_module.h"
 #include "settings/text_routines.h"
 #include "testing/process.h"
 #include "testing/temp_dir.h"
@@ -52,8 +53,8 @@ TEST(DesktopMode, DisplayThatCannotBeOpenedExplainsAndExits) {
 TEST(DesktopMode, TheModuleIsLookedForBesideTheProgramThenWhereThePackagePutsIt) {
     TempDir dir;
     const std::string installed = "/usr/lib/x86_64-linux-gnu/tarnwick";
-    EXPECT_EQ(installed + "/tarnwick-desktop.so", desktopModulePath(dir.path(), installed));
+    EXPECT_EQ(installed + "/tarnwick-desktop.so", modulePath("tarnwick-desktop.so", dir.path(), installed));
     writeFile(dir.file("tarnwick-desktop.so"), "");
-    EXPECT_EQ(dir.file("tarnwick-desktop.so"), desktopModulePath(dir.path(), installed));
-    EXPECT_EQ("", desktopModulePath("", ""));
+    EXPECT_EQ(dir.file("tarnwick-desktop.so"), modulePath("tarnwick-desktop.so", dir.path(), installed));
+    EXPECT_EQ("", modulePath("tarnwick-desktop.so", "", ""));
 }

@@ -9,6 +9,7 @@ import email
 import email.message
 import email.policy
 import fcntl
+import glob
 import os
 import shutil
 import signal
@@ -494,6 +495,26 @@ class EndToEnd(unittest.TestCase):
         code, out = s.run()
         self.assertEqual(6, code, out)
         self.assertIn(f"POP Error: POP Connect Error: 127.0.0.1: connection refused", s.log())
+
+    def test_without_its_mail_reading_module_the_robot_leaves_the_mail_on_the_server(self):
+        if glob.glob("/usr/lib/*/tarnwick/tarnwick-reading.so"):
+            self.skipTest("an installed tarnwick-reading.so would be found")
+        s = self.station()
+        s.mail("stationinfo=alice@uni.example")
+        alone = os.path.join(s.root, "alone")
+        os.makedirs(alone)
+        shutil.copy(TARNWICK, alone)
+        done = subprocess.run([os.path.join(alone, "tarnwick"), "--once", "--config-dir",
+                               s.config, "--tick-ms", TICK_MS], capture_output=True, text=True,
+                              timeout=120, env=s.environment)
+        self.assertEqual(1, s.dovecot.waiting(), done.stdout)
+        self.assertTrue(any(line.startswith("Mail left on the server: the mail reading cannot be "
+                                            "loaded: the module tarnwick-reading.so is not "
+                                            "installed") for line in s.log()), s.log())
+        code, out = s.run()
+        self.assertEqual(0, code, out)
+        self.assertEqual(0, s.dovecot.waiting())
+        self.assertEqual(1, len(s.replies()))
 
 
 def wait_for(condition, what, timeout=120):

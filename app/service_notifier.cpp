@@ -1,7 +1,7 @@
 #include "app/service_notifier.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
-#include <systemd/sd-daemon.h>
 #include <time.h>
 
 #include <cstdio>
@@ -17,23 +17,42 @@ unsigned long long monotonicMicroseconds() {
            static_cast<unsigned long long>(ts.tv_nsec) / 1000ULL;
 }
 
+// libsystemd's sd_notify, loaded on the first notice under a service manager that listens
+// ($NOTIFY_SOCKET set), so a robot run without one does not load the library at all.
+void notify(const char* message) {
+    using SdNotify = int (*)(int, const char*);
+    static SdNotify sdNotify = nullptr;
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    if (!socket || !*socket)
+        return;
+    if (!sdNotify) {
+        void* library = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!library)
+            return;
+        sdNotify = reinterpret_cast<SdNotify>(::dlsym(library, "sd_notify"));
+        if (!sdNotify)
+            return;
+    }
+    sdNotify(0, message);
+}
+
 }  // namespace
 
 void ServiceNotifier::ready(const std::string& status) {
-    sd_notify(0, ("READY=1\nSTATUS=" + status).c_str());
+    notify(("READY=1\nSTATUS=" + status).c_str());
 }
 
 void ServiceNotifier::reloading() {
     std::string message = "RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicroseconds());
-    sd_notify(0, message.c_str());
+    notify(message.c_str());
 }
 
 void ServiceNotifier::stopping() {
-    sd_notify(0, "STOPPING=1");
+    notify("STOPPING=1");
 }
 
 void ServiceNotifier::status(const std::string& text) {
-    sd_notify(0, ("STATUS=" + text).c_str());
+    notify(("STATUS=" + text).c_str());
 }
 
 bool stdoutIsJournal() {

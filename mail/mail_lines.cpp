@@ -1,7 +1,5 @@
 #include "mail/mail_lines.h"
 
-#include <glib.h>
-
 #include <algorithm>
 
 #include "activity/activity_log.h"
@@ -40,8 +38,13 @@ LineKeeper::Reading MailLineCollector::mayParse(std::string_view mail, const std
 // automatic mail gives none. False when the message is to stay on the server.
 bool MailLineCollector::collect(MessageBuffer& buffer, MessageLines& message, int mail,
                                 const std::string& keyPrefix) {
+    std::string why;
+    if (!prepareMailReading(why)) {
+        ctx_.log.logMsg(true, "Mail left on the server: %s", why.c_str());
+        return false;
+    }
     // One digest of the mail serves the note of the mail being parsed and its key.
-    std::string_view bytes(reinterpret_cast<const char*>(buffer.bytes()->data), buffer.size());
+    std::string_view bytes = buffer.view();
     const std::string digest = keeper_ ? mailDigest(bytes) : std::string();
     LineKeeper::Reading verdict = mayParse(bytes, digest);
     if (verdict != LineKeeper::Reading::kParse)

@@ -5,27 +5,7 @@
 #include <string_view>
 #include <vector>
 
-typedef struct _GByteArray GByteArray;
-
-// The bytes of one mail as the mailbox reader takes them in: lines ended by "\n", dot
-// stuffing undone. Grows in place and keeps its room when cleared, so one buffer serves a
-// whole mailbox.
-class MessageBuffer {
-  public:
-    MessageBuffer();
-    ~MessageBuffer();
-    MessageBuffer(const MessageBuffer&) = delete;
-    MessageBuffer& operator=(const MessageBuffer&) = delete;
-
-    // Appends the line and a line feed.
-    void appendLine(std::string_view line);
-    void clear();
-    std::size_t size() const;
-    GByteArray* bytes() const { return bytes_; }
-
-  private:
-    GByteArray* bytes_;
-};
+#include "mail/message_buffer.h"
 
 // Where a mail holds a request key that gave no request line to serve.
 enum class UnservedKey {
@@ -63,6 +43,12 @@ struct MailReading {
 // The parsers read the mail only as far as the limits of parse_limits allow (its header block
 // alone without asMime); cut then names the limit.
 MailReading readMail(const MessageBuffer& message, bool asMime);
+
+// Makes readMail ready to run; false with the reason when it cannot be. The program keeps the
+// mail reading (GMime, libxml2, libytnef and what they load) in a module of its own,
+// tarnwick-reading.so, loaded here on first use so that a robot waiting for mail holds none of
+// it; a program linked with the reading code itself is always ready.
+bool prepareMailReading(std::string& error);
 
 // The activity entry's words for a mail whose request key gave no line to serve, and the reason
 // its sender is told, with how to write a request. "" for kNone.

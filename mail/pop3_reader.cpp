@@ -1,7 +1,5 @@
 #include "mail/pop3_reader.h"
 
-#include <glib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
