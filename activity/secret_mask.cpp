@@ -1,18 +1,16 @@
 #include "activity/secret_mask.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "settings/base64.h"
 
 namespace {
 
 std::string base64Of(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(bytes.data()),
-                            static_cast<int>(bytes.size()));
-    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::string out(base64EncodedSize(bytes.size()), '\0');
+    out.resize(base64EncodeTo(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                              out.data()));
     return out;
 }
 

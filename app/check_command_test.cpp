@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "app/exit_codes.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "settings/mailer_settings.h"
 #include "testing/dovecot_fixture.h"
 #include "testing/fake_clock.h"

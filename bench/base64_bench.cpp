@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "mail/base64.h"
+#include "settings/base64.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 
 namespace {
 

@@ -39,7 +39,7 @@
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "fuzz/fuzz_support.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/smtp_client.h"
 #include "settings/mailer_settings.h"
 #include "testing/fake_clock.h"

@@ -5,7 +5,7 @@
 
 #include "activity/statistics.h"
 #include "mail/access_token.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/connection.h"
 #include "mail/mail_lines.h"
 #include "mail/sasl_oauth.h"

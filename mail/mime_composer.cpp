@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "activity/activity_log.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/mail_error.h"
 #include "mail/message_id.h"
 #include "mail/smtp_client.h"

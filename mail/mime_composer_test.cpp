@@ -7,7 +7,7 @@
 #include <regex>
 #include <string>
 
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/test_mail_context.h"
 
 namespace {

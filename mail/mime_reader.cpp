@@ -406,9 +406,6 @@ MailReading readMail(const MessageBuffer& buffer, bool asMime) {
     return reading;
 }
 
-// See tarnwick_mail_reading in CMakeLists.txt.
-extern "C" const int tarnwick_mail_reading_linked = 1;
-
 bool prepareMailReading(std::string&) {
     initGMime();
     return true;

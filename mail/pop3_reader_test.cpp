@@ -9,7 +9,7 @@
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/access_token.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/dialogue_transcript.h"
 #include "mail/mail_context.h"
 #include "settings/mailer_settings.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "settings/text_routines.h"
 
 namespace {

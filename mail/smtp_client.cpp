@@ -16,7 +16,7 @@
 #include "activity/activity_log.h"
 #include "activity/statistics.h"
 #include "mail/access_token.h"
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/greeting_name.h"
 #include "mail/tls_first_probe.h"
 #include "mail/mail_error.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/greeting_name.h"
 #include "mail/test_mail_context.h"
 #include "testing/scripted_server.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mail/base64.h"
+#include "settings/base64.h"
 #include "mail/mime_composer.h"
 #include "mail/smtp_client.h"
 #include "mail/test_mail_context.h"

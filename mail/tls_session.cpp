@@ -10,6 +10,27 @@
 
 namespace {
 
+// The session of OpenSSL.
+class OpenSslSession final : public TlsSession {
+  public:
+    OpenSslSession(SSL_CTX* context, SSL* ssl) : context_(context), ssl_(ssl) {}
+    ~OpenSslSession() override;
+    OpenSslSession(const OpenSslSession&) = delete;
+    OpenSslSession& operator=(const OpenSslSession&) = delete;
+
+    Transfer read(char* buffer, std::size_t size) override;
+    Transfer write(const char* data, std::size_t size) override;
+    bool pending() const override;
+    void close() override;
+
+    SSL* ssl() const { return ssl_; }
+    Transfer transferResult(int result);
+
+  private:
+    SSL_CTX* context_;
+    SSL* ssl_;
+};
+
 using SteadyClock = std::chrono::steady_clock;
 
 int msLeft(SteadyClock::time_point deadline) {
@@ -80,7 +101,7 @@ std::string handshakeFailure(SSL* ssl, const std::string& host, const std::strin
 
 }  // namespace
 
-TlsSession::~TlsSession() {
+OpenSslSession::~OpenSslSession() {
     SSL_free(ssl_);
     SSL_CTX_free(context_);
 }
@@ -97,7 +118,7 @@ std::unique_ptr<TlsSession> TlsSession::start(int socket, const std::string& hos
         error = "TLS handshake with " + host + " failed: no TLS context";
         return nullptr;
     }
-    std::unique_ptr<TlsSession> session(new TlsSession(context, ssl));
+    auto session = std::make_unique<OpenSslSession>(context, ssl);
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(context);
     std::string named;
@@ -133,7 +154,7 @@ std::unique_ptr<TlsSession> TlsSession::start(int socket, const std::string& hos
     }
 }
 
-TlsSession::Transfer TlsSession::transferResult(int result) {
+TlsSession::Transfer OpenSslSession::transferResult(int result) {
     Transfer transfer;
     if (result > 0) {
         transfer.bytes = result;
@@ -162,23 +183,23 @@ TlsSession::Transfer TlsSession::transferResult(int result) {
     return transfer;
 }
 
-TlsSession::Transfer TlsSession::read(char* buffer, std::size_t size) {
+TlsSession::Transfer OpenSslSession::read(char* buffer, std::size_t size) {
     ERR_clear_error();
     errno = 0;
     return transferResult(SSL_read(ssl_, buffer, static_cast<int>(size)));
 }
 
-bool TlsSession::pending() const {
+bool OpenSslSession::pending() const {
     return SSL_pending(ssl_) > 0;
 }
 
-TlsSession::Transfer TlsSession::write(const char* data, std::size_t size) {
+TlsSession::Transfer OpenSslSession::write(const char* data, std::size_t size) {
     ERR_clear_error();
     errno = 0;
     return transferResult(SSL_write(ssl_, data, static_cast<int>(size)));
 }
 
-void TlsSession::close() {
+void OpenSslSession::close() {
     ERR_clear_error();
     SSL_shutdown(ssl_);
 }

@@ -5,13 +5,11 @@
 #include <memory>
 #include <string>
 
-typedef struct ssl_st SSL;
-typedef struct ssl_ctx_st SSL_CTX;
-
 // TLS over one connected, non-blocking socket, through OpenSSL: at least TLS 1.2, the server's
 // certificate checked against the system's trusted certificates (or SSL_CERT_FILE and
 // SSL_CERT_DIR, as every OpenSSL program honours them) and against the host name, or the
-// address when the server was named by one.
+// address when the server was named by one. The program loads OpenSSL with its first TLS
+// session (the module tarnwick-tls.so, see tls_loader.cpp); test programs link it.
 class TlsSession {
   public:
     // What one read or write did: moved bytes (> 0), or why none moved.
@@ -22,9 +20,7 @@ class TlsSession {
         bool failed = false;  // the session broke
     };
 
-    ~TlsSession();
-    TlsSession(const TlsSession&) = delete;
-    TlsSession& operator=(const TlsSession&) = delete;
+    virtual ~TlsSession() = default;
 
     // Runs the handshake with host, waiting for the socket until the deadline. Returns the
     // session; or nullptr with the reason in error ("TLS certificate of HOST not trusted: ...",
@@ -34,17 +30,10 @@ class TlsSession {
                                              std::chrono::steady_clock::time_point deadline,
                                              std::string& error, bool& timedOut);
 
-    Transfer read(char* buffer, std::size_t size);
-    Transfer write(const char* data, std::size_t size);
+    virtual Transfer read(char* buffer, std::size_t size) = 0;
+    virtual Transfer write(const char* data, std::size_t size) = 0;
     // True when decrypted bytes wait to be read.
-    bool pending() const;
+    virtual bool pending() const = 0;
     // Says goodbye to the peer without waiting for its answer.
-    void close();
-
-  private:
-    TlsSession(SSL_CTX* context, SSL* ssl) : context_(context), ssl_(ssl) {}
-    Transfer transferResult(int result);
-
-    SSL_CTX* context_;
-    SSL* ssl_;
+    virtual void close() = 0;
 };

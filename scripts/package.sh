@@ -85,12 +85,14 @@ echo "== programs"
 check=$("$root/usr/bin/tarnwick" --check --config-dir "$root/var/lib/tarnwick/" || true)
 grep -q "^FAIL  settings $root/var/lib/tarnwick/tarnwick.ini: not set: StationName" <<<"$check" ||
     fail "tarnwick --check on the new settings: $check"
-# The mail reading's module, in the program's package: GMime is loaded with it, not at start.
-reading=$root/usr/lib/$(gcc -print-multiarch)/tarnwick/tarnwick-reading.so
-[ -f "$reading" ] || fail "no mail reading module at $reading"
-ldd "$reading" | grep -q 'libgmime' || fail "the mail reading module does not load GMime"
-! ldd "$root/usr/bin/tarnwick" | grep -Ei 'libgmime|libxml2' ||
-    fail "the program loads GMime or libxml2 at start"
+# The modules of TLS and the mail reading, in the program's package: OpenSSL and GMime are
+# loaded with them, on first use, not at start.
+modules=$root/usr/lib/$(gcc -print-multiarch)/tarnwick
+ldd "$modules/tarnwick-reading.so" | grep -q 'libgmime' ||
+    fail "no mail reading module loading GMime in $modules"
+ldd "$modules/tarnwick-tls.so" | grep -q 'libssl' || fail "no TLS module loading OpenSSL in $modules"
+! ldd "$root/usr/bin/tarnwick" | grep -Ei 'libgmime|libxml2|libssl|libcrypto|libsystemd' ||
+    fail "the program loads at start what its modules load on first use"
 # The desktop package's module, and what it loads: Qt, never the robot's core a second time.
 module=$root/usr/lib/$(gcc -print-multiarch)/tarnwick/tarnwick-desktop.so
 [ -f "$module" ] || fail "no desktop module at $module"

@@ -1,4 +1,4 @@
-#include "mail/base64.h"
+#include "settings/base64.h"
 
 #include <gtest/gtest.h>
 
