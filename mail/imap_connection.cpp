@@ -305,7 +305,8 @@ int ImapConnection::oauthLogin(const std::string& token) {
 }
 
 std::string ImapConnection::nextTag() {
-    return "t" + std::to_string(++nextTag_);
+    std::string tag = "t";
+    return tag += std::to_string(++nextTag_);
 }
 
 void ImapConnection::sendLine(const std::string& text, std::size_t shownChars) {

@@ -86,8 +86,11 @@ std::int64_t internalDate(const std::vector<std::string>& untagged) {
 
 std::string uidSet(const std::vector<std::uint32_t>& uids, std::size_t from, std::size_t count) {
     std::string set;
-    for (std::size_t i = from; i < std::min(uids.size(), from + count); ++i)
-        set += (set.empty() ? "" : ",") + std::to_string(uids[i]);
+    for (std::size_t i = from; i < std::min(uids.size(), from + count); ++i) {
+        if (!set.empty())
+            set += ',';
+        set += std::to_string(uids[i]);
+    }
     return set;
 }
 

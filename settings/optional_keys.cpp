@@ -1,5 +1,7 @@
 #include "settings/optional_keys.h"
 
+#include <utility>
+
 #include "settings/text_routines.h"
 
 namespace {
@@ -35,9 +37,8 @@ bool storeOptionalKey(MailerSettings& settings, const std::string& key, const st
                       "\": the value was not taken";
             return true;
         }
-        if (text.empty() && optional.field == &MailerSettings::imapDoneFolder)
-            text = kNoDoneFolder;
-        settings.*optional.field = text;
+        const bool noDoneFolder = text.empty() && optional.field == &MailerSettings::imapDoneFolder;
+        settings.*optional.field = noDoneFolder ? std::string(kNoDoneFolder) : std::move(text);
         return true;
     }
     return false;

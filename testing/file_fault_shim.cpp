@@ -73,8 +73,11 @@ int faultFor(const char* op, const std::string& path) {
         std::size_t c2 = c1 == std::string::npos ? c1 : rule.find(':', c1 + 1);
         if (c2 == std::string::npos)
             continue;
-        std::string ops = "," + rule.substr(0, c1) + ",";
-        if (ops.find("," + std::string(op) + ",") != std::string::npos &&
+        std::string ops = ",";
+        (ops += rule.substr(0, c1)) += ',';
+        std::string wanted = ",";
+        (wanted += op) += ',';
+        if (ops.find(wanted) != std::string::npos &&
             path.find(rule.substr(c2 + 1)) != std::string::npos)
             return errnoNamed(rule.substr(c1 + 1, c2 - c1 - 1));
     }
@@ -163,8 +166,9 @@ std::string folderRecord(int fd, const std::string& path) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
         Identity id = identityOf(::dirfd(d), e->d_name, 0);
-        record += "\t" + std::string(e->d_name) + "/" + std::to_string(id.ino) + "/" +
-                  std::to_string(id.btime) + "/" + id.type;
+        ((record += '\t') += e->d_name) += '/';
+        ((record += std::to_string(id.ino)) += '/') += std::to_string(id.btime);
+        (record += '/') += id.type;
     }
     if (d)
         ::closedir(d);
