@@ -1,7 +1,5 @@
 #include "bench/bench_files.h"
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <vector>
 
@@ -26,12 +24,6 @@ bool writeRandomFile(const std::string& path, std::size_t n) {
         done += part;
     }
     return std::fclose(f) == 0;
-}
-
-long peakResidentKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 MailJob eventFileReply(const std::string& path) {

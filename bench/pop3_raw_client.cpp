@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_files.h"
+#include "bench/peak_memory.h"
 
 namespace {
 

@@ -1,0 +1,4 @@
+#pragma once
+
+// Peak resident memory of this process so far, in kilobytes.
+long peakResidentKb();
