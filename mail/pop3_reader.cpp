@@ -73,12 +73,13 @@ class Pop3Session {
     int connectAndGreet();
     int passwordLogin();
     int oauthLogin();
-    std::vector<std::string> saslOffered();
+    void readCapabilities();
     int startTls(const std::string& host);
     int refused();
     int failLogin();
     int readMessageCount();
     int getMessage(long long number);
+    int readDeleAnswer();
     int readRawLine(bool wholeLineInTime);
     int getPop3Line();
     int popSendLine(const std::string& command, bool isCommand = true,
@@ -113,6 +114,11 @@ class Pop3Session {
     int messageCount_ = 0;
     int mailsRead_ = 0;
     bool countFromPass_ = false;
+    std::vector<std::string> saslOffered_;
+    bool capabilitiesRead_ = false;
+    bool pipelining_ = false;     // the server takes commands in a row
+    bool retrSent_ = false;       // the next RETR went out ahead of the parse
+    bool deleAnswerDue_ = false;  // the last DELE's answer is still to be read
 };
 
 int Pop3Session::readMailbox() {
@@ -124,6 +130,9 @@ int Pop3Session::readMailbox() {
         popQuit();
         return 0;
     }
+    // Asking costs a round trip, which only a second message can repay.
+    if (messageCount_ > 1 && !capabilitiesRead_)
+        readCapabilities();
     int result = 1;
     // The count may be as large as INT_MAX; each message still needs its own replies, so a
     // server that runs out of them ends the loop with a failure.
@@ -243,7 +252,8 @@ int Pop3Session::passwordLogin() {
 // response ends the exchange and the server's decoded words go into error; tokenRefused_ is
 // set then.
 int Pop3Session::oauthLogin() {
-    std::string mechanism = chooseOAuthMechanism(saslOffered());
+    readCapabilities();
+    std::string mechanism = chooseOAuthMechanism(saslOffered_);
     if (mechanism.empty()) {
         setError("POP server " + host_ + " offers no OAuth2 login (SASL OAUTHBEARER or XOAUTH2)");
         return failLogin();
@@ -277,17 +287,23 @@ int Pop3Session::oauthLogin() {
     return refused();
 }
 
-// The SASL mechanisms of the CAPA answer's "SASL" line; none when CAPA is refused.
-std::vector<std::string> Pop3Session::saslOffered() {
-    std::vector<std::string> offered;
+// Asks with CAPA for the SASL mechanisms (its "SASL" line) and whether the server takes
+// commands in a row ("PIPELINING"); neither when CAPA is refused.
+void Pop3Session::readCapabilities() {
+    saslOffered_.clear();
+    pipelining_ = false;
+    capabilitiesRead_ = true;
     popSendLine("CAPA");
     if (!getPop3Line() || !replyIsOk())
-        return offered;
+        return;
     // A capability list is short; a server that never ends it ends the login.
-    for (int lines = 0; lines < 200 && getPop3Line() && reply_ != "."; ++lines)
+    for (int lines = 0; lines < 200 && getPop3Line() && reply_ != "."; ++lines) {
         if (startsWithIgnoringCase(reply_, "sasl "))
-            offered = saslMechanisms(reply_.substr(5));
-    return offered;
+            saslOffered_ = saslMechanisms(reply_.substr(5));
+        else if (startsWithIgnoringCase(reply_, "pipelining") &&
+                 reply_.find_first_not_of(' ', 10) == std::string::npos)
+            pipelining_ = true;
+    }
 }
 
 // Asks for TLS with STLS and runs the handshake. Returns 0 with the reason in error when the
@@ -336,9 +352,13 @@ int Pop3Session::readMessageCount() {
 }
 
 // Retrieves one message, keeps its request lines and deletes it. On failure the lines
-// collected before it stay, the reason is logged and left in error.
+// collected before it stay, the reason is logged and left in error. A server that takes
+// commands in a row (PIPELINING) is asked for the next message before this one is parsed, so
+// that it sends while the robot reads; the DELE's answer then follows that message.
 int Pop3Session::getMessage(long long number) {
-    popSendLine("RETR " + std::to_string(number));
+    if (!retrSent_)
+        popSendLine("RETR " + std::to_string(number));
+    retrSent_ = false;
     if (!getPop3Line()) {
         ctx_.log.logMsg(true, "Bad GetMessage getPOP3Line After RETR Sent");
         return 0;
@@ -361,9 +381,22 @@ int Pop3Session::getMessage(long long number) {
             break;
     }
     ++mailsRead_;
+    if (deleAnswerDue_ && !readDeleAnswer())
+        return 0;
+    if (pipelining_ && number < messageCount_) {
+        popSendLine("RETR " + std::to_string(number + 1));
+        retrSent_ = true;
+    }
     if (!MailLineCollector(ctx_, keeper_, lines_).collect(message_, message, static_cast<int>(number)))
         return 1;  // left on the server
     popSendLine("DELE " + std::to_string(number));
+    deleAnswerDue_ = true;
+    return retrSent_ || readDeleAnswer();
+}
+
+// Reads the answer to the last DELE.
+int Pop3Session::readDeleAnswer() {
+    deleAnswerDue_ = false;
     if (!getPop3Line()) {
         ctx_.log.logMsg(true, "Bad DELE +OK in Get Message");
         return 0;

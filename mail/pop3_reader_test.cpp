@@ -95,7 +95,9 @@ TEST_F(Pop3ReaderTest, ACountOfZeroInThePassReplyEndsWithQuitAlone) {
 TEST_F(Pop3ReaderTest, ACountInThePassReplyIsUsedWithoutStat) {
     ScriptedServer server;
     login(server, "+OK station has 2 messages (320 octets)");
-    server.expectLine("RETR 1")
+    server.expectLine("CAPA")
+        .sendLine("-ERR unknown command")
+        .expectLine("RETR 1")
         .sendLine("+OK 100 octets")
         .sendLine("Subject: data please")
         .sendLine("")
@@ -122,6 +124,7 @@ TEST_F(Pop3ReaderTest, WithoutACountInThePassReplyStatGivesIt) {
     ScriptedServer server;
     login(server, "+OK Logged in.");
     server.expectLine("STAT").sendLine("+OK 3 480");
+    server.expectLine("CAPA").sendLine("+OK").sendLine("USER").sendLine(".");
     for (int n = 1; n <= 3; ++n) {
         server.expectLine("RETR " + std::to_string(n))
             .sendLine("+OK")
@@ -172,7 +175,9 @@ TEST_F(Pop3ReaderTest, TheCountFollowsTheWordHas) {
 TEST_F(Pop3ReaderTest, AHugeCountIsEndedByTheServerThatRunsOutOfMessages) {
     ScriptedServer server;
     login(server, "+OK station has 2000000000 messages");
-    server.expectLine("RETR 1")
+    server.expectLine("CAPA")
+        .sendLine("-ERR")
+        .expectLine("RETR 1")
         .sendLine("+OK")
         .sendLine("stationinfo=first@example.org")
         .sendLine(".")
@@ -255,17 +260,24 @@ TEST_F(Pop3ReaderTest, ALongReplyLineIsCutBeforeItIsLogged) {
     EXPECT_EQ("02/19/03 07:05:09 " + entry + "\n", logFile());
 }
 
+// A server that takes commands in a row is asked for the next message before the DELE of the
+// one read, and answers them in that order.
 TEST_F(Pop3ReaderTest, ASecondMessageThatCannotBeRetrievedKeepsTheFirstOnesLines) {
     ScriptedServer server;
     login(server, "+OK has 2 messages");
-    server.expectLine("RETR 1")
+    server.expectLine("CAPA")
+        .sendLine("+OK Capability list follows")
+        .sendLine("TOP")
+        .sendLine("PIPELINING")
+        .sendLine(".")
+        .expectLine("RETR 1")
         .sendLine("+OK")
         .sendLine("stationinfo=first@example.org")
         .sendLine(".")
-        .expectLine("DELE 1")
-        .sendLine("+OK")
         .expectLine("RETR 2")
+        .expectLine("DELE 1")
         .sendLine("-ERR no such message")
+        .sendLine("+OK")
         .expectLine("QUIT")
         .sendLine("+OK");
     EXPECT_EQ(0, readFrom(server));
@@ -517,7 +529,7 @@ TEST_F(Pop3ReaderTest, AMailThatStoppedTwoRunsIsSetAsideDeletedAndTheNextOneRead
     ASSERT_TRUE(spool.open());
     ScriptedServer server;
     login(server, "+OK station has 2 messages (320 octets)");
-    server.expectLine("RETR 1").sendLine("+OK");
+    server.expectLine("CAPA").sendLine("-ERR").expectLine("RETR 1").sendLine("+OK");
     for (const std::string& line : poison) server.sendLine(line);
     server.sendLine(".")
         .expectLine("DELE 1")
