@@ -2,8 +2,8 @@
 // input.
 //
 // The server plays the input as its replies, one reply for each command line the client sends
-// (and one greeting): a reply is one line, and for a RETR whose first line begins "+OK" all the
-// lines up to and including the line "." as well. When the input is used up the server stops
+// (and one greeting): a reply is one line, and for a RETR or CAPA whose first line begins "+OK"
+// all the lines up to and including the line "." as well. When the input is used up the server stops
 // sending and waits for the client to close. The client's waits are short (1 s).
 //
 // Oracle:
@@ -131,7 +131,7 @@ void playServer(fuzz::PeerSocket& socket, std::string_view script, ServerRecord&
         std::string_view status = takeLine(script);
         std::string reply(status);
         bool whole = false;
-        if (retr && replyText(status).rfind("+OK", 0) == 0) {
+        if ((retr || text == "CAPA") && replyText(status).rfind("+OK", 0) == 0) {
             while (!script.empty()) {
                 std::string_view next = takeLine(script);
                 reply += next;
@@ -141,7 +141,7 @@ void playServer(fuzz::PeerSocket& socket, std::string_view script, ServerRecord&
                 }
             }
         }
-        if (whole) {
+        if (whole && retr) {
             std::lock_guard<std::mutex> lock(record.mutex);
             record.retrieved.insert(number);
         }

@@ -17,6 +17,9 @@ class MessageBuffer {
     // Appends the line and a line feed.
     void appendLine(std::string_view line);
     void clear() { size_ = 0; }
+    // Makes room for this many bytes at once, so that a mail whose size is known is never
+    // copied as it grows (its pages are taken only as they are written).
+    void expect(std::size_t size) { reserve(size); }
     std::size_t size() const { return size_; }
     std::string_view view() const { return {data_, size_}; }
     // The storage itself, for a parser that borrows it; null while nothing was appended.

@@ -45,6 +45,14 @@ bool countAfterHas(const std::string& reply, int& count) {
     return false;
 }
 
+// The size a RETR answer announces ("+OK 1200 octets"); 0 when it gives none.
+std::size_t announcedOctets(const std::string& reply) {
+    std::size_t size = 0;
+    for (std::size_t at = 4; at < reply.size() && at < 16 && std::isdigit(static_cast<unsigned char>(reply[at])); ++at)
+        size = size * 10 + static_cast<std::size_t>(reply[at] - '0');
+    return reply.compare(0, 4, "+OK ") == 0 ? size : 0;
+}
+
 // One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
 // into the caller's error text, a later text replacing an earlier one.
 class Pop3Session {
@@ -370,6 +378,7 @@ int Pop3Session::getMessage(long long number) {
         return 0;
     }
     MessageLines message(message_);
+    message_.expect(std::min<std::size_t>(announcedOctets(reply_), kMaxMessageBytes));
     for (;;) {
         if (!readRawLine(false)) {
             ctx_.log.logMsg(true, "Bad getPop3Line return in getMessage");
