@@ -3,8 +3,8 @@
 //
 // The server plays the input as its replies, one reply for each command line the client sends
 // (and one greeting): a reply is one line, and for a RETR or CAPA whose first line begins "+OK"
-// all the lines up to and including the line "." as well. When the input is used up the server stops
-// sending and waits for the client to close. The client's waits are short (1 s).
+// all the lines up to and including the line "." as well. When the input is used up the server
+// stops sending and waits for the client to close. The client's waits are short (1 s).
 //
 // Oracle:
 // - no crash and no hang (libFuzzer's -timeout);

@@ -5,12 +5,12 @@
 
 #include "activity/statistics.h"
 #include "mail/access_token.h"
-#include "settings/base64.h"
 #include "mail/connection.h"
 #include "mail/mail_lines.h"
 #include "mail/sasl_oauth.h"
 #include "mail/server_address.h"
 #include "mail/tls_first_probe.h"
+#include "settings/base64.h"
 #include "settings/mailer_settings.h"
 #include "settings/text_routines.h"
 

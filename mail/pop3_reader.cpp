@@ -47,10 +47,14 @@ bool countAfterHas(const std::string& reply, int& count) {
 
 // The size a RETR answer announces ("+OK 1200 octets"); 0 when it gives none.
 std::size_t announcedOctets(const std::string& reply) {
-    std::size_t size = 0;
-    for (std::size_t at = 4; at < reply.size() && at < 16 && std::isdigit(static_cast<unsigned char>(reply[at])); ++at)
+    if (reply.compare(0, 4, "+OK ") != 0)
+        return 0;
+    std::size_t size = 0;  // at most 12 digits: no overflow
+    for (std::size_t at = 4; at < std::min<std::size_t>(reply.size(), 16) &&
+                             std::isdigit(static_cast<unsigned char>(reply[at]));
+         ++at)
         size = size * 10 + static_cast<std::size_t>(reply[at] - '0');
-    return reply.compare(0, 4, "+OK ") == 0 ? size : 0;
+    return size;
 }
 
 // One POP3 dialogue, from connecting to the goodbye. The steps write their failure texts
